@@ -1,0 +1,7 @@
+#include "devices/gpiovolt/GpioVoltIo.h"
+
+namespace rq::devices {
+
+CandidateList<GpioVoltIo> GpioVoltageCandidates() { return {}; }
+
+}  // namespace rq::devices

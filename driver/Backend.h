@@ -1,0 +1,22 @@
+#pragma once
+#include <cstdint>
+#include <span>
+
+namespace rq::driver {
+
+// What the daemon serves requests from: the virtual board or real hardware.
+// Each call is one single access; the dispatcher serialises requests, so an
+// indexed-pair request (two port accesses) is never split by another client.
+// A hung virtual board blocks in these calls: requests stop being answered.
+class Backend {
+ public:
+  virtual ~Backend() = default;
+  virtual bool ReadPort(std::uint16_t port, std::uint8_t& value) = 0;
+  virtual bool WritePort(std::uint16_t port, std::uint8_t value) = 0;
+  virtual bool ReadPciConfigWord(std::uint8_t bus, std::uint8_t device, std::uint8_t function,
+                                 std::uint8_t reg, std::uint16_t& value) = 0;
+  virtual bool ReadPhysicalMemory(std::uint32_t address, std::span<std::uint8_t> out) = 0;
+  virtual bool ReadTimeStampCounter(std::uint64_t& /*tsc*/) { return false; }
+};
+
+}  // namespace rq::driver

@@ -1,0 +1,63 @@
+#pragma once
+#include <cstdint>
+
+namespace rq::driver {
+
+// CTL_CODE(FILE_DEVICE_UNKNOWN, function, METHOD_BUFFERED, FILE_READ_ACCESS)
+constexpr std::uint32_t CtlCode(std::uint32_t function) {
+  constexpr std::uint32_t kDeviceUnknown = 0x22;
+  constexpr std::uint32_t kFileReadAccess = 1;
+  constexpr std::uint32_t kMethodBuffered = 0;
+  return (kDeviceUnknown << 16) | (kFileReadAccess << 14) | (function << 2) | kMethodBuffered;
+}
+
+inline constexpr std::uint32_t kIoctlReadIndexedByte = CtlCode(0x809);      // 0x00226024
+inline constexpr std::uint32_t kIoctlWriteIndexedByte = CtlCode(0x810);     // 0x00226040
+inline constexpr std::uint32_t kIoctlReadPhysicalMemory = CtlCode(0x811);   // 0x00226044
+inline constexpr std::uint32_t kIoctlReadPciConfigWord = CtlCode(0x812);    // 0x00226048
+inline constexpr std::uint32_t kIoctlReadPortByte = CtlCode(0x813);         // 0x0022604C
+inline constexpr std::uint32_t kIoctlWritePortByte = CtlCode(0x814);        // 0x00226050
+// Our own addition: the machine's time-stamp counter (u64 out).
+inline constexpr std::uint32_t kIoctlReadTimeStampCounter = CtlCode(0x815);  // 0x00226054
+
+static_assert(kIoctlReadIndexedByte == 0x00226024);
+static_assert(kIoctlWritePortByte == 0x00226050);
+
+// Buffer lengths and field offsets (all fields little-endian).
+namespace port_request {
+inline constexpr std::uint32_t kLength = 12;
+inline constexpr std::uint32_t kPort = 0;
+inline constexpr std::uint32_t kValueRead = 4;
+inline constexpr std::uint32_t kValueToWrite = 8;
+}  // namespace port_request
+
+namespace indexed_request {
+inline constexpr std::uint32_t kLength = 20;
+inline constexpr std::uint32_t kIndexPort = 0;
+inline constexpr std::uint32_t kDataPort = 4;
+inline constexpr std::uint32_t kRegister = 8;
+inline constexpr std::uint32_t kValueRead = 12;
+inline constexpr std::uint32_t kValueToWrite = 16;
+}  // namespace indexed_request
+
+namespace pci_request {
+inline constexpr std::uint32_t kLength = 20;
+inline constexpr std::uint32_t kBus = 0;
+inline constexpr std::uint32_t kDevice = 4;
+inline constexpr std::uint32_t kFunction = 8;
+inline constexpr std::uint32_t kRegister = 12;
+inline constexpr std::uint32_t kValueRead = 16;  // u16, then 2 reserved bytes
+}  // namespace pci_request
+
+namespace memory_request {
+inline constexpr std::uint32_t kHeaderLength = 6;
+inline constexpr std::uint32_t kAddress = 0;
+inline constexpr std::uint32_t kLengthField = 4;  // u16
+inline constexpr std::uint32_t kData = 6;
+}  // namespace memory_request
+
+namespace tsc_request {
+inline constexpr std::uint32_t kLength = 8;
+}  // namespace tsc_request
+
+}  // namespace rq::driver

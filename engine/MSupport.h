@@ -1,0 +1,126 @@
+#pragma once
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "devices/clockgen/I2cClockGenIo.h"
+#include "devices/gpiovolt/GpioVoltIo.h"
+#include "devices/monitor/ISAHwMonitorIo.h"
+#include "devices/northbridge/PciMchIo.h"
+#include "devices/overclock/I2cOverclkIo.h"
+#include "hw/DriverHandle.h"
+#include "platform/InstanceLock.h"
+#include "platform/Semaphore.h"
+#include "platform/WorkerThread.h"
+
+namespace rq::engine {
+
+class DisableWDThread;
+class MSupport;
+
+inline constexpr const char* kSettingsFile = "torvane.ini";  // in the current directory
+inline constexpr const char* kOverclockSection = "Overclock";
+inline constexpr const char* kInstanceMutexName = "Torvane";
+
+// What the program plugs into the system object: how the driver is reached and
+// the threads that belong to the windows. Tests plug in an in-process board.
+struct MSupportOptions {
+  // Sets up and opens the driver; null when set-up fails. Default: the driver
+  // service set-up of the driver channel.
+  std::function<std::unique_ptr<hw::DriverHandle>()> openDriver;
+  // Threads created at the end of construction (step 15); either may be empty.
+  std::function<std::unique_ptr<platform::WorkerThread>(MSupport&)> makeCpuSpeedThread;
+  std::function<std::unique_ptr<platform::WorkerThread>(MSupport&)> makeHwMonitorThread;
+  std::string settingsFile = kSettingsFile;
+};
+
+// The one system object: board identification, device detection, settings, clock
+// changes, the watchdog and the restore after a hang. Windows and threads reach the
+// hardware only through it.
+class MSupport {
+ public:
+  explicit MSupport(MSupportOptions options = {});
+  ~MSupport();
+  MSupport(const MSupport&) = delete;
+  MSupport& operator=(const MSupport&) = delete;
+
+  // The live system object of the process, or null.
+  static MSupport* Instance();
+
+  // --- fields the windows read directly -------------------------------------
+  bool anotherInstance = false;
+  double cpuSpeed = 0.0;
+  std::string biosModel;
+  std::string boardModel;
+  double coreVoltage = 0.0;
+  double memoryVoltage = 0.0;
+  double fsbClock = 0.0;
+  double memoryClock = 0.0;
+  double agpClock = 0.0;
+  double pciClock = 0.0;
+  double hwDefaultClock = 0.0;
+  platform::BusSemaphore busSemaphore;
+  std::unique_ptr<devices::PciMchIo> northBridge;
+  std::unique_ptr<devices::I2cClockGenIo> clockGenerator;
+  std::unique_ptr<devices::I2cOverclkIo> overclockController;
+  std::unique_ptr<devices::GpioVoltIo> gpioVoltage;
+  std::unique_ptr<devices::ISAHwMonitorIo> hardwareMonitor;
+
+  bool DriverReady() const { return deviceHandle_ != nullptr; }
+  // Closes the single-instance lock (the entry point does so after the message loop).
+  void CloseInstanceLock() { instanceLock_.reset(); }
+
+  // --- settings file ----------------------------------------------------------
+  int ReadSettingInt(const std::string& section, const std::string& key, int defaultValue) const;
+  std::string ReadSettingString(const std::string& section, const std::string& key) const;
+  bool WriteSettingString(const std::string& section, const std::string& key,
+                          const std::optional<std::string>& value) const;
+  bool GetInWatch() const;
+  void SetInWatch(bool on) const;
+  bool GetVoltShift() const;
+  void SetVoltShift(bool on) const;
+  bool GetRecoverToDef() const;
+  void SetRecoverToDef(bool on) const;
+  bool GetNoShowOverClkMsg() const;
+  void SetNoShowOverClkMsg(bool on) const;
+  const std::string& SettingsFile() const { return options_.settingsFile; }
+
+  // --- frequency control ------------------------------------------------------
+  void ChangeFsb(double target, bool autoDisarm);
+  void RefreshClocks();
+  int GetOverclockPercent() const;
+  void SaveSafeFreq() const;
+  double GetSafeFreq(bool useDefault) const;
+  void ClearSafeFreq() const;
+  void SaveHwDefaultClock(double clock) const;
+  double LoadHwDefaultClock() const;
+  bool HwDefaultClockChanged() const;
+
+  // --- watchdog -----------------------------------------------------------------
+  DisableWDThread* WatchdogThread() const { return watchdogThread_.get(); }
+  // Terminates a running watchdog thread and waits: disarms and clears InWatch.
+  void StopWatchdogThread();
+
+  // --- voltages -------------------------------------------------------------------
+  void ReadVoltages();
+  void RaiseVoltages();
+  void RestoreVoltages();
+
+  // --- threads --------------------------------------------------------------------
+  void ResumeHwMonitorThread();
+  void SuspendHwMonitorThread();
+
+ private:
+  MSupportOptions options_;
+  std::unique_ptr<platform::InstanceLock> instanceLock_;
+  std::unique_ptr<hw::DriverHandle> deviceHandle_;
+  std::unique_ptr<DisableWDThread> watchdogThread_;
+  std::unique_ptr<platform::WorkerThread> cpuSpeedThread_;
+  std::unique_ptr<platform::WorkerThread> hwMonitorThread_;
+};
+
+// The board model: a short name derived from the BIOS model string.
+std::string DeriveBoardModel(const std::string& biosModel);
+
+}  // namespace rq::engine

@@ -1,0 +1,38 @@
+#pragma once
+#include <cstdint>
+
+namespace rq::hw {
+
+// The open device of the I/O driver. One call is one control request: the buffer
+// goes to the driver and comes back with the same length, filled in.
+class DriverHandle {
+ public:
+  virtual ~DriverHandle() = default;
+  virtual bool DeviceIoControl(std::uint32_t code, std::uint8_t* buffer, std::uint32_t length) = 0;
+};
+
+// Process-wide driver state, written once by the system object before any device
+// object exists and only read afterwards. Every IOInterface operation reads it.
+struct DriverState {
+  bool driverMode = true;               // always true on Linux: hardware is reached through the driver
+  DriverHandle* deviceHandle = nullptr;  // null: no driver available
+};
+
+DriverState& ProcessDriverState();
+
+// Installs a handle for the lifetime of the scope and puts the old state back
+// afterwards; for tools and tests that talk to a board without a system object.
+class ScopedDriverHandle {
+ public:
+  explicit ScopedDriverHandle(DriverHandle* handle) : saved_(ProcessDriverState()) {
+    ProcessDriverState() = DriverState{true, handle};
+  }
+  ~ScopedDriverHandle() { ProcessDriverState() = saved_; }
+  ScopedDriverHandle(const ScopedDriverHandle&) = delete;
+  ScopedDriverHandle& operator=(const ScopedDriverHandle&) = delete;
+
+ private:
+  DriverState saved_;
+};
+
+}  // namespace rq::hw

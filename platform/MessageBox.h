@@ -1,0 +1,28 @@
+#pragma once
+#include <functional>
+#include <string>
+
+namespace rq::platform {
+
+// Flags and results with the values of the Windows message box they stand for.
+enum MessageBoxFlags : unsigned {
+  kMbOk = 0x0,
+  kMbOkCancel = 0x1,
+  kMbIconError = 0x10,
+  kMbIconWarning = 0x30,
+  kMbIconInformation = 0x40,
+  kMbTopmost = 0x40000,
+};
+inline constexpr int kIdOk = 1;
+inline constexpr int kIdCancel = 2;
+
+using MessageBoxHandler =
+    std::function<int(const std::string& text, const std::string& caption, unsigned flags)>;
+
+// Shows a message box through the installed handler. Until the windows install
+// theirs, the text goes to standard error as "caption: text" and the result is kIdOk.
+int MessageBox(const std::string& text, const std::string& caption, unsigned flags);
+// Installs a handler; an empty handler restores the standard-error one.
+void SetMessageBoxHandler(MessageBoxHandler handler);
+
+}  // namespace rq::platform
