@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config git
-  libgtest-dev libgmock-dev libbenchmark-dev
+  libgtest-dev libgmock-dev libbenchmark-dev ccache
   clang libclang-rt-14-dev clang-format clang-tidy
   qt6-base-dev libqt6opengl6-dev libgl-dev libgl1-mesa-dri
   libtoml11-dev nlohmann-json3-dev
