@@ -16,7 +16,7 @@
 namespace rq::stress {
 namespace {
 
-// Tessellation and count decide the load: about 1.2 million triangles a frame.
+// Tessellation and count decide the load: about 590 000 triangles a frame.
 constexpr int kRingSegments = 256;
 constexpr int kTubeSegments = 128;
 constexpr int kGrid = 3;

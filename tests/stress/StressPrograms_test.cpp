@@ -21,6 +21,8 @@ struct StressProgram {
   const char* title;
 };
 
+void PrintTo(const StressProgram& stress, std::ostream* out) { *out << stress.program; }
+
 // CPU seconds the process has used so far, its threads included.
 double CpuSeconds(pid_t pid) {
   const std::string text = test::ReadAll("/proc/" + std::to_string(pid) + "/stat");
