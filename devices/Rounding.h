@@ -37,7 +37,8 @@ Result RoundDecimalText(T v, int decimals) {
   }
   // Digits kept: those before the point (exponent + 1) and `decimals` after it.
   const long keep = static_cast<long>(exponent) + 1 + decimals;
-  if (keep < 0) return std::signbit(v) ? -Result(0) : Result(0);
+  // A value that rounds to zero reads back as 0.0, without a sign.
+  if (keep < 0) return Result(0);
   if (keep < static_cast<long>(digits.size())) {
     const bool up = digits[static_cast<std::size_t>(keep)] >= '5';
     digits.resize(static_cast<std::size_t>(keep));
@@ -52,7 +53,7 @@ Result RoundDecimalText(T v, int decimals) {
       }
     }
   }
-  if (digits.empty()) return std::signbit(v) ? -Result(0) : Result(0);
+  if (digits.empty()) return Result(0);
   // Value = digits × 10^(exponent + 1 - digits.size()).
   std::string rounded = std::signbit(v) ? "-" : "";
   rounded += digits;

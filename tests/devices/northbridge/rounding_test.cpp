@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cmath>
 #include <limits>
+#include <string>
 
 namespace rq::devices {
 namespace {
@@ -29,6 +31,8 @@ TEST(RoundTo, CarriesAndSmallValues) {
   EXPECT_DOUBLE_EQ(RoundTo(1.005, 2), 1.01);
   EXPECT_DOUBLE_EQ(RoundTo(110.0, 1), 110.0);
   EXPECT_DOUBLE_EQ(RoundTo(-0.04, 1), 0.0);
+  EXPECT_FALSE(std::signbit(RoundTo(-0.04, 1)));
+  EXPECT_FALSE(std::signbit(RoundTo(-0.00001, 1)));
 }
 
 TEST(RoundTo, ReadsBackTheSameValueAsParsingTheText) {
@@ -49,6 +53,20 @@ TEST(RoundTo, NonFiniteValuesPassThrough) {
   EXPECT_TRUE(std::isnan(RoundTo(std::numeric_limits<double>::quiet_NaN(), 1)));
   EXPECT_EQ(RoundTo(std::numeric_limits<double>::infinity(), 1), std::numeric_limits<double>::infinity());
   EXPECT_EQ(RoundTo(1e300, 1), 1e300);
+}
+
+TEST(RoundTo, IgnoresTheUserLocale) {
+  // The windows run under the user's locale, where the decimal mark may be a comma.
+  const std::string saved = std::setlocale(LC_NUMERIC, nullptr);
+  if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8") == nullptr &&
+      std::setlocale(LC_NUMERIC, "fr_FR.UTF-8") == nullptr) {
+    GTEST_SKIP() << "no locale with a decimal comma installed";
+  }
+  const double rounded = RoundTo(133.33, 1);
+  const double wide = RoundToDouble(177.289L, 1);
+  std::setlocale(LC_NUMERIC, saved.c_str());
+  EXPECT_EQ(rounded, 133.3);
+  EXPECT_EQ(wide, 177.3);
 }
 
 }  // namespace
