@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <string_view>
+#include <system_error>
 
 namespace rq::engine {
 namespace {
@@ -34,11 +35,13 @@ bool IsDecimalText(std::string_view text) {
   return i == text.size();
 }
 
-double ParseChecked(std::string_view text) {
+// Null when the value does not fit a double.
+std::optional<double> ParseChecked(std::string_view text) {
   double value = 0.0;
   // from_chars rejects a leading '+'; the sign was validated already.
   if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-  std::from_chars(text.data(), text.data() + text.size(), value);
+  const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (result.ec != std::errc() || !std::isfinite(value)) return std::nullopt;
   return value;
 }
 
@@ -67,7 +70,7 @@ double RoundDecimal(double value, int decimals) {
   // kept × 10^-decimals, converted from its decimal text so the result is the
   // double nearest to the rounded decimal.
   const std::string rounded = std::to_string(kept) + "e" + std::to_string(-decimals);
-  const double magnitude = ParseChecked(rounded);
+  const double magnitude = ParseChecked(rounded).value_or(0.0);
   return value < 0 ? -magnitude : magnitude;
 }
 
@@ -84,9 +87,7 @@ std::optional<double> TextToFloat(const std::string& text) {
   while (!view.empty() && blank(view.front())) view.remove_prefix(1);
   while (!view.empty() && blank(view.back())) view.remove_suffix(1);
   if (!IsDecimalText(view)) return std::nullopt;
-  const double value = ParseChecked(view);
-  if (!std::isfinite(value)) return std::nullopt;
-  return value;
+  return ParseChecked(view);
 }
 
 }  // namespace rq::engine
