@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <optional>
 #include <string_view>
 #include <system_error>
 
@@ -46,33 +47,6 @@ std::optional<double> ParseChecked(std::string_view text) {
 }
 
 }  // namespace
-
-double RoundDecimal(double value, int decimals) {
-  if (!std::isfinite(value) || value == 0.0) return value;
-  // d.dddddddddddddde±x: exactly 15 significant digits.
-  std::array<char, 40> text{};
-  const auto written = std::to_chars(text.data(), text.data() + text.size(), std::fabs(value),
-                                     std::chars_format::scientific, kSignificantDigits - 1);
-  const std::string_view sci(text.data(), static_cast<std::size_t>(written.ptr - text.data()));
-  const std::size_t ePos = sci.find('e');
-  std::string digits;
-  digits += sci[0];
-  digits.append(sci.substr(2, ePos - 2));
-  int exponent = 0;
-  std::from_chars(sci.data() + ePos + (sci[ePos + 1] == '+' ? 2 : 1), sci.data() + sci.size(), exponent);
-
-  // Digits that stay in front of the cut; the rest are rounded away.
-  const int keep = exponent + 1 + decimals;
-  if (keep >= kSignificantDigits) return value;
-  if (keep < 0) return std::copysign(0.0, value);
-  long long kept = keep == 0 ? 0 : std::stoll(digits.substr(0, static_cast<std::size_t>(keep)));
-  if (digits[static_cast<std::size_t>(keep)] >= '5') ++kept;
-  // kept × 10^-decimals, converted from its decimal text so the result is the
-  // double nearest to the rounded decimal.
-  const std::string rounded = std::to_string(kept) + "e" + std::to_string(-decimals);
-  const double magnitude = ParseChecked(rounded).value_or(0.0);
-  return value < 0 ? -magnitude : magnitude;
-}
 
 std::string FloatToText(double value) {
   std::array<char, 64> text{};
