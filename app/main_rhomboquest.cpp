@@ -11,11 +11,11 @@
 #include <memory>
 
 #include "app/CPUSpeedThread.h"
-#include "app/DesktopVerifyEnvironment.h"
 #include "app/Skins.h"
 #include "app/TInfoForm.h"
 #include "app/TMainForm.h"
 #include "app/TOverclockForm.h"
+#include "app/VerifyWindows.h"
 #include "app/WindowThread.h"
 #include "engine/MSupport.h"
 #include "verify/VerifyThreads.h"
@@ -92,7 +92,7 @@ int main(int argc, char** argv) {
   CloseOnTerminationSignals(&application);
 
   {
-    rq::app::DesktopVerifyEnvironment desktop;
+    rq::app::VerifyWindows desktop;
     rq::verify::Verification verification(system, desktop);
     rq::app::AppForms().verification = &verification;
 
