@@ -220,3 +220,34 @@ TEST(ChipRegistry, KnowsTheGenericTypesAndPlannedOnes) {
 
 }  // namespace
 }  // namespace rq::sim
+
+namespace rq::sim {
+namespace {
+
+class Sensors : public Chip {
+ public:
+  explicit Sensors(double level) : baseline(level) {}
+  std::string Name() const override { return "sensors"; }
+  void PowerOnReset() override {}
+  double baseline;
+};
+
+RQ_SIM_CHIP("sensors", [](const ChipConfig& config, Board& board) {
+  board.Own(std::make_unique<Sensors>(config.Number("baseline", 0.0, 100.0)));
+});
+
+TEST(ChipRegistry, PlannedTypeIsBuiltOnceAFactoryRegistersIt) {
+  ManualTimeSource time;
+  auto board = Board::FromProfileText(
+      BoardHeader() +
+          "[[chip]]\ntype = \"sensors\"\nbaseline = 40\n[[chip]]\ntype = \"atxp1\"\naddress = 0x4E\n",
+      time);
+  ASSERT_NE(board->Find<Sensors>(), nullptr);
+  EXPECT_DOUBLE_EQ(board->Find<Sensors>()->baseline, 40.0);
+  ASSERT_EQ(board->PlannedChips().size(), 1U);
+  EXPECT_EQ(board->PlannedChips()[0]["type"], "atxp1");
+  EXPECT_EQ(board->PlannedChips()[0]["address"], 0x4E);
+}
+
+}  // namespace
+}  // namespace rq::sim
