@@ -1,6 +1,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -54,34 +56,35 @@ struct ModelCase {
   const char* model;
 };
 
+constexpr ModelCase kModels[] = {
+    {"i845e", "Intel 845E MCH"},
+    {"i845", "Intel 845 MCH"},
+    {"i845g", "Intel 845G MCH"},
+    {"i845gl", "Intel 845GL MCH"},
+    {"i845ge", "Intel 845GE MCH"},
+    {"i845gv", "Intel 845GV MCH"},
+    {"i845pe", "Intel 845PE MCH"},
+    {"i865sdg", "Intel 865SDG MCH"},
+    {"i865pe", "Intel 865PE MCH"},
+    {"i865p", "Intel 865P MCH"},
+    {"i875p", "Intel 875P MCH"},
+    {"via-kt266", "VIA KT266(A)/333/400/600"},
+    {"via-kt400", "VIA KT266(A)/333/400/600"},
+    {"via-p4x266e", "VIA P4X266E"},
+    {"via-p4m266", "VIA P4M266(A)"},
+    {"via-km266", "VIA KM266"},
+    {"via-p4x400", "VIA P4X400"},
+    {"via-km400", "VIA KM400"},
+    {"nvidia-c18", "nVidia Crush 17/18"},
+    {"sis650", "SiS 650"},
+    {"sis651", "SiS 651"},
+    {"sis740", "SiS 740"},
+    {"sis648", "SiS 648"},
+};
+
 TEST_F(VirtualNorthBridgeTest, EveryModelIsDetectedAsItsOwnChipset) {
-  const ModelCase cases[] = {
-      {"i845e", "Intel 845E MCH"},
-      {"i845", "Intel 845 MCH"},
-      {"i845g", "Intel 845G MCH"},
-      {"i845gl", "Intel 845GL MCH"},
-      {"i845ge", "Intel 845GE MCH"},
-      {"i845gv", "Intel 845GV MCH"},
-      {"i845pe", "Intel 845PE MCH"},
-      {"i865sdg", "Intel 865SDG MCH"},
-      {"i865pe", "Intel 865PE MCH"},
-      {"i865p", "Intel 865P MCH"},
-      {"i875p", "Intel 875P MCH"},
-      {"via-kt266", "VIA KT266(A)/333/400/600"},
-      {"via-kt400", "VIA KT266(A)/333/400/600"},
-      {"via-p4x266e", "VIA P4X266E"},
-      {"via-p4m266", "VIA P4M266(A)"},
-      {"via-km266", "VIA KM266"},
-      {"via-p4x400", "VIA P4X400"},
-      {"via-km400", "VIA KM400"},
-      {"nvidia-c18", "nVidia Crush 17/18"},
-      {"sis650", "SiS 650"},
-      {"sis651", "SiS 651"},
-      {"sis740", "SiS 740"},
-      {"sis648", "SiS 648"},
-  };
-  ASSERT_EQ(std::size(cases), sim::NorthBridgeModelNames().size());
-  for (const ModelCase& c : cases) {
+  ASSERT_EQ(std::size(kModels), sim::NorthBridgeModelNames().size());
+  for (const ModelCase& c : kModels) {
     Load(std::string("model = \"") + c.simModel + "\"");
     EXPECT_EQ(DetectedModel(), c.model) << c.simModel;
   }
@@ -224,6 +227,26 @@ TEST(ShippedBoards, EachCarriesANorthBridgeTheProgramRecognises) {
     EXPECT_EQ(chip->GetModel(), e.model) << e.board;
     EXPECT_EQ(chip->GetMemoryClock(e.fsb), e.memoryClock) << e.board;
   }
+}
+
+TEST(ShippedBoards, EveryBenchBoardShowsItsOwnChipset) {
+  int benches = 0;
+  for (const std::string& name : sim::Board::ShippedNames()) {
+    if (name.rfind("nb-", 0) != 0) continue;
+    ++benches;
+    const auto known = std::find_if(std::begin(kModels), std::end(kModels), [&](const ModelCase& c) {
+      return name == std::string("nb-") + c.simModel;
+    });
+    ASSERT_NE(known, std::end(kModels)) << name;
+    sim::ManualTimeSource time;
+    const auto board = sim::Board::Shipped(name, time);
+    driver::InProcessDriverHandle driver(*board);
+    hw::ScopedDriverHandle handle(&driver);
+    const auto chip = DetectFirst(NorthBridgeCandidates(), [](PciMchIo& c) { return c.Detect(); });
+    ASSERT_NE(chip, nullptr) << name;
+    EXPECT_EQ(chip->GetModel(), known->model) << name;
+  }
+  EXPECT_GE(benches, 15);
 }
 
 }  // namespace
