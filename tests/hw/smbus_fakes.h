@@ -63,7 +63,7 @@ class ScriptedHostBackend : public driver::Backend {
   unsigned portReads = 0;
 };
 
-// Installs a driver over `backend`, a virtual clock and a blank host state for
+// Installs a driver (over `backend`, or a given handle), a virtual clock and a blank host state for
 // the life of a test, and puts everything back afterwards.
 class HostFixtureScope {
  public:
@@ -72,6 +72,11 @@ class HostFixtureScope {
         driver_(handle_.get()),
         clock_(virtualClock),
         savedHost_(ProcessSmbusHost()) {
+    ProcessSmbusHost() = {};
+  }
+  // Over a driver handle of the caller's (a socket connection to a server).
+  explicit HostFixtureScope(DriverHandle& handle)
+      : driver_(&handle), clock_(virtualClock), savedHost_(ProcessSmbusHost()) {
     ProcessSmbusHost() = {};
   }
   ~HostFixtureScope() { ProcessSmbusHost() = savedHost_; }

@@ -1,11 +1,17 @@
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 
 #include <array>
 #include <memory>
 #include <string>
 
+#include "driver/Dispatcher.h"
+#include "driver/RequestServer.h"
+#include "driver/TempDir.h"
+#include "driver/UnixSocket.h"
 #include "driver/VirtualBoardBackend.h"
 #include "hw/SmbusHost.h"
+#include "hw/SocketDriverHandle.h"
 #include "sim/Board.h"
 #include "smbus_fakes.h"
 
@@ -98,41 +104,97 @@ class HostBoard {
   RegisterDevice device;
 };
 
+// Byte and block transactions of one family against the register device.
+void ExerciseFamily(const Family& family, RegisterDevice& device) {
+  ASSERT_TRUE(DetectSmbusHost());
+  ASSERT_EQ(ProcessSmbusHost().kind, family.kind);
+  ASSERT_EQ(ProcessSmbusHost().base, family.base);
+  const auto io = CreateI2CIo(family.kind, kDeviceAddress);
+
+  if (family.byteOperations) {
+    std::uint32_t value = 0;
+    ASSERT_TRUE(io->ReadByte(&value, 0x05));
+    EXPECT_EQ(value, 0x45u);
+    io->WriteByte(0xA7, 0x05);
+    EXPECT_EQ(device.registers[5], 0xA7);
+    ASSERT_TRUE(io->ReadByte(&value, 0x05));
+    EXPECT_EQ(value, 0xA7u);
+  }
+
+  std::array<std::int32_t, 32> buffer{};
+  buffer.fill(-1);
+  ASSERT_EQ(io->ReadBlock(buffer.data(), 0, 6), 6u);
+  for (int k = 0; k < 6; ++k) EXPECT_EQ(buffer[k], device.registers[k]) << k;
+  EXPECT_EQ(buffer[6], -1);
+
+  std::array<std::int32_t, 32> out{};
+  for (int k = 0; k < 32; ++k) out[k] = 0x10 + k;
+  EXPECT_EQ(io->WriteBlock(out.data(), 12, 5), 5u);
+  for (int k = 12; k < 17; ++k) EXPECT_EQ(device.registers[k], 0x10 + k) << k;
+  EXPECT_EQ(device.registers[17], 0x40 + 17) << "nothing beyond the count is sent";
+
+  // The device now answers blocks at 12 with what was written.
+  buffer.fill(-1);
+  EXPECT_EQ(io->ReadBlock(buffer.data(), 12, 5), 5u);
+  for (int k = 12; k < 17; ++k) EXPECT_EQ(buffer[k], 0x10 + k) << k;
+}
+
 TEST(SmbusHosts, EveryFamilyIsFoundAndMovesBytesAndBlocks) {
   for (const Family& family : kFamilies) {
     SCOPED_TRACE(family.chip);
     HostBoard board(family);
-    ASSERT_TRUE(DetectSmbusHost());
-    ASSERT_EQ(ProcessSmbusHost().kind, family.kind);
-    ASSERT_EQ(ProcessSmbusHost().base, family.base);
-    const auto io = CreateI2CIo(family.kind, kDeviceAddress);
+    ExerciseFamily(family, board.device);
+  }
+}
 
-    if (family.byteOperations) {
-      std::uint32_t value = 0;
-      ASSERT_TRUE(io->ReadByte(&value, 0x05));
-      EXPECT_EQ(value, 0x45u);
-      io->WriteByte(0xA7, 0x05);
-      EXPECT_EQ(board.device.registers[5], 0xA7);
-      ASSERT_TRUE(io->ReadByte(&value, 0x05));
-      EXPECT_EQ(value, 0xA7u);
+// The same through the daemon's request server and a socket connection, with the
+// backend the daemon uses (requests block while the board hangs).
+TEST(SmbusHosts, EveryFamilyWorksThroughTheDaemonSocket) {
+  for (const Family& family : kFamilies) {
+    SCOPED_TRACE(family.chip);
+    sim::ManualTimeSource time;
+    const auto board = sim::Board::FromProfileText(std::string(kBoardHead) + family.chip, time);
+    RegisterDevice device(kDeviceAddress >> 1);
+    board->Smbus().Attach(device);
+    driver::VirtualBoardBackend backend(*board, driver::VirtualBoardBackend::WhenHung::Block);
+    driver::Dispatcher dispatcher(backend);
+    driver::testing::TempDir dir;
+    const std::string path = dir / "ZQ_I2cIo.sock";
+    driver::RequestServer server(dispatcher, driver::ListenUnix(path, SOCK_SEQPACKET));
+    server.Start();
+    {
+      auto handle = SocketDriverHandle::Connect(path);
+      ASSERT_NE(handle, nullptr);
+      HostFixtureScope scope(*handle);
+      ExerciseFamily(family, device);
     }
+    server.Stop();
+  }
+}
 
+// Every shipped board carries a host the probe finds and that answers.
+TEST(SmbusHosts, ShippedBoardsHaveAWorkingHost) {
+  const struct {
+    const char* board;
+    std::int16_t kind;
+  } boards[] = {{"default", kHostIntelICH5}, {"kolgra", kHostIntelICH5}, {"qav", kHostIntelICH4},
+                {"nforce2", kHostNVidiaMCP}, {"sis-648", kHostSis962},   {"via-kt400", kHostVIA8235}};
+  for (const auto& expected : boards) {
+    SCOPED_TRACE(expected.board);
+    sim::ManualTimeSource time;
+    const auto board = sim::Board::Shipped(expected.board, time);
+    driver::VirtualBoardBackend backend(*board, driver::VirtualBoardBackend::WhenHung::Fail);
+    HostFixtureScope scope(backend);
+    ASSERT_TRUE(DetectSmbusHost());
+    EXPECT_EQ(ProcessSmbusHost().kind, expected.kind);
+    // Nothing answers at 0x5A on these boards: the host must say so.
+    const auto io = CreateI2CIo(expected.kind, 0xB4);
     std::array<std::int32_t, 32> buffer{};
-    buffer.fill(-1);
-    ASSERT_EQ(io->ReadBlock(buffer.data(), 0, 6), 6u);
-    for (int k = 0; k < 6; ++k) EXPECT_EQ(buffer[k], board.device.registers[k]) << k;
-    EXPECT_EQ(buffer[6], -1);
-
-    std::array<std::int32_t, 32> out{};
-    for (int k = 0; k < 32; ++k) out[k] = 0x10 + k;
-    EXPECT_EQ(io->WriteBlock(out.data(), 12, 5), 5u);
-    for (int k = 12; k < 17; ++k) EXPECT_EQ(board.device.registers[k], 0x10 + k) << k;
-    EXPECT_EQ(board.device.registers[17], 0x40 + 17) << "nothing beyond the count is sent";
-
-    // The device now answers blocks at 12 with what was written.
-    buffer.fill(-1);
-    EXPECT_EQ(io->ReadBlock(buffer.data(), 12, 5), 5u);
-    for (int k = 12; k < 17; ++k) EXPECT_EQ(buffer[k], 0x10 + k) << k;
+    EXPECT_EQ(io->ReadBlock(buffer.data(), 0, 4), 0u);
+    if (expected.kind != kHostSis962) {
+      std::uint32_t value = 0;
+      EXPECT_FALSE(io->ReadByte(&value, 0));
+    }
   }
 }
 
