@@ -11,12 +11,12 @@ constexpr std::uint32_t CtlCode(std::uint32_t function) {
   return (kDeviceUnknown << 16) | (kFileReadAccess << 14) | (function << 2) | kMethodBuffered;
 }
 
-inline constexpr std::uint32_t kIoctlReadIndexedByte = CtlCode(0x809);      // 0x00226024
-inline constexpr std::uint32_t kIoctlWriteIndexedByte = CtlCode(0x810);     // 0x00226040
-inline constexpr std::uint32_t kIoctlReadPhysicalMemory = CtlCode(0x811);   // 0x00226044
-inline constexpr std::uint32_t kIoctlReadPciConfigWord = CtlCode(0x812);    // 0x00226048
-inline constexpr std::uint32_t kIoctlReadPortByte = CtlCode(0x813);         // 0x0022604C
-inline constexpr std::uint32_t kIoctlWritePortByte = CtlCode(0x814);        // 0x00226050
+inline constexpr std::uint32_t kIoctlReadIndexedByte = CtlCode(0x809);     // 0x00226024
+inline constexpr std::uint32_t kIoctlWriteIndexedByte = CtlCode(0x810);    // 0x00226040
+inline constexpr std::uint32_t kIoctlReadPhysicalMemory = CtlCode(0x811);  // 0x00226044
+inline constexpr std::uint32_t kIoctlReadPciConfigWord = CtlCode(0x812);   // 0x00226048
+inline constexpr std::uint32_t kIoctlReadPortByte = CtlCode(0x813);        // 0x0022604C
+inline constexpr std::uint32_t kIoctlWritePortByte = CtlCode(0x814);       // 0x00226050
 // Our own addition: the machine's time-stamp counter (u64 out).
 inline constexpr std::uint32_t kIoctlReadTimeStampCounter = CtlCode(0x815);  // 0x00226054
 
@@ -59,5 +59,42 @@ inline constexpr std::uint32_t kData = 6;
 namespace tsc_request {
 inline constexpr std::uint32_t kLength = 8;
 }  // namespace tsc_request
+
+// Little-endian field access on request buffers; callers check the bounds.
+inline std::uint32_t LoadU32(const std::uint8_t* buffer, std::uint32_t offset) {
+  return static_cast<std::uint32_t>(buffer[offset]) | (static_cast<std::uint32_t>(buffer[offset + 1]) << 8) |
+         (static_cast<std::uint32_t>(buffer[offset + 2]) << 16) |
+         (static_cast<std::uint32_t>(buffer[offset + 3]) << 24);
+}
+inline std::uint16_t LoadU16(const std::uint8_t* buffer, std::uint32_t offset) {
+  return static_cast<std::uint16_t>(buffer[offset] | (buffer[offset + 1] << 8));
+}
+inline std::uint64_t LoadU64(const std::uint8_t* buffer, std::uint32_t offset) {
+  return static_cast<std::uint64_t>(LoadU32(buffer, offset)) |
+         (static_cast<std::uint64_t>(LoadU32(buffer, offset + 4)) << 32);
+}
+inline void StoreU32(std::uint8_t* buffer, std::uint32_t offset, std::uint32_t value) {
+  for (std::uint32_t i = 0; i < 4; ++i) buffer[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+inline void StoreU16(std::uint8_t* buffer, std::uint32_t offset, std::uint16_t value) {
+  buffer[offset] = static_cast<std::uint8_t>(value);
+  buffer[offset + 1] = static_cast<std::uint8_t>(value >> 8);
+}
+inline void StoreU64(std::uint8_t* buffer, std::uint32_t offset, std::uint64_t value) {
+  StoreU32(buffer, offset, static_cast<std::uint32_t>(value));
+  StoreU32(buffer, offset + 4, static_cast<std::uint32_t>(value >> 32));
+}
+
+// The socket protocol between a client and the daemon (SOCK_SEQPACKET, one
+// message each way): request = u32 code + buffer; reply = u32 success flag +
+// the buffer with the same length. A request that is not even framed (shorter
+// than the code, longer than any request can be) gets a bare failure flag.
+namespace wire {
+inline constexpr std::uint32_t kHeaderLength = 4;
+inline constexpr std::uint32_t kMaxBufferLength = memory_request::kHeaderLength + 0xFFFF;
+inline constexpr std::uint32_t kMaxMessageLength = kHeaderLength + kMaxBufferLength;
+inline constexpr std::uint32_t kReplySuccess = 1;
+inline constexpr std::uint32_t kReplyFailure = 0;
+}  // namespace wire
 
 }  // namespace rq::driver

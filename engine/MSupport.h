@@ -1,6 +1,7 @@
 #pragma once
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -9,6 +10,7 @@
 #include "devices/monitor/ISAHwMonitorIo.h"
 #include "devices/northbridge/PciMchIo.h"
 #include "devices/overclock/I2cOverclkIo.h"
+#include "engine/Timing.h"
 #include "hw/DriverHandle.h"
 #include "platform/InstanceLock.h"
 #include "platform/Semaphore.h"
@@ -33,6 +35,16 @@ struct MSupportOptions {
   std::function<std::unique_ptr<platform::WorkerThread>(MSupport&)> makeCpuSpeedThread;
   std::function<std::unique_ptr<platform::WorkerThread>(MSupport&)> makeHwMonitorThread;
   std::string settingsFile = kSettingsFile;
+  // The waits of frequency control and the watchdog thread; null means real time.
+  std::shared_ptr<Timing> timing;
+  // Detection orders; an empty function means the family's own list. Tests plug in
+  // their own chips here.
+  std::function<devices::CandidateList<devices::PciMchIo>()> northBridgeCandidates;
+  std::function<devices::CandidateList<devices::I2cClockGenIo>(const std::string& boardModel)>
+      clockGeneratorCandidates;
+  std::function<devices::CandidateList<devices::ISAHwMonitorIo>()> hardwareMonitorCandidates;
+  std::function<devices::CandidateList<devices::I2cOverclkIo>()> overclockControllerCandidates;
+  std::function<devices::CandidateList<devices::GpioVoltIo>()> gpioVoltageCandidates;
 };
 
 // The one system object: board identification, device detection, settings, clock
@@ -68,6 +80,9 @@ class MSupport {
   std::unique_ptr<devices::ISAHwMonitorIo> hardwareMonitor;
 
   bool DriverReady() const { return deviceHandle_ != nullptr; }
+  // The device used for the voltage operations: the overclock controller when
+  // present, else the GPIO over-voltage controller; both null means none.
+  bool HasVoltageDevice() const { return overclockController != nullptr || gpioVoltage != nullptr; }
   // Closes the single-instance lock (the entry point does so after the message loop).
   void CloseInstanceLock() { instanceLock_.reset(); }
 
@@ -98,8 +113,12 @@ class MSupport {
   bool HwDefaultClockChanged() const;
 
   // --- watchdog -----------------------------------------------------------------
-  DisableWDThread* WatchdogThread() const { return watchdogThread_.get(); }
+  // The watchdog thread of the last clock change (possibly finished), or null.
+  DisableWDThread* WatchdogThread() const;
+  // True while a watchdog thread holds the watchdog armed.
+  bool WatchdogRunning() const;
   // Terminates a running watchdog thread and waits: disarms and clears InWatch.
+  // The finished thread object stays until the next clock change replaces it.
   void StopWatchdogThread();
 
   // --- voltages -------------------------------------------------------------------
@@ -112,7 +131,19 @@ class MSupport {
   void SuspendHwMonitorThread();
 
  private:
+  void Construct();
+  void DetectDevices();
+  void SetUpVoltages();
+  void RestoreClockAtStartUp();
+  void Shutdown();
+  Timing& Clock() const;
+
   MSupportOptions options_;
+  // Serialises every read-modify-write of the settings file: the watchdog thread
+  // writes InWatch while other threads write other keys.
+  mutable std::mutex settingsMutex_;
+  // Serialises clock changes and the hand-over of the watchdog thread.
+  mutable std::mutex watchdogMutex_;
   std::unique_ptr<platform::InstanceLock> instanceLock_;
   std::unique_ptr<hw::DriverHandle> deviceHandle_;
   std::unique_ptr<DisableWDThread> watchdogThread_;

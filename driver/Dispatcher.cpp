@@ -1,0 +1,158 @@
+#include "driver/Dispatcher.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "driver/Protocol.h"
+
+namespace rq::driver {
+namespace {
+
+constexpr std::uint32_t kMaxPort = 0xFFFF;
+constexpr std::uint32_t kMaxBus = 0xFF;
+constexpr std::uint32_t kMaxDevice = 0x1F;
+constexpr std::uint32_t kMaxFunction = 0x7;
+constexpr std::uint32_t kMaxRegister = 0xFF;
+
+bool FixedLength(std::uint32_t code, std::uint32_t& length) {
+  switch (code) {
+    case kIoctlReadPortByte:
+    case kIoctlWritePortByte:
+      length = port_request::kLength;
+      return true;
+    case kIoctlReadIndexedByte:
+    case kIoctlWriteIndexedByte:
+      length = indexed_request::kLength;
+      return true;
+    case kIoctlReadPciConfigWord:
+      length = pci_request::kLength;
+      return true;
+    case kIoctlReadTimeStampCounter:
+      length = tsc_request::kLength;
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+bool Dispatcher::KnownCode(std::uint32_t code) {
+  std::uint32_t length = 0;
+  return code == kIoctlReadPhysicalMemory || FixedLength(code, length);
+}
+
+bool Dispatcher::Dispatch(std::uint32_t code, std::span<std::uint8_t> buffer) {
+  if (code == kIoctlReadPhysicalMemory) {
+    if (buffer.size() < memory_request::kHeaderLength) return false;
+    const std::uint32_t length = LoadU16(buffer.data(), memory_request::kLengthField);
+    if (length > buffer.size() - memory_request::kHeaderLength) return false;
+  } else {
+    std::uint32_t length = 0;
+    if (!FixedLength(code, length) || buffer.size() != length) return false;
+  }
+
+  // Work on a copy so that a request failing half-way leaves the caller's buffer
+  // as it was.
+  std::vector<std::uint8_t> work(buffer.begin(), buffer.end());
+  bool ok = false;
+  {
+    std::lock_guard lock(mutex_);
+    switch (code) {
+      case kIoctlReadPortByte:
+        ok = ReadPort(work);
+        break;
+      case kIoctlWritePortByte:
+        ok = WritePort(work);
+        break;
+      case kIoctlReadIndexedByte:
+        ok = ReadIndexed(work);
+        break;
+      case kIoctlWriteIndexedByte:
+        ok = WriteIndexed(work);
+        break;
+      case kIoctlReadPciConfigWord:
+        ok = ReadPci(work);
+        break;
+      case kIoctlReadPhysicalMemory:
+        ok = ReadMemory(work);
+        break;
+      case kIoctlReadTimeStampCounter:
+        ok = ReadTsc(work);
+        break;
+      default:
+        break;
+    }
+  }
+  if (ok) std::copy(work.begin(), work.end(), buffer.begin());
+  return ok;
+}
+
+bool Dispatcher::ReadPort(std::span<std::uint8_t> buffer) {
+  const std::uint32_t port = LoadU32(buffer.data(), port_request::kPort);
+  if (port > kMaxPort) return false;
+  std::uint8_t value = 0;
+  if (!backend_.ReadPort(static_cast<std::uint16_t>(port), value)) return false;
+  StoreU32(buffer.data(), port_request::kValueRead, value);
+  return true;
+}
+
+bool Dispatcher::WritePort(std::span<std::uint8_t> buffer) {
+  const std::uint32_t port = LoadU32(buffer.data(), port_request::kPort);
+  if (port > kMaxPort) return false;
+  const auto value = static_cast<std::uint8_t>(LoadU32(buffer.data(), port_request::kValueToWrite));
+  return backend_.WritePort(static_cast<std::uint16_t>(port), value);
+}
+
+bool Dispatcher::ReadIndexed(std::span<std::uint8_t> buffer) {
+  const std::uint32_t indexPort = LoadU32(buffer.data(), indexed_request::kIndexPort);
+  const std::uint32_t dataPort = LoadU32(buffer.data(), indexed_request::kDataPort);
+  if (indexPort > kMaxPort || dataPort > kMaxPort) return false;
+  const auto index = static_cast<std::uint8_t>(LoadU32(buffer.data(), indexed_request::kRegister));
+  std::uint8_t value = 0;
+  if (!backend_.WritePort(static_cast<std::uint16_t>(indexPort), index)) return false;
+  if (!backend_.ReadPort(static_cast<std::uint16_t>(dataPort), value)) return false;
+  StoreU32(buffer.data(), indexed_request::kValueRead, value);
+  return true;
+}
+
+bool Dispatcher::WriteIndexed(std::span<std::uint8_t> buffer) {
+  const std::uint32_t indexPort = LoadU32(buffer.data(), indexed_request::kIndexPort);
+  const std::uint32_t dataPort = LoadU32(buffer.data(), indexed_request::kDataPort);
+  if (indexPort > kMaxPort || dataPort > kMaxPort) return false;
+  const auto index = static_cast<std::uint8_t>(LoadU32(buffer.data(), indexed_request::kRegister));
+  const auto value = static_cast<std::uint8_t>(LoadU32(buffer.data(), indexed_request::kValueToWrite));
+  return backend_.WritePort(static_cast<std::uint16_t>(indexPort), index) &&
+         backend_.WritePort(static_cast<std::uint16_t>(dataPort), value);
+}
+
+bool Dispatcher::ReadPci(std::span<std::uint8_t> buffer) {
+  const std::uint32_t bus = LoadU32(buffer.data(), pci_request::kBus);
+  const std::uint32_t device = LoadU32(buffer.data(), pci_request::kDevice);
+  const std::uint32_t function = LoadU32(buffer.data(), pci_request::kFunction);
+  const std::uint32_t reg = LoadU32(buffer.data(), pci_request::kRegister);
+  if (bus > kMaxBus || device > kMaxDevice || function > kMaxFunction || reg > kMaxRegister) return false;
+  std::uint16_t value = 0;
+  if (!backend_.ReadPciConfigWord(static_cast<std::uint8_t>(bus), static_cast<std::uint8_t>(device),
+                                  static_cast<std::uint8_t>(function), static_cast<std::uint8_t>(reg),
+                                  value)) {
+    return false;
+  }
+  StoreU16(buffer.data(), pci_request::kValueRead, value);
+  return true;
+}
+
+bool Dispatcher::ReadMemory(std::span<std::uint8_t> buffer) {
+  const std::uint32_t address = LoadU32(buffer.data(), memory_request::kAddress);
+  const std::uint32_t length = LoadU16(buffer.data(), memory_request::kLengthField);
+  return backend_.ReadPhysicalMemory(address, buffer.subspan(memory_request::kData, length));
+}
+
+bool Dispatcher::ReadTsc(std::span<std::uint8_t> buffer) {
+  std::uint64_t tsc = 0;
+  if (!backend_.ReadTimeStampCounter(tsc)) return false;
+  StoreU64(buffer.data(), 0, tsc);
+  return true;
+}
+
+}  // namespace rq::driver

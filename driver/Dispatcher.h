@@ -1,0 +1,41 @@
+#pragma once
+#include <cstdint>
+#include <mutex>
+#include <span>
+
+#include "driver/Backend.h"
+
+namespace rq::driver {
+
+// Decodes one control request (code + buffer) and performs it on a backend.
+// Requests are atomic with respect to each other: an indexed request (index write,
+// then data access) is never split by another client's request.
+//
+// A request either succeeds and fills its out fields, or fails and leaves the
+// buffer exactly as it came in: a malformed request (unknown code, wrong buffer
+// length, a field out of range) and a failed access change nothing.
+class Dispatcher {
+ public:
+  explicit Dispatcher(Backend& backend) : backend_(backend) {}
+  Dispatcher(const Dispatcher&) = delete;
+  Dispatcher& operator=(const Dispatcher&) = delete;
+
+  bool Dispatch(std::uint32_t code, std::span<std::uint8_t> buffer);
+
+  // True when `code` is one of the requests the driver serves.
+  static bool KnownCode(std::uint32_t code);
+
+ private:
+  bool ReadPort(std::span<std::uint8_t> buffer);
+  bool WritePort(std::span<std::uint8_t> buffer);
+  bool ReadIndexed(std::span<std::uint8_t> buffer);
+  bool WriteIndexed(std::span<std::uint8_t> buffer);
+  bool ReadPci(std::span<std::uint8_t> buffer);
+  bool ReadMemory(std::span<std::uint8_t> buffer);
+  bool ReadTsc(std::span<std::uint8_t> buffer);
+
+  Backend& backend_;
+  std::mutex mutex_;
+};
+
+}  // namespace rq::driver

@@ -1,0 +1,138 @@
+#include "driver/RequestServer.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <stdexcept>
+
+#include "driver/Protocol.h"
+
+namespace rq::driver {
+
+RequestServer::RequestServer(Dispatcher& dispatcher, Fd listening)
+    : dispatcher_(dispatcher), listening_(std::move(listening)) {
+  int pipeFds[2];
+  if (::pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("cannot create a pipe");
+  wakeRead_.Reset(pipeFds[0]);
+  wakeWrite_.Reset(pipeFds[1]);
+}
+
+RequestServer::~RequestServer() { Stop(); }
+
+void RequestServer::Start() {
+  acceptor_ = std::thread([this] { AcceptLoop(); });
+}
+
+void RequestServer::Stop() {
+  if (stopping_.exchange(true)) return;
+  const char byte = 1;
+  [[maybe_unused]] const ssize_t written = ::write(wakeWrite_.Get(), &byte, 1);
+  if (acceptor_.joinable()) acceptor_.join();
+  DropClients();
+  std::list<Client> finished;
+  {
+    std::lock_guard lock(mutex_);
+    finished.swap(clients_);
+  }
+  for (Client& client : finished) {
+    if (client.thread.joinable()) client.thread.join();
+  }
+}
+
+std::vector<pid_t> RequestServer::DropClients() {
+  std::vector<pid_t> pids;
+  std::lock_guard lock(mutex_);
+  for (Client& client : clients_) {
+    if (client.done) continue;
+    if (client.fd >= 0) ::shutdown(client.fd, SHUT_RDWR);
+    pids.push_back(client.pid);
+  }
+  return pids;
+}
+
+std::size_t RequestServer::ClientCount() {
+  std::lock_guard lock(mutex_);
+  std::size_t count = 0;
+  for (const Client& client : clients_) count += client.done ? 0 : 1;
+  return count;
+}
+
+void RequestServer::ReapFinished() {
+  for (auto it = clients_.begin(); it != clients_.end();) {
+    if (it->done) {
+      it->thread.join();  // it has returned or is returning: nothing left to wait for
+      it = clients_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+void RequestServer::AcceptLoop() {
+  while (!stopping_) {
+    pollfd fds[2] = {{listening_.Get(), POLLIN, 0}, {wakeRead_.Get(), POLLIN, 0}};
+    if (::poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    if (fds[1].revents != 0) return;
+    if ((fds[0].revents & POLLIN) == 0) continue;
+    Fd connection(::accept4(listening_.Get(), nullptr, nullptr, SOCK_CLOEXEC));
+    if (!connection.Valid()) continue;
+    PeerCredentials peer;
+    if (!GetPeerCredentials(connection.Get(), peer) || (peer.uid != ServedUid() && peer.uid != 0)) continue;
+
+    std::lock_guard lock(mutex_);
+    ReapFinished();
+    if (stopping_) return;
+    Client& client = clients_.emplace_back();
+    client.fd = connection.Release();
+    client.pid = peer.pid;
+    client.thread = std::thread([this, &client] { ClientLoop(client); });
+  }
+}
+
+std::size_t RequestServer::Serve(Dispatcher& dispatcher, std::uint8_t* message, std::size_t length) {
+  if (length < wire::kHeaderLength || length > wire::kMaxMessageLength) {
+    StoreU32(message, 0, wire::kReplyFailure);
+    return wire::kHeaderLength;
+  }
+  const std::uint32_t code = LoadU32(message, 0);
+  const bool ok = dispatcher.Dispatch(
+      code, std::span<std::uint8_t>(message + wire::kHeaderLength, length - wire::kHeaderLength));
+  StoreU32(message, 0, ok ? wire::kReplySuccess : wire::kReplyFailure);
+  return length;
+}
+
+void RequestServer::ClientLoop(Client& client) {
+  int fd;
+  {
+    std::lock_guard lock(mutex_);
+    fd = client.fd;
+  }
+  // One byte more than the largest request, so that MSG_TRUNC tells an oversized
+  // message apart from one that just fits.
+  std::vector<std::uint8_t> message(wire::kMaxMessageLength + 1);
+  while (true) {
+    const ssize_t received = ::recv(fd, message.data(), message.size(), MSG_TRUNC);
+    if (received < 0 && errno == EINTR) continue;
+    if (received <= 0) break;
+    const std::size_t replyLength =
+        Serve(dispatcher_, message.data(),
+              std::min<std::size_t>(static_cast<std::size_t>(received), wire::kMaxMessageLength + 1));
+    ssize_t sent;
+    do {
+      sent = ::send(fd, message.data(), replyLength, MSG_NOSIGNAL);
+    } while (sent < 0 && errno == EINTR);
+    if (sent < 0) break;
+  }
+  std::lock_guard lock(mutex_);
+  ::close(client.fd);
+  client.fd = -1;
+  client.done = true;
+}
+
+}  // namespace rq::driver

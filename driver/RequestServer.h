@@ -1,0 +1,61 @@
+#pragma once
+#include <sys/types.h>
+
+#include <atomic>
+#include <list>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "driver/Dispatcher.h"
+#include "driver/UnixSocket.h"
+
+namespace rq::driver {
+
+// Serves control requests on a listening SOCK_SEQPACKET socket, one thread per
+// client: each message is a request (u32 code + buffer), each reply the success
+// flag followed by the buffer. Clients of another user are turned away. A client
+// that misbehaves or vanishes only ends its own connection.
+class RequestServer {
+ public:
+  RequestServer(Dispatcher& dispatcher, Fd listening);
+  ~RequestServer();
+  RequestServer(const RequestServer&) = delete;
+  RequestServer& operator=(const RequestServer&) = delete;
+
+  void Start();
+  // Stops accepting, ends every connection and waits for the client threads. A
+  // thread stuck in a request (a hung board) must be released by the backend first.
+  void Stop();
+
+  // Ends every current connection; returns the process ids of their peers.
+  std::vector<pid_t> DropClients();
+  std::size_t ClientCount();
+
+  // One round trip on a message of `length` bytes in `message` (room for
+  // wire::kMaxMessageLength + 1); returns the reply length. Shared with the tests.
+  static std::size_t Serve(Dispatcher& dispatcher, std::uint8_t* message, std::size_t length);
+
+ private:
+  struct Client {
+    int fd = -1;  // closed by the client's own thread, under mutex_
+    pid_t pid = 0;
+    bool done = false;
+    std::thread thread;
+  };
+
+  void AcceptLoop();
+  void ClientLoop(Client& client);
+  void ReapFinished();  // with mutex_ held
+
+  Dispatcher& dispatcher_;
+  Fd listening_;
+  Fd wakeRead_;
+  Fd wakeWrite_;
+  std::thread acceptor_;
+  std::mutex mutex_;
+  std::list<Client> clients_;
+  std::atomic<bool> stopping_{false};
+};
+
+}  // namespace rq::driver

@@ -1,0 +1,84 @@
+#include "driver/VirtualBoardBackend.h"
+
+#include <chrono>
+
+#include "driver/InProcessDriverHandle.h"
+#include "sim/Board.h"
+
+namespace rq::driver {
+namespace {
+
+// How often a request waiting on a hung board looks again. The board's tick runs
+// at about this rate too, so a reset is noticed within a tick or two.
+constexpr std::chrono::milliseconds kHungPoll{20};
+
+}  // namespace
+
+VirtualBoardBackend::VirtualBoardBackend(sim::Board& board, WhenHung whenHung)
+    : board_(board), whenHung_(whenHung) {}
+
+std::optional<VirtualBoardBackend::BoardLock> VirtualBoardBackend::Running() {
+  BoardLock lock = board_.Lock();
+  if (!board_.Hung()) return lock;
+  if (whenHung_ == WhenHung::Fail) return std::nullopt;
+  const std::uint64_t resetsBefore = board_.ResetCount();
+  while (true) {
+    lock.unlock();  // the watchdog tick and inspection need the board meanwhile
+    {
+      std::unique_lock wait(waitMutex_);
+      if (wake_.wait_for(wait, kHungPoll, [this] { return shutdown_; })) return std::nullopt;
+    }
+    lock.lock();
+    if (board_.ResetCount() != resetsBefore) return std::nullopt;
+    if (!board_.Hung()) return lock;
+  }
+}
+
+void VirtualBoardBackend::Shutdown() {
+  {
+    std::lock_guard lock(waitMutex_);
+    shutdown_ = true;
+  }
+  wake_.notify_all();
+}
+
+bool VirtualBoardBackend::ReadPort(std::uint16_t port, std::uint8_t& value) {
+  auto lock = Running();
+  if (!lock) return false;
+  value = board_.Ports().In(port);
+  return true;
+}
+
+bool VirtualBoardBackend::WritePort(std::uint16_t port, std::uint8_t value) {
+  auto lock = Running();
+  if (!lock) return false;
+  board_.Ports().Out(port, value);
+  return true;
+}
+
+bool VirtualBoardBackend::ReadPciConfigWord(std::uint8_t bus, std::uint8_t device, std::uint8_t function,
+                                            std::uint8_t reg, std::uint16_t& value) {
+  auto lock = Running();
+  if (!lock) return false;
+  value = board_.Pci().ReadConfigWord(sim::PciLocation{bus, device, function}, reg);
+  return true;
+}
+
+bool VirtualBoardBackend::ReadPhysicalMemory(std::uint32_t address, std::span<std::uint8_t> out) {
+  auto lock = Running();
+  if (!lock) return false;
+  return board_.Bios().Read(address, out);
+}
+
+bool VirtualBoardBackend::ReadTimeStampCounter(std::uint64_t& tsc) {
+  auto lock = Running();
+  if (!lock) return false;
+  tsc = board_.Processor().TimeStampCounter();
+  return true;
+}
+
+InProcessDriverHandle::InProcessDriverHandle(sim::Board& board)
+    : ownedBackend_(std::make_unique<VirtualBoardBackend>(board, VirtualBoardBackend::WhenHung::Fail)),
+      dispatcher_(*ownedBackend_) {}
+
+}  // namespace rq::driver

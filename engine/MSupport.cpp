@@ -1,0 +1,261 @@
+#include "engine/MSupport.h"
+
+#include <array>
+#include <cstdint>
+#include <utility>
+
+#include "devices/Candidates.h"
+#include "devices/SystemFacts.h"
+#include "engine/DisableWDThread.h"
+#include "hw/IOInterface.h"
+#include "platform/ProfileFile.h"
+
+namespace rq::hw {
+// Driver set-up of the driver channel; linked in when the program has it.
+[[gnu::weak]] std::unique_ptr<DriverHandle> SetUpDriver();
+}  // namespace rq::hw
+
+namespace rq::engine {
+namespace {
+
+// The BIOS model string sits at a fixed place in the ROM image.
+constexpr std::uint32_t kBiosModelAddress = 0xFE0C1;
+constexpr std::uint16_t kBiosModelBufferSize = 200;
+
+constexpr const char* kKeyInWatch = "InWatch";
+constexpr const char* kKeyVoltShift = "VoltShift";
+constexpr const char* kKeyRecoverToDef = "RecoverToDef";
+constexpr const char* kKeyNoShowOverClkMsg = "NoShowOverClkMsg";
+constexpr const char* kKeyGpioOverVolt = "GPIOOverVolt";
+
+MSupport* g_instance = nullptr;
+
+std::unique_ptr<hw::DriverHandle> OpenDefaultDriver() {
+  if (hw::SetUpDriver == nullptr) return nullptr;
+  return hw::SetUpDriver();
+}
+
+std::string ReadBiosModel() {
+  std::array<std::uint8_t, kBiosModelBufferSize> buffer{};
+  const hw::IOInterface io;
+  io.ReadPhysicalMemory(kBiosModelAddress, buffer.data(), kBiosModelBufferSize);
+  std::string text;
+  for (std::uint8_t byte : buffer) {
+    if (byte == 0) break;
+    text += static_cast<char>(byte);
+  }
+  return text;
+}
+
+}  // namespace
+
+MSupport* MSupport::Instance() { return g_instance; }
+
+MSupport::MSupport(MSupportOptions options) : options_(std::move(options)) {
+  if (!options_.openDriver) options_.openDriver = OpenDefaultDriver;
+  Construct();
+}
+
+void MSupport::Construct() {
+  // 1. Both texts start empty (members are default-constructed).
+  // 2. One instance per user: a second one initialises nothing at all.
+  bool alreadyExists = false;
+  instanceLock_ = platform::InstanceLock::Create(kInstanceMutexName, alreadyExists);
+  if (alreadyExists) {
+    anotherInstance = true;
+    return;
+  }
+  if (g_instance == nullptr) g_instance = this;
+
+  // 3.-4. Driver mode is the only mode here; clocks and voltages start at 0.
+  devices::SystemFacts& facts = devices::CurrentSystem();
+  facts = devices::SystemFacts{};
+  facts.busSemaphore = &busSemaphore;
+
+  // 5. Without a driver nothing is detected and no thread starts.
+  deviceHandle_ = options_.openDriver();
+  if (deviceHandle_ == nullptr) return;
+  hw::ProcessDriverState() = hw::DriverState{true, deviceHandle_.get()};
+
+  // 6.-7.
+  biosModel += ReadBiosModel();
+  boardModel = DeriveBoardModel(biosModel);
+  facts.boardModel = boardModel;
+
+  // 8.-11.
+  DetectDevices();
+  // 12.
+  SetUpVoltages();
+  // 13.
+  if (clockGenerator != nullptr) RestoreClockAtStartUp();
+  // 14.
+  RefreshClocks();
+  // 15.
+  if (options_.makeCpuSpeedThread) {
+    cpuSpeedThread_ = options_.makeCpuSpeedThread(*this);
+    if (cpuSpeedThread_ != nullptr) cpuSpeedThread_->Start();
+  }
+  if (options_.makeHwMonitorThread) {
+    hwMonitorThread_ = options_.makeHwMonitorThread(*this);
+    if (hwMonitorThread_ != nullptr) hwMonitorThread_->Start(true);
+  }
+}
+
+void MSupport::DetectDevices() {
+  devices::SystemFacts& facts = devices::CurrentSystem();
+
+  const auto bridges =
+      options_.northBridgeCandidates ? options_.northBridgeCandidates() : devices::NorthBridgeCandidates();
+  northBridge = devices::DetectFirst(bridges, [](devices::PciMchIo& chip) { return chip.Detect(); });
+  facts.northBridge = northBridge.get();
+
+  // Boards whose model starts with N never carry a programmable clock generator.
+  if (boardModel.empty() || boardModel.front() != 'N') {
+    const auto generators = options_.clockGeneratorCandidates ? options_.clockGeneratorCandidates(boardModel)
+                                                              : devices::ClockGeneratorCandidates(boardModel);
+    clockGenerator =
+        devices::DetectFirst(generators, [](devices::I2cClockGenIo& chip) { return chip.Detect(); });
+    facts.clockGenerator = clockGenerator.get();
+  }
+
+  const auto monitors = options_.hardwareMonitorCandidates ? options_.hardwareMonitorCandidates()
+                                                           : devices::HardwareMonitorCandidates();
+  hardwareMonitor =
+      devices::DetectFirst(monitors, [](devices::ISAHwMonitorIo& chip) { return chip.Probe(); });
+
+  const auto controllers = options_.overclockControllerCandidates ? options_.overclockControllerCandidates()
+                                                                  : devices::OverclockControllerCandidates();
+  overclockController =
+      devices::DetectFirst(controllers, [](devices::I2cOverclkIo& chip) { return chip.Probe(); });
+
+  if (overclockController == nullptr && ReadSettingInt(boardModel, kKeyGpioOverVolt, 0) != 0) {
+    const auto gpios =
+        options_.gpioVoltageCandidates ? options_.gpioVoltageCandidates() : devices::GpioVoltageCandidates();
+    gpioVoltage = devices::DetectFirst(gpios, [](devices::GpioVoltIo& chip) { return chip.Detect(); });
+  }
+}
+
+void MSupport::SetUpVoltages() {
+  if (!HasVoltageDevice()) return;
+  if (GetVoltShift()) {
+    RaiseVoltages();
+  } else {
+    RestoreVoltages();
+  }
+  ReadVoltages();
+}
+
+MSupport::~MSupport() { Shutdown(); }
+
+void MSupport::Shutdown() {
+  if (anotherInstance) return;
+  // The main window normally stopped the watchdog already; a tool or a test that
+  // did not must still leave the watchdog disarmed and the mark cleared, which
+  // needs the clock generator, so this comes before the devices go.
+  StopWatchdogThread();
+  if (cpuSpeedThread_ != nullptr) {
+    cpuSpeedThread_->Shutdown();
+    cpuSpeedThread_.reset();
+  }
+  if (hwMonitorThread_ != nullptr) {
+    hwMonitorThread_->Shutdown();
+    hwMonitorThread_.reset();
+  }
+  watchdogThread_.reset();
+
+  devices::SystemFacts& facts = devices::CurrentSystem();
+  if (facts.busSemaphore == &busSemaphore) facts = devices::SystemFacts{};
+  northBridge.reset();
+  clockGenerator.reset();
+  overclockController.reset();
+  gpioVoltage.reset();
+  hardwareMonitor.reset();
+
+  if (hw::ProcessDriverState().deviceHandle == deviceHandle_.get())
+    hw::ProcessDriverState() = hw::DriverState{};
+  deviceHandle_.reset();
+  if (g_instance == this) g_instance = nullptr;
+}
+
+Timing& MSupport::Clock() const { return options_.timing != nullptr ? *options_.timing : RealTiming(); }
+
+// --- settings file ---------------------------------------------------------------
+
+int MSupport::ReadSettingInt(const std::string& section, const std::string& key, int defaultValue) const {
+  std::lock_guard lock(settingsMutex_);
+  return platform::GetPrivateProfileInt(section, key, defaultValue, options_.settingsFile);
+}
+
+std::string MSupport::ReadSettingString(const std::string& section, const std::string& key) const {
+  std::lock_guard lock(settingsMutex_);
+  return platform::GetPrivateProfileString(section, key, "", options_.settingsFile);
+}
+
+bool MSupport::WriteSettingString(const std::string& section, const std::string& key,
+                                  const std::optional<std::string>& value) const {
+  std::lock_guard lock(settingsMutex_);
+  return platform::WritePrivateProfileString(section, key, value, options_.settingsFile);
+}
+
+bool MSupport::GetInWatch() const { return ReadSettingInt(kOverclockSection, kKeyInWatch, 0) != 0; }
+void MSupport::SetInWatch(bool on) const {
+  WriteSettingString(kOverclockSection, kKeyInWatch, on ? "1" : "0");
+}
+bool MSupport::GetVoltShift() const { return ReadSettingInt(kOverclockSection, kKeyVoltShift, 0) != 0; }
+void MSupport::SetVoltShift(bool on) const {
+  WriteSettingString(kOverclockSection, kKeyVoltShift, on ? "1" : "0");
+}
+bool MSupport::GetRecoverToDef() const { return ReadSettingInt(kOverclockSection, kKeyRecoverToDef, 0) != 0; }
+void MSupport::SetRecoverToDef(bool on) const {
+  WriteSettingString(kOverclockSection, kKeyRecoverToDef, on ? "1" : "0");
+}
+bool MSupport::GetNoShowOverClkMsg() const {
+  return ReadSettingInt(kOverclockSection, kKeyNoShowOverClkMsg, 0) != 0;
+}
+void MSupport::SetNoShowOverClkMsg(bool on) const {
+  WriteSettingString(kOverclockSection, kKeyNoShowOverClkMsg, on ? "1" : "0");
+}
+
+// --- voltages ----------------------------------------------------------------------
+
+void MSupport::ReadVoltages() {
+  if (overclockController != nullptr) {
+    coreVoltage = overclockController->ReadCoreVoltage();
+    memoryVoltage = overclockController->ReadMemoryVoltage();
+  } else if (gpioVoltage != nullptr) {
+    coreVoltage = gpioVoltage->ReadCoreVoltage();
+    memoryVoltage = gpioVoltage->ReadMemoryVoltage();
+  }
+}
+
+void MSupport::RaiseVoltages() {
+  if (overclockController != nullptr) {
+    overclockController->RaiseCoreVoltage();
+    overclockController->RaiseMemoryVoltage();
+  } else if (gpioVoltage != nullptr) {
+    gpioVoltage->RaiseCoreVoltage();
+    gpioVoltage->RaiseMemoryVoltage();
+  }
+}
+
+void MSupport::RestoreVoltages() {
+  if (overclockController != nullptr) {
+    overclockController->RestoreCoreVoltage();
+    overclockController->RestoreMemoryVoltage();
+  } else if (gpioVoltage != nullptr) {
+    gpioVoltage->RestoreCoreVoltage();
+    gpioVoltage->RestoreMemoryVoltage();
+  }
+}
+
+// --- threads -----------------------------------------------------------------------
+
+void MSupport::ResumeHwMonitorThread() {
+  if (hwMonitorThread_ != nullptr) hwMonitorThread_->Resume();
+}
+
+void MSupport::SuspendHwMonitorThread() {
+  if (hwMonitorThread_ != nullptr) hwMonitorThread_->Suspend();
+}
+
+}  // namespace rq::engine

@@ -1,0 +1,314 @@
+#include "platform/ProfileFile.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <climits>
+#include <filesystem>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "platform/TestSupport.h"
+
+namespace rq::platform {
+namespace {
+
+using test::ReadAll;
+using test::TempDir;
+using test::WriteAll;
+
+class ProfileFileTest : public ::testing::Test {
+ protected:
+  std::string Get(const std::string& section, const std::string& key, const std::string& def = "<none>") {
+    return GetPrivateProfileString(section, key, def, file_);
+  }
+  int GetInt(const std::string& section, const std::string& key, int def = -99) {
+    return GetPrivateProfileInt(section, key, def, file_);
+  }
+  bool Put(const std::string& section, const std::string& key, const std::optional<std::string>& value) {
+    return WritePrivateProfileString(section, key, value, file_);
+  }
+
+  TempDir dir_;
+  std::string file_ = dir_ / "torvane.ini";
+};
+
+TEST_F(ProfileFileTest, MissingFileSectionOrKeyYieldsDefaults) {
+  EXPECT_EQ(Get("Overclock", "SafeFreq", ""), "");
+  EXPECT_EQ(GetInt("Overclock", "InWatch", 0), 0);
+  EXPECT_EQ(GetInt("Overclock", "V33", 1), 1);
+  WriteAll(file_, "[Overclock]\nInWatch=1\n");
+  EXPECT_EQ(Get("Other", "InWatch"), "<none>");
+  EXPECT_EQ(Get("Overclock", "SafeFreq"), "<none>");
+  EXPECT_EQ(Get("Overclock", "InWatch"), "1");
+}
+
+TEST_F(ProfileFileTest, NamesCompareCaseInsensitivelyAndValuesAreTrimmedAndUnquoted) {
+  WriteAll(file_,
+           "[OverClock]\n"
+           "  inwatch = 1  \n"
+           "Quoted=\"  spaced  \"\n"
+           "Single='x'\n"
+           "Lonely=\"\n"
+           "Empty=\n");
+  EXPECT_EQ(Get("overclock", "INWATCH"), "1");
+  EXPECT_EQ(Get("OVERCLOCK", "quoted"), "  spaced  ");
+  EXPECT_EQ(Get("Overclock", "Single"), "x");
+  EXPECT_EQ(Get("Overclock", "Lonely"), "\"");
+  EXPECT_EQ(Get("Overclock", "Empty"), "");
+
+  ASSERT_TRUE(Put("OVERCLOCK", "INWATCH", "0"));
+  EXPECT_EQ(ReadAll(file_),
+            "[OverClock]\n"
+            "  inwatch = 0\n"
+            "Quoted=\"  spaced  \"\n"
+            "Single='x'\n"
+            "Lonely=\"\n"
+            "Empty=\n");
+}
+
+TEST_F(ProfileFileTest, IntegersReadLikeWindows) {
+  WriteAll(file_,
+           "[Overclock]\nInWatch=5\nNeg=-12abc\nPlus=+7\nText=abc\nEmpty=\nHuge=99999999999\n"
+           "HugeNeg=-99999999999\nSpaced= 42 \nSignOnly=-\n");
+  // A flag counts as set for any non-zero value, five included.
+  EXPECT_EQ(GetInt("Overclock", "InWatch", 0), 5);
+  EXPECT_EQ(GetInt("Overclock", "Neg"), -12);
+  EXPECT_EQ(GetInt("Overclock", "Plus"), 7);
+  EXPECT_EQ(GetInt("Overclock", "Text"), 0);
+  EXPECT_EQ(GetInt("Overclock", "SignOnly"), 0);
+  EXPECT_EQ(GetInt("Overclock", "Empty", 3), 3);
+  EXPECT_EQ(GetInt("Overclock", "Huge"), INT_MAX);
+  EXPECT_EQ(GetInt("Overclock", "HugeNeg"), INT_MIN);
+  EXPECT_EQ(GetInt("Overclock", "Spaced"), 42);
+  EXPECT_EQ(GetInt("Overclock", "Missing", 1), 1);
+}
+
+TEST_F(ProfileFileTest, ValuesAreCutTo255Characters) {
+  const std::string longValue(300, 'v');
+  ASSERT_TRUE(Put("S", "Long", longValue));
+  EXPECT_NE(ReadAll(file_).find(longValue), std::string::npos) << "the file keeps the whole value";
+  EXPECT_EQ(Get("S", "Long"), std::string(255, 'v'));
+  EXPECT_EQ(Get("S", "Missing", longValue), std::string(255, 'v'));
+}
+
+TEST_F(ProfileFileTest, EmptySectionNameFindsOnlyAnEmptySection) {
+  WriteAll(file_, "Global=top\n[Board]\nFan1=1\n");
+  EXPECT_EQ(Get("", "Global"), "<none>");
+  EXPECT_EQ(GetInt("", "Fan1", 0), 0);
+  WriteAll(file_, "Global=top\n[]\nFan1=1\n[ ]\nFan2=1\n");
+  EXPECT_EQ(GetInt("", "Fan1", 0), 1);
+  EXPECT_EQ(GetInt("", "Fan2", 0), 1);
+  EXPECT_EQ(Get("", "Global"), "<none>");
+}
+
+TEST_F(ProfileFileTest, WritingKeepsEveryOtherLineByteForByte) {
+  const std::string head =
+      "; settings\n"
+      "\n"
+      "stray line without equals\n"
+      "[Overclock]\n"
+      "InWatch=1\n"
+      "  ; indented comment\n"
+      "\n"
+      "[P4X-Custom]\n"
+      "TempSensor1Label = CPU  Temp\n"
+      "=no name\n"
+      "[broken section\n";
+  WriteAll(file_, head);
+  ASSERT_TRUE(Put("Overclock", "SafeFreq", "133.5"));
+  ASSERT_TRUE(Put("Overclock", "InWatch", "0"));
+  ASSERT_TRUE(Put("NewBoard", "Fan1", "1"));
+  EXPECT_EQ(ReadAll(file_),
+            "; settings\n"
+            "\n"
+            "stray line without equals\n"
+            "[Overclock]\n"
+            "InWatch=0\n"
+            "SafeFreq=133.5\n"
+            "  ; indented comment\n"
+            "\n"
+            "[P4X-Custom]\n"
+            "TempSensor1Label = CPU  Temp\n"
+            "=no name\n"
+            "[broken section\n"
+            "\n"
+            "[NewBoard]\n"
+            "Fan1=1\n");
+  EXPECT_EQ(Get("P4X-Custom", "TempSensor1Label"), "CPU  Temp");
+}
+
+TEST_F(ProfileFileTest, MissingValueRemovesEveryCopyOfTheKey) {
+  WriteAll(file_, "[Overclock]\nSafeFreq=150\nVoltShift=1\n[overclock]\nsafefreq=160\n[Other]\nSafeFreq=1\n");
+  ASSERT_TRUE(Put("Overclock", "SafeFreq", std::nullopt));
+  EXPECT_EQ(Get("Overclock", "SafeFreq"), "<none>");
+  EXPECT_EQ(ReadAll(file_), "[Overclock]\nVoltShift=1\n[overclock]\n[Other]\nSafeFreq=1\n");
+  // Removing what is not there changes nothing and creates nothing.
+  EXPECT_TRUE(Put("Overclock", "SafeFreq", std::nullopt));
+  const std::string other = dir_ / "absent.ini";
+  EXPECT_TRUE(WritePrivateProfileString("Overclock", "SafeFreq", std::nullopt, other));
+  EXPECT_FALSE(std::filesystem::exists(other));
+}
+
+TEST_F(ProfileFileTest, CrlfFilesKeepCrlfAndAFileWithoutFinalNewlineIsExtended) {
+  WriteAll(file_, "[Overclock]\r\nInWatch=1\r\n[Board]\r\nFan1=1");
+  ASSERT_TRUE(Put("Board", "Fan2", "1"));
+  ASSERT_TRUE(Put("Overclock", "VoltShift", "0"));
+  ASSERT_TRUE(Put("New", "Key", "v"));
+  EXPECT_EQ(
+      ReadAll(file_),
+      "[Overclock]\r\nInWatch=1\r\nVoltShift=0\r\n[Board]\r\nFan1=1\r\nFan2=1\r\n\r\n[New]\r\nKey=v\r\n");
+  EXPECT_EQ(Get("Board", "Fan1"), "1");
+
+  WriteAll(file_, "[Board]\nFan1=1");
+  ASSERT_TRUE(Put("Board", "Fan2", "2"));
+  EXPECT_EQ(ReadAll(file_), "[Board]\nFan1=1\nFan2=2");
+}
+
+TEST_F(ProfileFileTest, RelativeNameUsesTheCurrentDirectory) {
+  TempDir first;
+  TempDir second;
+  {
+    test::ScopedCwd cwd(first.Path());
+    ASSERT_TRUE(WritePrivateProfileString("Overclock", "InWatch", "1", ".\\torvane.ini"));
+    EXPECT_EQ(GetPrivateProfileInt("Overclock", "InWatch", 0, "torvane.ini"), 1);
+  }
+  {
+    test::ScopedCwd cwd(second.Path());
+    EXPECT_EQ(GetPrivateProfileInt("Overclock", "InWatch", 0, ".\\torvane.ini"), 0);
+    ASSERT_TRUE(WritePrivateProfileString("Overclock", "InWatch", "0", ".\\torvane.ini"));
+  }
+  EXPECT_EQ(ReadAll(first / "torvane.ini"), "[Overclock]\nInWatch=1\n");
+  EXPECT_EQ(ReadAll(second / "torvane.ini"), "[Overclock]\nInWatch=0\n");
+}
+
+TEST_F(ProfileFileTest, RefusesNamesAndValuesThatWouldReadBackDifferently) {
+  WriteAll(file_, "[S]\nK=1\n");
+  EXPECT_FALSE(Put("S", "K", "1\n[Evil]\nX=1"));
+  EXPECT_FALSE(Put("S", "K", std::string("a\0b", 3)));
+  EXPECT_FALSE(Put("S", "A=B", "1"));
+  EXPECT_FALSE(Put("S", "", "1"));
+  EXPECT_FALSE(Put("S", ";K", "1"));
+  EXPECT_FALSE(Put("S]x", "K", "1"));
+  EXPECT_FALSE(Put("S\nT", "K", "1"));
+  EXPECT_EQ(ReadAll(file_), "[S]\nK=1\n");
+}
+
+TEST_F(ProfileFileTest, FailedWriteLeavesTheOldFile) {
+  WriteAll(file_, "[S]\nK=old\n");
+  // Occupy the temporary name with a folder so that the write cannot proceed.
+  std::filesystem::create_directory(dir_ / (".torvane.ini." + std::to_string(::getpid()) + ".tmp"));
+  EXPECT_FALSE(Put("S", "K", "new"));
+  EXPECT_EQ(ReadAll(file_), "[S]\nK=old\n");
+  EXPECT_FALSE(WritePrivateProfileString("S", "K", "v", dir_ / "no/such/folder/x.ini"));
+}
+
+TEST_F(ProfileFileTest, KeepsModeAndWritesThroughASymbolicLink) {
+  const std::string real = dir_ / "real.ini";
+  WriteAll(real, "[S]\nK=1\n");
+  ::chmod(real.c_str(), 0640);
+  std::filesystem::create_symlink(real, file_);
+  ASSERT_TRUE(Put("S", "K", "2"));
+  EXPECT_TRUE(std::filesystem::is_symlink(file_));
+  EXPECT_EQ(ReadAll(real), "[S]\nK=2\n");
+  struct stat st {};
+  ASSERT_EQ(::stat(real.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+TEST_F(ProfileFileTest, GarbageFilesNeverCrashAndYieldDefaults) {
+  std::mt19937 random(1234);
+  for (int round = 0; round < 20; ++round) {
+    std::string garbage(4096 + round * 997, '\0');
+    for (char& c : garbage) c = static_cast<char>(random());
+    WriteAll(file_, garbage);
+    EXPECT_EQ(GetInt("Overclock", "InWatch", 7), 7);
+    ASSERT_TRUE(Put("Overclock", "InWatch", "1"));
+    EXPECT_EQ(GetInt("Overclock", "InWatch", 0), 1);
+    EXPECT_EQ(ReadAll(file_).substr(0, garbage.size()), garbage) << "the garbage itself is kept";
+  }
+  WriteAll(file_, std::string("[Overclock]\nInWatch=1\0trailing\n[B\0ad]\nK=v\n", 40));
+  EXPECT_EQ(Get("Overclock", "InWatch"), "1");
+  EXPECT_EQ(Get("B", "K"), "<none>");
+}
+
+TEST_F(ProfileFileTest, HandlesMegabyteLines) {
+  const std::string huge(4 * 1024 * 1024, 'x');
+  const std::string original = "[Overclock]\nBig=" + huge + "\n" + huge + "\n[Board]\nFan1=1\n";
+  WriteAll(file_, original);
+  EXPECT_EQ(Get("Overclock", "Big"), std::string(255, 'x'));
+  EXPECT_EQ(GetInt("Board", "Fan1", 0), 1);
+  ASSERT_TRUE(Put("Board", "Fan2", "1"));
+  EXPECT_EQ(GetInt("Board", "Fan2", 0), 1);
+  EXPECT_TRUE(ReadAll(file_) == original + "Fan2=1\n");
+}
+
+TEST_F(ProfileFileTest, SomethingOtherThanAFileReadsAsDefaultsAndRefusesWrites) {
+  ASSERT_EQ(::mkfifo(file_.c_str(), 0600), 0);
+  EXPECT_EQ(GetInt("Overclock", "InWatch", 4), 4);  // must not block on the FIFO
+  EXPECT_FALSE(Put("Overclock", "InWatch", "1"));
+  ::unlink(file_.c_str());
+  std::filesystem::create_directory(file_);
+  EXPECT_EQ(GetInt("Overclock", "InWatch", 4), 4);
+  EXPECT_FALSE(Put("Overclock", "InWatch", "1"));
+}
+
+TEST_F(ProfileFileTest, ConcurrentWritersOfDifferentKeysLoseNothing) {
+  constexpr int kThreads = 6;
+  constexpr int kRounds = 25;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([this, t] {
+      for (int r = 0; r <= kRounds; ++r) Put("Overclock", "Key" + std::to_string(t), std::to_string(r));
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  for (int t = 0; t < kThreads; ++t) EXPECT_EQ(GetInt("Overclock", "Key" + std::to_string(t)), kRounds);
+}
+
+// The payload names its own generation, so a reader can tell a complete file
+// from a torn one.
+std::string Payload(unsigned generation) {
+  return std::to_string(generation) + ":" +
+         std::string(1000 + generation % 5000, static_cast<char>('a' + generation % 26));
+}
+
+TEST_F(ProfileFileTest, SurvivesWritersKilledAtRandomMoments) {
+  const std::string comment = "; " + std::string(256 * 1024, '#') + "\n";
+  const std::string head = comment + "[Overclock]\nPayload=";
+  const std::string tail = "\n[Tail]\nEnd=yes\n";
+  WriteAll(file_, head + Payload(0) + tail);
+  std::mt19937 random(::getpid());
+  for (int round = 0; round < 25; ++round) {
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      for (unsigned generation = 1 + round * 100000u;; ++generation) {
+        Put("Overclock", "Payload", Payload(generation));
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(2000 + random() % 20000));
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+
+    const std::string content = ReadAll(file_);
+    ASSERT_GE(content.size(), head.size() + tail.size()) << "torn file in round " << round;
+    ASSERT_EQ(content.substr(0, head.size()), head) << "round " << round;
+    ASSERT_EQ(content.substr(content.size() - tail.size()), tail) << "round " << round;
+    const std::string payload = content.substr(head.size(), content.size() - head.size() - tail.size());
+    ASSERT_EQ(payload, Payload(static_cast<unsigned>(std::stoul(payload)))) << "round " << round;
+  }
+  // Temporaries of the killed writers are swept by the next write.
+  ASSERT_TRUE(Put("Overclock", "Done", "1"));
+  for (const auto& entry : std::filesystem::directory_iterator(dir_.Path())) {
+    EXPECT_EQ(entry.path().filename(), "torvane.ini");
+  }
+}
+
+}  // namespace
+}  // namespace rq::platform
