@@ -64,6 +64,9 @@ class ClockGenChip : public SmbusDevice {
   static constexpr std::uint16_t kWatchdogLastPort = 0x104B;
   virtual PortDevice* WatchdogPorts() { return nullptr; }
 
+  // Hands the chip the outputs object it was built with, to live as long as it.
+  void KeepOutputs(std::unique_ptr<ClockGenOutputs> outputs) { ownedOutputs_ = std::move(outputs); }
+
  protected:
   ClockGenChip(std::string type, Access access, ClockGenOutputs& outputs);
   // Derived parts call this once their power-on image is known.
@@ -81,6 +84,7 @@ class ClockGenChip : public SmbusDevice {
   bool Writable(std::size_t reg) const { return reg < kRegisterCount && !((readOnly_ >> reg) & 1U); }
   void Store(std::size_t reg, std::uint8_t value);
 
+  std::unique_ptr<ClockGenOutputs> ownedOutputs_;
   std::string type_;
   Access access_;
   ClockGenOutputs& outputs_;
@@ -104,5 +108,10 @@ struct ClockGenStrap {
 std::unique_ptr<ClockGenChip> MakeClockGenChip(const std::string& type, const ClockGenStrap& strap,
                                                ClockGenOutputs& outputs);
 std::vector<std::string> ClockGenChipTypes();
+// The strap a board gets when its profile names none: the frequency-select entry
+// nearest to `powerOnFsb`, or that clock itself for a part without a table.
+ClockGenStrap StrapNearest(const std::string& type, double powerOnFsb);
+// The entries a part's frequency-select setting can take (0 for none).
+std::size_t FrequencySelectEntries(const std::string& type);
 
 }  // namespace rq::sim

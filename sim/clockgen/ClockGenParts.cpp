@@ -40,7 +40,8 @@ constexpr std::size_t kK7Pll = 9;       // ICS94228: M, N bit 0
 constexpr std::size_t kK7PllHigh = 10;  // ICS94228: N bits 1-8
 constexpr std::size_t kK7Watchdog = 4;  // ICS94228: bit 7 enable, bits 0-6 time
 constexpr std::uint8_t kIcsPowerOnByteCount = 0x0F;
-constexpr unsigned kIcsPowerOnM = 5;
+constexpr unsigned kIcsPowerOnMFirst = 6;
+constexpr unsigned kIcsPowerOnMLast = 12;
 constexpr int kIcsWatchdogUnitMs = 290;
 
 enum class IcsLayout { kHub, kK7System };
@@ -74,14 +75,26 @@ class IcsPart : public ClockGenChip, private PortDevice {
     r[kIcsCpuDivider] = 0;
     r[kIcsAgpDivider] = static_cast<std::uint8_t>(agpIndex | (agpIndex << 4));
     r[kIcsPciDivider] = pciIndex;
-    const unsigned d2 = 2;
-    const long n = std::lround(powerOnFsb * d2 * (kIcsPowerOnM + 2) / tables::kIcsReferenceMhz - 8);
-    const unsigned nn = static_cast<unsigned>(std::clamp(n, 0L, 511L));
+    // The strap's M and N: the pair that comes closest to the selected clock while
+    // leaving N room to reach well past it.
+    unsigned m = kIcsPowerOnMFirst;
+    unsigned nn = 0;
+    double error = 1e300;
+    for (unsigned tryM = kIcsPowerOnMFirst; tryM <= kIcsPowerOnMLast; ++tryM) {
+      const long n =
+          std::clamp(std::lround(powerOnFsb * 2 * (tryM + 2) / tables::kIcsReferenceMhz - 8), 0L, 511L);
+      const double made = tables::kIcsReferenceMhz * static_cast<double>(n + 8) / (2.0 * (tryM + 2));
+      if (std::fabs(made - powerOnFsb) < error) {
+        error = std::fabs(made - powerOnFsb);
+        m = tryM;
+        nn = static_cast<unsigned>(n);
+      }
+    }
     if (d.layout == IcsLayout::kHub) {
-      r[kIcsPllM] = static_cast<std::uint8_t>(kIcsPowerOnM | ((nn & 0x100) >> 1));
+      r[kIcsPllM] = static_cast<std::uint8_t>(m | ((nn & 0x100) >> 1));
       r[kIcsPllN] = static_cast<std::uint8_t>(nn & 0xFF);
     } else {
-      r[kK7Pll] = static_cast<std::uint8_t>(kIcsPowerOnM | ((nn & 1) << 7));
+      r[kK7Pll] = static_cast<std::uint8_t>(m | ((nn & 1) << 7));
       r[kK7PllHigh] = static_cast<std::uint8_t>(nn >> 1);
       r[kK7Watchdog] = 0x44;
     }
@@ -325,6 +338,27 @@ std::unique_ptr<ClockGenChip> MakeCypress(const CypressDescription& d, const Clo
                                            outputs);
 }
 
+// The frequency table of each part that has one.
+const std::map<std::string, std::vector<double>>& Tables() {
+  static const std::map<std::string, std::vector<double>> tables = [] {
+    std::map<std::string, std::vector<double>> t;
+    auto put = [&t](const char* type, const auto& table) { t[type] = {table.begin(), table.end()}; };
+    put("ics950218", tables::kIcs950218Table);
+    put("ics950905", tables::kIcs950905Table);
+    put("ics950910", tables::kIcs950910Table);
+    put("ics9428", tables::kIcs9428Table);
+    put("ics952005", tables::kIcs952005Table);
+    put("w312", tables::kCypW312Table);
+    put("cy28323", tables::kCypCy28323Table);
+    put("cy28325", tables::kCypCy28325Table);
+    put("cy28349", tables::kCypCy28349Table);
+    put("cy28405", tables::kCypCy28405Table);
+    put("cy28341", tables::kCypCy28341Table);
+    return t;
+  }();
+  return tables;
+}
+
 using Maker = std::function<std::unique_ptr<ClockGenChip>(const ClockGenStrap&, ClockGenOutputs&)>;
 
 const std::map<std::string, Maker>& Makers() {
@@ -361,6 +395,24 @@ std::unique_ptr<ClockGenChip> MakeClockGenChip(const std::string& type, const Cl
   const auto it = Makers().find(type);
   if (it == Makers().end()) return nullptr;
   return it->second(strap, outputs);
+}
+
+ClockGenStrap StrapNearest(const std::string& type, double powerOnFsb) {
+  const auto found = Tables().find(type);
+  if (found == Tables().end()) return {-1, powerOnFsb};
+  int best = 0;
+  for (std::size_t i = 0; i < found->second.size(); ++i) {
+    if (std::fabs(found->second[i] - powerOnFsb) <
+        std::fabs(found->second[static_cast<std::size_t>(best)] - powerOnFsb)) {
+      best = static_cast<int>(i);
+    }
+  }
+  return {best, 0.0};
+}
+
+std::size_t FrequencySelectEntries(const std::string& type) {
+  const auto found = Tables().find(type);
+  return found == Tables().end() ? 0 : found->second.size();
 }
 
 std::vector<std::string> ClockGenChipTypes() {

@@ -62,7 +62,8 @@ TEST(ShippedBoards, DefaultBoardIdentity) {
   EXPECT_EQ(pci.ReadConfigWord({0, 31, 3}, 0x20) & 0xFFFE, 0x0400);
   EXPECT_EQ(pci.ReadConfigWord({0, 31, 0}, 0x02), 0x24D0);
   EXPECT_DOUBLE_EQ(board->Processor().Multiplier(), 18.0);
-  EXPECT_NEAR(board->Processor().Fsb(), 133.3, 1e-9);
+  // The clock generator's PLL makes the strapped 133.3 MHz to within its step.
+  EXPECT_NEAR(board->Processor().Fsb(), 133.3, 0.05);
 }
 
 TEST(ProfileErrors, NameTheFileTheChipAndTheProblem) {
