@@ -13,16 +13,16 @@ namespace detail {
 
 // Rounds the decimal text of |v| (as many significant digits as T reliably holds,
 // so that the noise of the last binary digits never decides a tie) half away from
-// zero at `decimals` places after the point, and reads the text back. Text work is
-// locale-independent: the GUI runs under the user's locale.
-template <std::floating_point T>
-T RoundDecimalText(T v, int decimals) {
-  if (!std::isfinite(v) || v == 0) return v;
+// zero at `decimals` places after the point, and reads the text back as a Result.
+// Text work is locale-independent: the GUI runs under the user's locale.
+template <std::floating_point Result, std::floating_point T>
+Result RoundDecimalText(T v, int decimals) {
+  if (!std::isfinite(v) || v == 0) return static_cast<Result>(v);
   constexpr int kSignificant = std::numeric_limits<T>::digits10;
   std::array<char, 64> text{};
   const auto printed = std::to_chars(text.data(), text.data() + text.size(), std::fabs(v),
                                      std::chars_format::scientific, kSignificant - 1);
-  if (printed.ec != std::errc()) return v;
+  if (printed.ec != std::errc()) return static_cast<Result>(v);
   // text is "d.ddd...e±xx": collect the digits and the exponent of the first one.
   std::string digits;
   const char* p = text.data();
@@ -37,7 +37,8 @@ T RoundDecimalText(T v, int decimals) {
   }
   // Digits kept: those before the point (exponent + 1) and `decimals` after it.
   const long keep = static_cast<long>(exponent) + 1 + decimals;
-  if (keep < 0) return std::signbit(v) ? -T(0) : T(0);
+  // A value that rounds to zero reads back as 0.0, without a sign.
+  if (keep < 0) return Result(0);
   if (keep < static_cast<long>(digits.size())) {
     const bool up = digits[static_cast<std::size_t>(keep)] >= '5';
     digits.resize(static_cast<std::size_t>(keep));
@@ -52,15 +53,15 @@ T RoundDecimalText(T v, int decimals) {
       }
     }
   }
-  if (digits.empty()) return std::signbit(v) ? -T(0) : T(0);
+  if (digits.empty()) return Result(0);
   // Value = digits × 10^(exponent + 1 - digits.size()).
   std::string rounded = std::signbit(v) ? "-" : "";
   rounded += digits;
   rounded += 'e';
   rounded += std::to_string(static_cast<long>(exponent) + 1 - static_cast<long>(digits.size()));
-  T result{};
+  Result result{};
   const auto parsed = std::from_chars(rounded.data(), rounded.data() + rounded.size(), result);
-  if (parsed.ec != std::errc()) return v;
+  if (parsed.ec != std::errc()) return static_cast<Result>(v);
   return result;
 }
 
@@ -72,7 +73,13 @@ T RoundDecimalText(T v, int decimals) {
 // computed in (pass a long double when the value was formed in extended precision).
 template <std::floating_point T>
 T RoundTo(T v, int decimals) {
-  return detail::RoundDecimalText(v, decimals);
+  return detail::RoundDecimalText<T>(v, decimals);
+}
+
+// The same for a value formed in extended precision that is kept as a double: the
+// text is read straight into the double, so no second rounding step intervenes.
+inline double RoundToDouble(long double v, int decimals) {
+  return detail::RoundDecimalText<double>(v, decimals);
 }
 
 }  // namespace rq::devices

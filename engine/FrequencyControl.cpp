@@ -2,6 +2,7 @@
 // and the restore after a hang.
 #include <cmath>
 
+#include "devices/Rounding.h"
 #include "engine/DisableWDThread.h"
 #include "engine/Formatting.h"
 #include "engine/MSupport.h"
@@ -46,11 +47,11 @@ void MSupport::RefreshClocks() {
 
 int MSupport::GetOverclockPercent() const {
   if (hwDefaultClock == 0.0) return 100;
-  return static_cast<int>(RoundDecimal(fsbClock * 100.0 / hwDefaultClock, 0));
+  return static_cast<int>(devices::RoundTo(fsbClock * 100.0 / hwDefaultClock, 0));
 }
 
 void MSupport::SaveSafeFreq() const {
-  if (RoundDecimal(hwDefaultClock, 0) <= RoundDecimal(fsbClock, 0)) {
+  if (devices::RoundTo(hwDefaultClock, 0) <= devices::RoundTo(fsbClock, 0)) {
     WriteSettingString(kOverclockSection, kKeySafeFreq, FloatToText(fsbClock));
   }
 }

@@ -236,6 +236,11 @@ bool ReplaceFile(const std::string& path, std::string_view content, const struct
   if (fd < 0) return false;
   bool ok = WriteAll(fd, content);
   if (ok && old != nullptr) {
+    // The replacement is the same file to its users: same owner (when we may
+    // give it away, as root may) and same permissions.
+    if (::fchown(fd, old->st_uid, old->st_gid) != 0) {
+      // Not permitted for an ordinary user on a file of their own group; the mode still applies.
+    }
     ::fchmod(fd, old->st_mode & 07777);
   }
   ok = ok && ::fsync(fd) == 0;

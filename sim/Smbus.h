@@ -29,8 +29,11 @@ class SmbusDevice : public Chip {
 // simply not acknowledged; each host family reports that in its own way.
 class SmbusBus {
  public:
-  void Attach(SmbusDevice& device);  // throws std::invalid_argument on a taken address
+  // Throws std::invalid_argument on a taken address or one beyond seven bits.
+  void Attach(SmbusDevice& device);
+  void Detach(SmbusDevice& device);
   SmbusDevice* Find(std::uint8_t address7) const;
+  const std::map<std::uint8_t, SmbusDevice*>& Devices() const { return devices_; }
 
  private:
   std::map<std::uint8_t, SmbusDevice*> devices_;

@@ -14,9 +14,7 @@ class TimeSource {
 
 class RealTimeSource final : public TimeSource {
  public:
-  Duration Now() const override {
-    return std::chrono::steady_clock::now() - origin_;
-  }
+  Duration Now() const override { return std::chrono::steady_clock::now() - origin_; }
 
  private:
   std::chrono::steady_clock::time_point origin_ = std::chrono::steady_clock::now();

@@ -1,5 +1,6 @@
 #pragma once
 #include <chrono>
+#include <cstdint>
 #include <nlohmann/json.hpp>
 
 namespace rq::sim {
@@ -21,7 +22,10 @@ class Watchdog {
   std::chrono::milliseconds Remaining() const;
   // Called from Board::Tick; resets the board when the count has run out.
   void Check();
+  // Power-on state: disabled, no time-out programmed.
   void PowerOnReset();
+  // How many times the count ran out and reset the board (kept across resets).
+  std::uint64_t Expiries() const { return expiries_; }
   nlohmann::json Inspect() const;
 
  private:
@@ -29,6 +33,7 @@ class Watchdog {
   std::chrono::milliseconds timeout_{0};
   bool enabled_ = false;
   std::chrono::nanoseconds deadline_{0};
+  std::uint64_t expiries_ = 0;
 };
 
 }  // namespace rq::sim

@@ -22,6 +22,14 @@ class PciMchIo : public hw::IOInterface {
   const std::string& GetDescription() const { return description_; }
   bool K7Platform() const { return k7Platform_; }
 
+ protected:
+  // Registers of the host bridge (bus 0, device 0, function 0). A failed read
+  // gives 0, which the probes and ratio decoders simply take as a register of 0.
+  std::uint16_t ReadHostWord(std::uint8_t offset) const { return ReadPciConfigWord(0, 0, 0, offset); }
+  std::uint8_t ReadHostByte(std::uint8_t offset) const {
+    return static_cast<std::uint8_t>(ReadHostWord(offset) & 0xFF);
+  }
+
  private:
   std::string model_;
   std::string description_;

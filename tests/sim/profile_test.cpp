@@ -1,0 +1,222 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "sim/Board.h"
+#include "sim/SmbusRegisterFile.h"
+#include "sim_support.h"
+
+namespace rq::sim {
+namespace {
+
+using testing::BoardHeader;
+
+std::string LoadError(const std::string& text, const std::string& origin = "bad.toml") {
+  ManualTimeSource time;
+  try {
+    Board::FromProfileText(text, time, origin);
+  } catch (const std::runtime_error& error) {
+    return error.what();
+  }
+  return "<loaded>";
+}
+
+TEST(ShippedBoards, EveryOneLoadsUnderItsOwnName) {
+  const auto names = Board::ShippedNames();
+  ASSERT_GE(names.size(), 5U);
+  EXPECT_NE(std::find(names.begin(), names.end(), "default"), names.end());
+  for (const auto& name : names) {
+    ManualTimeSource time;
+    std::unique_ptr<Board> board;
+    ASSERT_NO_THROW(board = Board::Shipped(name, time)) << name;
+    EXPECT_EQ(board->ProfileName(), name);
+    EXPECT_FALSE(board->Hung()) << name;
+    EXPECT_FALSE(board->Bios().ModelString().empty()) << name;
+    // Every board has a host bridge at 0:0.0 and is reachable through 0xCF8/0xCFC.
+    EXPECT_NE(board->Pci().ReadConfigWord({0, 0, 0}, 0x00), 0xFFFF) << name;
+    EXPECT_LE(board->PowerOnFsb(), board->Processor().MaxStableFsb()) << name;
+  }
+}
+
+TEST(ShippedBoards, UnknownNameListsTheShippedOnes) {
+  ManualTimeSource time;
+  try {
+    Board::Shipped("nonesuch", time);
+    FAIL() << "loaded a board that is not shipped";
+  } catch (const std::runtime_error& error) {
+    EXPECT_NE(std::string(error.what()).find("nonesuch"), std::string::npos);
+    EXPECT_NE(std::string(error.what()).find("default"), std::string::npos);
+  }
+}
+
+TEST(ShippedBoards, DefaultBoardIdentity) {
+  ManualTimeSource time;
+  auto board = Board::Shipped("default", time);
+  PciBus& pci = board->Pci();
+  EXPECT_EQ(pci.ReadConfigWord({0, 0, 0}, 0x00), 0x8086);
+  EXPECT_EQ(pci.ReadConfigWord({0, 0, 0}, 0x02), 0x2570);
+  EXPECT_EQ(pci.ReadConfigWord({0, 0, 0}, 0xE7) & 0xFF, 0x21);
+  EXPECT_EQ(pci.ReadConfigWord({0, 0, 0}, 0xE8) & 0xFF, 0x00);
+  EXPECT_EQ(pci.ReadConfigWord({0, 31, 3}, 0x02), 0x24D3);
+  EXPECT_EQ(pci.ReadConfigWord({0, 31, 3}, 0x20) & 0xFFFE, 0x0400);
+  EXPECT_EQ(pci.ReadConfigWord({0, 31, 0}, 0x02), 0x24D0);
+  EXPECT_DOUBLE_EQ(board->Processor().Multiplier(), 18.0);
+  EXPECT_NEAR(board->Processor().Fsb(), 133.3, 1e-9);
+}
+
+TEST(ProfileErrors, NameTheFileTheChipAndTheProblem) {
+  struct Case {
+    std::string text;
+    std::vector<std::string> mentions;
+  };
+  const std::string header = BoardHeader();
+  const std::vector<Case> cases = {
+      {"name = \"x\"\n[bios\n", {"bad.toml", "TOML"}},
+      {"description = \"no name\"\n", {"bad.toml", "'name'", "missing"}},
+      {"name = \"x\"\n[bios]\nmodel = \"A\"\n", {"bad.toml", "'cpu'", "missing"}},
+      {header + "colour = \"blue\"\n", {"bad.toml", "unknown key 'colour'"}},
+      {header + "[[chip]]\naddress = 0x50\n", {"chip 1", "'type'", "missing"}},
+      {header + "[[chip]]\ntype = \"flux-capacitor\"\n", {"chip 1", "unknown chip type \"flux-capacitor\""}},
+      {header + "[[chip]]\ntype = \"smbus-register-file\"\naddress = 0x50\nadress = 0x51\n",
+       {"chip 1 (smbus-register-file)", "unknown key 'adress'"}},
+      {header + "[[chip]]\ntype = \"smbus-register-file\"\naddress = 0x80\n",
+       {"chip 1 (smbus-register-file)", "'address'", "0..127"}},
+      {header + "[[chip]]\ntype = \"smbus-register-file\"\naddress = \"0x50\"\n", {"'address'", "integer"}},
+      {header + "[[chip]]\ntype = \"smbus-register-file\"\naddress = 0x50\n"
+                "[[chip]]\ntype = \"smbus-register-file\"\naddress = 0x50\n",
+       {"chip 2 (smbus-register-file)", "0x50", "taken"}},
+      {header + "[[chip]]\ntype = \"pci-function\"\nlocation = \"0:32.0\"\nvendor = 1\ndevice = 2\n",
+       {"chip 1 (pci-function)", "'location'"}},
+      {header + "[[chip]]\ntype = \"pci-function\"\nlocation = \"0:1.0\"\nvendor = 1\ndevice = 2\n"
+                "bytes = { 0x100 = 1 }\n",
+       {"'bytes'", "0x100"}},
+      {header + "[[chip]]\ntype = \"pci-function\"\nlocation = \"0:1.0\"\nvendor = 1\ndevice = 2\n"
+                "words = { 0x40 = 0x10000 }\n",
+       {"'words'", "0x40"}},
+      {header + "[[chip]]\ntype = \"pci-function\"\nlocation = \"0:1.0\"\nvendor = 1\ndevice = 2\n"
+                "[[chip]]\ntype = \"pci-function\"\nlocation = \"0:1.0\"\nvendor = 3\ndevice = 4\n",
+       {"chip 2 (pci-function)", "0:1.0", "taken"}},
+      {BoardHeader(148.0, 150.0), {"bad.toml", "hangs at power-on"}},
+      {"name = \"x\"\n[bios]\nmodel = \"" + std::string(200, 'A') +
+           "\"\n[cpu]\nmultiplier = 18\n"
+           "max_stable_fsb = 148\npower_on_fsb = 133\n",
+       {"[bios]", "199"}},
+      {"name = \"x\"\n[bios]\nmodel = \"A\"\n[cpu]\nmultiplier = 18\nmax_stable_fsb = 148\n"
+       "power_on_fsb = 133\nturbo = true\n",
+       {"[cpu]", "unknown key 'turbo'"}},
+      {"name = \"x\"\nchip = 3\n[bios]\nmodel = \"A\"\n[cpu]\nmultiplier = 18\nmax_stable_fsb = 148\n"
+       "power_on_fsb = 133\n",
+       {"'chip' must be a list"}},
+  };
+  for (const auto& c : cases) {
+    const std::string message = LoadError(c.text);
+    for (const auto& mention : c.mentions) {
+      EXPECT_NE(message.find(mention), std::string::npos) << "message: " << message << "\nprofile:\n"
+                                                          << c.text;
+    }
+  }
+}
+
+TEST(ProfileErrors, FactoryFailuresOfRawFactoriesAreWrappedWithTheChip) {
+  static const ChipRegistrar registrar("test-raw-chip", [](const toml::value& config, Board&) {
+    (void)toml::find<std::int64_t>(config, "needed");
+  });
+  const std::string message = LoadError(BoardHeader() + "[[chip]]\ntype = \"test-raw-chip\"\n");
+  EXPECT_NE(message.find("bad.toml: chip 1 (test-raw-chip)"), std::string::npos) << message;
+  EXPECT_EQ(LoadError(BoardHeader() + "[[chip]]\ntype = \"test-raw-chip\"\nneeded = 1\n"), "<loaded>");
+}
+
+TEST(ProfileFiles, LoadFromDiskAndReportMissingFiles) {
+  const auto path = std::filesystem::temp_directory_path() / "rq_sim_profile_test.toml";
+  {
+    std::ofstream file(path);
+    file << BoardHeader();
+  }
+  ManualTimeSource time;
+  EXPECT_EQ(Board::FromProfileFile(path.string(), time)->ProfileName(), "test");
+  std::filesystem::remove(path);
+  try {
+    Board::FromProfileFile(path.string(), time);
+    FAIL() << "loaded a missing file";
+  } catch (const std::runtime_error& error) {
+    EXPECT_NE(std::string(error.what()).find(path.string()), std::string::npos);
+  }
+}
+
+TEST(GenericChips, PciFunctionTakesIdentityAndRawConfiguration) {
+  ManualTimeSource time;
+  auto board =
+      Board::FromProfileText(BoardHeader() +
+                                 "[[chip]]\ntype = \"pci-function\"\nlocation = \"0:17.0\"\n"
+                                 "vendor = 0x1106\ndevice = 0x3177\nrevision = 0x83\nclass = 0x060100\n"
+                                 "bytes = { 0xD2 = 0x01, 0x41 = 0x7F }\nwords = { 0xD0 = 0x0501 }\n"
+                                 "dwords = { 0x40 = 0x12345678 }\n",
+                             time);
+  PciBus& pci = board->Pci();
+  const PciLocation at{0, 17, 0};
+  EXPECT_EQ(pci.ReadConfigWord(at, 0x00), 0x1106);
+  EXPECT_EQ(pci.ReadConfigWord(at, 0x02), 0x3177);
+  EXPECT_EQ(pci.ReadConfigWord(at, 0x08), 0x0083);
+  EXPECT_EQ(pci.ReadConfigWord(at, 0x0A), 0x0601);
+  EXPECT_EQ(pci.ReadConfigWord(at, 0xD0), 0x0501);
+  EXPECT_EQ(pci.ReadConfigWord(at, 0xD2), 0x0001);
+  // The dword wins over the byte it overlaps.
+  EXPECT_EQ(pci.ReadConfigWord(at, 0x40), 0x5678);
+  EXPECT_EQ(pci.ReadConfigWord(at, 0x42), 0x1234);
+}
+
+TEST(GenericChips, RegisterFileSpeaksByteAndBlockProtocols) {
+  ManualTimeSource time;
+  auto board = Board::FromProfileText(
+      BoardHeader() +
+          "[[chip]]\ntype = \"smbus-register-file\"\naddress = 0x69\nblock_count_register = 8\n"
+          "registers = { 8 = 3, 0 = 0x11, 1 = 0x22, 2 = 0x33, 3 = 0x44 }\n"
+          "[[chip]]\ntype = \"smbus-register-file\"\naddress = 0x2D\nfill = 0xAA\nblock_count = 4\n",
+      time);
+  SmbusDevice* counted = board->Smbus().Find(0x69);
+  SmbusDevice* fixed = board->Smbus().Find(0x2D);
+  ASSERT_NE(counted, nullptr);
+  ASSERT_NE(fixed, nullptr);
+  EXPECT_EQ(board->Smbus().Find(0x4E), nullptr);
+
+  std::vector<std::uint8_t> data;
+  ASSERT_TRUE(counted->BlockRead(0, data));
+  EXPECT_EQ(data, (std::vector<std::uint8_t>{0x11, 0x22, 0x33}));
+  ASSERT_TRUE(counted->WriteByteData(8, 5));  // the count follows its register
+  ASSERT_TRUE(counted->BlockRead(0, data));
+  EXPECT_EQ(data.size(), 5U);
+
+  ASSERT_TRUE(fixed->BlockRead(0xFE, data));  // wraps around the register file
+  EXPECT_EQ(data, (std::vector<std::uint8_t>{0xAA, 0xAA, 0xAA, 0xAA}));
+  const std::vector<std::uint8_t> written = {1, 2, 3};
+  ASSERT_TRUE(fixed->BlockWrite(0x10, written));
+  std::uint8_t value = 0;
+  ASSERT_TRUE(fixed->ReadByteData(0x12, value));
+  EXPECT_EQ(value, 3);
+
+  board->PowerOnReset();  // back to the profile's registers
+  ASSERT_TRUE(fixed->ReadByteData(0x12, value));
+  EXPECT_EQ(value, 0xAA);
+  ASSERT_TRUE(counted->BlockRead(0, data));
+  EXPECT_EQ(data.size(), 3U);
+}
+
+TEST(GenericChips, RegisterFileRefusesBothCountForms) {
+  const std::string message =
+      LoadError(BoardHeader() +
+                "[[chip]]\ntype = \"smbus-register-file\"\naddress = 0x69\nblock_count_register = 8\n"
+                "block_count = 4\n");
+  EXPECT_NE(message.find("either"), std::string::npos) << message;
+}
+
+TEST(ChipRegistry, KnowsTheGenericTypesAndPlannedOnes) {
+  const auto types = RegisteredChipTypes();
+  EXPECT_NE(std::find(types.begin(), types.end(), "pci-function"), types.end());
+  EXPECT_NE(std::find(types.begin(), types.end(), "smbus-register-file"), types.end());
+  const auto planned = PlannedChipTypes();
+  EXPECT_NE(std::find(planned.begin(), planned.end(), std::string("atxp3")), planned.end());
+}
+
+}  // namespace
+}  // namespace rq::sim
