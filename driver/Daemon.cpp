@@ -147,7 +147,14 @@ nlohmann::json InspectBoard(sim::Board& board) {
                        {"timeoutMs", board.Dog().Timeout().count()}};
   state["hung"] = board.Hung();
   state["resetCount"] = board.ResetCount();
-  state["chips"] = board.Inspect();
+  // The board's own report holds every part; the chips come first for readers.
+  nlohmann::json report = board.Inspect();
+  if (report.is_object() && report.contains("chips")) {
+    state["chips"] = report["chips"];
+    if (report.contains("planned")) state["planned"] = report["planned"];
+    if (report.contains("description")) state["description"] = report["description"];
+  }
+  state["board"] = std::move(report);
   return state;
 }
 

@@ -108,17 +108,22 @@ std::string FormatInspection(const nlohmann::json& state) {
       << '\n'
       << "Hung:      " << (state.value("hung", false) ? "yes" : "no") << '\n'
       << "Resets:    " << state.value("resetCount", 0) << '\n';
-  if (state.contains("chips")) {
-    out << "Chips:\n";
-    const auto& chips = state["chips"];
-    if (chips.is_object()) {
-      for (const auto& [name, value] : chips.items()) out << "  " << name << ": " << value.dump() << '\n';
-    } else if (chips.is_array()) {
-      for (const auto& chip : chips) out << "  " << chip.dump() << '\n';
-    } else {
-      out << "  " << chips.dump() << '\n';
+  if (state.contains("description")) out << "About:     " << state["description"].get<std::string>() << '\n';
+  const auto list = [&out](const char* title, const nlohmann::json& items) {
+    if (!items.is_array() || items.empty()) return;
+    out << title << '\n';
+    for (nlohmann::json item : items) {
+      if (item.is_object() && item.contains("name") && item["name"].is_string()) {
+        const std::string name = item["name"];
+        item.erase("name");
+        out << "  " << name << ": " << item.dump() << '\n';
+      } else {
+        out << "  " << item.dump() << '\n';
+      }
     }
-  }
+  };
+  list("Chips:", state.value("chips", nlohmann::json::array()));
+  list("Not modelled yet:", state.value("planned", nlohmann::json::array()));
   return out.str();
 }
 

@@ -67,7 +67,7 @@ TEST(Inspection, TextShowsTheStateForPeople) {
                                 {"watchdog", {{"armed", true}, {"remainingMs", 35200}, {"timeoutMs", 40000}}},
                                 {"hung", true},
                                 {"resetCount", 2},
-                                {"chips", {{"ics950218", {{"fsb", 133.3}}}}}};
+                                {"chips", {{{"name", "ics950218"}, {"fsb", 133.3}}}}};
   const std::string text = FormatInspection(state);
   EXPECT_THAT(text, HasSubstr("Board:     default"));
   EXPECT_THAT(text, HasSubstr("08/15/03-I845PE-KOL"));
