@@ -237,8 +237,10 @@ int RunDaemon(const DaemonOptions& options) {
     server = std::make_unique<RequestServer>(*dispatcher, ListenUnix(path, SOCK_SEQPACKET));
     sim::Board* inspected = board.get();
     control = std::make_unique<ControlServer>(ListenUnix(path + kControlSuffix, SOCK_STREAM), [inspected] {
-      return inspected != nullptr ? InspectBoard(*inspected).dump()
-                                  : nlohmann::json{{"realHardware", true}}.dump();
+      nlohmann::json state =
+          inspected != nullptr ? InspectBoard(*inspected) : nlohmann::json{{"realHardware", true}};
+      state["daemonPid"] = ::getpid();
+      return state.dump();
     });
   } catch (const std::exception& error) {
     Fail(error.what());
@@ -270,6 +272,15 @@ int RunDaemon(const DaemonOptions& options) {
 
   SignalReady(options.readyFd);
   SignalReady(readyPipe.Release());
+  if (!options.foreground) {
+    // Until now failures reached whoever started us; from here on a detached
+    // daemon must not hold that terminal or pipe open.
+    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null >= 0) {
+      ::dup2(null, STDERR_FILENO);
+      ::close(null);
+    }
+  }
 
   int signal = 0;
   while (sigwait(&stopSignals, &signal) != 0) {
