@@ -18,6 +18,7 @@
 #include "app/VerifyWindows.h"
 #include "app/WindowThread.h"
 #include "engine/MSupport.h"
+#include "hw/DriverSetup.h"
 #include "verify/VerifyThreads.h"
 
 namespace {
@@ -77,6 +78,8 @@ int main(int argc, char** argv) {
   rq::app::LoadSkins();
 
   rq::engine::MSupportOptions options;
+  // Named here so that the driver set-up is linked into the program.
+  options.openDriver = [] { return rq::hw::SetUpDriver(); };
   options.makeCpuSpeedThread =
       [](rq::engine::MSupport& system) -> std::unique_ptr<rq::platform::WorkerThread> {
     return std::make_unique<rq::app::CPUSpeedThread>(system);
