@@ -4,9 +4,13 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <memory>
 
@@ -73,6 +77,10 @@ struct ClosingWindowThread {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // RQ_STARTUP_TRACE=1 reports how long the start took (see bench/startup.sh).
+  const bool traceStartup = std::getenv("RQ_STARTUP_TRACE") != nullptr;
+  QElapsedTimer sinceStart;
+  sinceStart.start();
   Application application(argc, argv);
   rq::app::WindowThreadDispatcher::Instance().Install();
   rq::app::LoadSkins();
@@ -84,7 +92,9 @@ int main(int argc, char** argv) {
       [](rq::engine::MSupport& system) -> std::unique_ptr<rq::platform::WorkerThread> {
     return std::make_unique<rq::app::CPUSpeedThread>(system);
   };
+  const qint64 detectionStart = sinceStart.elapsed();
   rq::engine::MSupport system(std::move(options));
+  const qint64 detectionMs = sinceStart.elapsed() - detectionStart;
   ClosingWindowThread closing;
   if (system.anotherInstance) return 1;
 
@@ -105,6 +115,13 @@ int main(int argc, char** argv) {
     rq::app::TInfoForm infoForm(system);
     // The voltage window is created here, last.
     mainForm.show();
+    if (traceStartup) {
+      // Runs once the event loop has mapped and painted the window.
+      QTimer::singleShot(0, [&] {
+        std::fprintf(stderr, "startup: window shown after %lld ms, of which detection %lld ms\n",
+                     static_cast<long long>(sinceStart.elapsed()), static_cast<long long>(detectionMs));
+      });
+    }
     QApplication::exec();
 
     rq::app::WindowThreadDispatcher::Instance().BeginClosing();
