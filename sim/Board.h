@@ -108,7 +108,10 @@ class Board {
   // (the daemon ends every program of the machine).
   void PowerOnReset();
   std::uint64_t ResetCount() const { return resets_; }
-  void OnReset(std::function<void()> listener) { resetListeners_.push_back(std::move(listener)); }
+  void OnReset(std::function<void()> listener) {
+    auto lock = Lock();
+    resetListeners_.push_back(std::move(listener));
+  }
 
   nlohmann::json Inspect() const;
 
@@ -160,7 +163,8 @@ std::span<const char* const> PlannedChipTypes();
 
 #define RQ_SIM_CONCAT_INNER(a, b) a##b
 #define RQ_SIM_CONCAT(a, b) RQ_SIM_CONCAT_INNER(a, b)
-#define RQ_SIM_CHIP(type, factory) \
-  static const ::rq::sim::ChipRegistrar RQ_SIM_CONCAT(rqSimChipRegistrar, __LINE__)(type, factory)
+// Variadic so that a lambda with commas in its body can stand as the factory.
+#define RQ_SIM_CHIP(type, ...) \
+  static const ::rq::sim::ChipRegistrar RQ_SIM_CONCAT(rqSimChipRegistrar, __LINE__)(type, __VA_ARGS__)
 
 }  // namespace rq::sim

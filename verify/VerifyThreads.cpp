@@ -73,12 +73,14 @@ bool Verification::Running() const {
 }
 
 void Verification::Stop() {
-  std::unique_ptr<VerifyThread> thread;
+  VerifyThread* thread = nullptr;
   {
     std::lock_guard lock(mutex_);
-    thread = std::move(thread_);
+    thread = thread_.get();
   }
-  if (!thread) return;
+  if (thread == nullptr) return;
+  // The thread stays owned (and so counts as running) until it has ended: a new
+  // verification cannot start beside one that is still winding down.
   thread->RequestStop();
   thread->Resume();
   thread->WaitFor();

@@ -1,4 +1,5 @@
 #pragma once
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -7,6 +8,23 @@
 #include "hw/I2CIo.h"
 
 namespace rq::devices {
+
+// The SMBus controller a clock generator talks through, with the host kind it was
+// made for (the kind also gates detection). A null controller means no supported
+// host: every Detect then answers false.
+struct ClockGenBus {
+  std::unique_ptr<hw::I2CIo> controller;
+  std::int16_t hostKind = hw::kHostNone;
+};
+
+// Probes the SMBus host and creates the controller that matches its kind, aimed at
+// the clock generator (0xD2). Hosts no clock generator is reached through (the
+// nVidia MCP) and a failed probe give a null controller.
+ClockGenBus OpenClockGenBus();
+
+// One chip register per entry, indexed by register number; every operation starts
+// from a fresh, zeroed image so a failed read yields what zero registers give.
+using RegisterImage = std::array<std::int32_t, 32>;
 
 // A clock generator on the SMBus (address 0xD2): reads and programs the PLL that
 // makes the FSB, derives the AGP and PCI clocks and drives the hardware watchdog.
@@ -33,8 +51,23 @@ class I2cClockGenIo {
   const std::string& GetDescription() const { return description_; }
 
  protected:
+  // Without a controller: for stand-ins that never touch a bus.
+  I2cClockGenIo() = default;
+  I2cClockGenIo(ClockGenBus bus, std::string model, std::string description)
+      : model_(std::move(model)),
+        description_(std::move(description)),
+        bus_(std::move(bus.controller)),
+        hostKind_(bus.hostKind) {}
+
+  hw::I2CIo* Bus() const { return bus_.get(); }
+  std::int16_t HostKind() const { return hostKind_; }
+
   std::string model_;
   std::string description_;
+
+ private:
+  std::unique_ptr<hw::I2CIo> bus_;
+  std::int16_t hostKind_ = hw::kHostNone;
 };
 
 // The thirteen clock generators in probe order; the list depends on the board model.

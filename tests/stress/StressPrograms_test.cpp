@@ -76,8 +76,9 @@ TEST_P(StressProgramTest, OpensItsWindowLoadsTheMachineAndClosesOnRequest) {
   ASSERT_FALSE(process->Ended()) << stress.program << " ended on its own";
   const double cpu = CpuSeconds(process->Pid()) - cpuBefore;
   const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallBefore).count();
-  // On a shared machine a busy program still gets a fair part of a core.
-  EXPECT_GT(cpu, 0.25 * wall) << stress.program << " barely uses the processor";
+  // An idle window uses next to nothing; a busy one gets a clear share of a core
+  // even while the rest of the suite competes for the same two cores.
+  EXPECT_GT(cpu, 0.1 * wall) << stress.program << " barely uses the processor";
 
   EXPECT_EQ(CloseTopWindows(stress.title), 1u);
   const bool ended = process->Wait(20000);

@@ -1,0 +1,300 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <mutex>
+#include <set>
+
+#include "engine/MSupport.h"
+#include "engine/Timing.h"
+#include "platform/ProfileFile.h"
+#include "verify/VerifySystem.h"
+#include "verify/VerifyThreads.h"
+
+namespace rq::verify {
+namespace {
+
+using ::testing::ElementsAre;
+
+// A clock generator that runs at whatever it was last set to, in 0.1 MHz steps.
+class FakeClockGenerator : public devices::I2cClockGenIo {
+ public:
+  explicit FakeClockGenerator(std::vector<double>* writes) : writes_(writes) {}
+  unsigned GetCpuDivider() override { return 2; }
+  unsigned GetAgpDivider() override { return 3; }
+  unsigned GetPciDivider() override { return 6; }
+  unsigned GetPllM() override { return 1; }
+  unsigned GetPllN() override { return 1; }
+  bool Detect() override { return true; }
+  void SetWatchdogTime(int) override {}
+  void EnableWatchdog(bool) override {}
+  double GetDefaultFsb() override { return 133.3; }
+  void SetFsb(double mhz) override {
+    writes_->push_back(mhz);
+    fsb_ = mhz;
+  }
+  double GetFsb() override { return fsb_; }
+  double GetAgpClock(double fsb) override { return fsb / 2; }
+  double GetPciClock(double fsb) override { return fsb / 4; }
+  double GetMemRefClock() override { return 0; }
+
+ private:
+  std::vector<double>* writes_;
+  double fsb_ = 133.3;
+};
+
+class NoDriver : public hw::DriverHandle {
+ public:
+  bool DeviceIoControl(std::uint32_t, std::uint8_t*, std::uint32_t) override { return false; }
+};
+
+class InstantTiming : public engine::Timing {
+ public:
+  bool WaitForEvent(platform::Event& event, std::uint32_t) override { return event.Wait(0); }
+  void Sleep(std::uint32_t) override {}
+};
+
+// The desktop and the windows, recorded. Sleeps return at once.
+class FakeEnvironment : public VerifyEnvironment {
+ public:
+  std::optional<ProcessId> StartProgram(const std::string& commandLine) override {
+    std::lock_guard lock(mutex);
+    started.push_back(commandLine);
+    if (unstartable.count(commandLine) != 0) return std::nullopt;
+    const ProcessId pid = nextPid++;
+    running.insert(pid);
+    if (ignoresClose.count(commandLine) != 0) stubborn.insert(pid);
+    return pid;
+  }
+  void CloseWindows(const std::string& title) override {
+    std::lock_guard lock(mutex);
+    closeRequests.push_back(title);
+    for (ProcessId pid : std::set<ProcessId>(running)) {
+      if (stubborn.count(pid) == 0) running.erase(pid);
+    }
+  }
+  std::vector<ProcessId> WaitForPrograms(const std::vector<ProcessId>& processes,
+                                         std::chrono::milliseconds) override {
+    std::lock_guard lock(mutex);
+    std::vector<ProcessId> left;
+    for (ProcessId pid : processes) {
+      if (running.count(pid) != 0) left.push_back(pid);
+    }
+    return left;
+  }
+  void KillProgram(ProcessId process) override {
+    std::lock_guard lock(mutex);
+    killed.push_back(process);
+    running.erase(process);
+  }
+  void SetWindowsEnabled(bool enabled) override {
+    std::lock_guard lock(mutex);
+    enabledStates.push_back(enabled);
+  }
+  void UpdateClockLabel() override { ++labelUpdates; }
+  void ShowStatusWindow(VerifySystem& pass) override {
+    const int shown = ++statusShown;
+    if (shown == cancelOnPass) pass.Cancel();
+    if (shown == stopOnPass && onStop) {
+      holdSleeps = true;  // the pass stays in its waiting until the stop reaches it
+      onStop();
+    }
+  }
+  void CloseStatusWindow() override { ++statusClosed; }
+  void ShowVerifiedMessage() override { ++verifiedMessages; }
+  bool Sleep(std::uint32_t ms, const std::function<bool()>& stop) override {
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (holdSleeps && !stop() && std::chrono::steady_clock::now() < limit)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (stop()) return false;
+    sleptMs += ms;
+    return true;
+  }
+
+  std::mutex mutex;
+  std::vector<std::string> started;
+  std::set<std::string> unstartable;
+  std::set<std::string> ignoresClose;
+  std::set<ProcessId> running;
+  std::set<ProcessId> stubborn;
+  std::vector<std::string> closeRequests;
+  std::vector<ProcessId> killed;
+  std::vector<bool> enabledStates;
+  std::atomic<int> labelUpdates{0};
+  std::atomic<int> statusShown{0};
+  std::atomic<int> statusClosed{0};
+  std::atomic<int> verifiedMessages{0};
+  std::atomic<std::uint64_t> sleptMs{0};
+  std::atomic<bool> holdSleeps{false};
+  int cancelOnPass = 0;
+  int stopOnPass = 0;
+  std::function<void()> onStop;
+  ProcessId nextPid = 100;
+};
+
+class VerifyThreadsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = std::filesystem::temp_directory_path() /
+           ("rq-verify-" + std::to_string(::getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::create_directories(dir_);
+    ::setenv("RQ_RUNTIME_DIR", dir_.c_str(), 1);
+    settings_ = (dir_ / "torvane.ini").string();
+
+    engine::MSupportOptions options;
+    options.settingsFile = settings_;
+    options.timing = std::make_shared<InstantTiming>();
+    options.openDriver = [] { return std::make_unique<NoDriver>(); };
+    options.northBridgeCandidates = [] { return devices::CandidateList<devices::PciMchIo>{}; };
+    options.clockGeneratorCandidates = [this](const std::string&) {
+      devices::CandidateList<devices::I2cClockGenIo> list;
+      list.emplace_back([this] { return std::make_unique<FakeClockGenerator>(&writes_); });
+      return list;
+    };
+    support_ = std::make_unique<engine::MSupport>(options);
+    ASSERT_NE(support_->clockGenerator, nullptr);
+    writes_.clear();
+  }
+
+  void TearDown() override {
+    support_.reset();
+    std::filesystem::remove_all(dir_);
+  }
+
+  // Steps the board to `mhz` as the overclock window's buttons would.
+  void StepTo(double mhz) {
+    support_->ChangeFsb(mhz, true);
+    support_->RefreshClocks();
+    writes_.clear();
+  }
+
+  std::string SafeFreq() const { return platform::GetPrivateProfileString("Overclock", "SafeFreq", "", settings_); }
+
+  void RunToEnd(Verification& verification) {
+    while (verification.Running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+
+  std::filesystem::path dir_;
+  std::string settings_;
+  std::vector<double> writes_;
+  FakeEnvironment env_;
+  std::unique_ptr<engine::MSupport> support_;
+};
+
+TEST_F(VerifyThreadsTest, SinglePassAppliesTheClockAfreshRunsTheProgramsAndStoresIt) {
+  StepTo(140);
+  Verification verification(*support_, env_);
+  ASSERT_TRUE(verification.StartSingle());
+  RunToEnd(verification);
+
+  EXPECT_THAT(writes_, ElementsAre(133.3, 140));
+  EXPECT_THAT(env_.started, ElementsAre("Loomfield", "Pallwick", "Graniton"));
+  EXPECT_THAT(env_.closeRequests, ElementsAre("Testing Program", "DirectDraw Testing Program", "DShow Testing"));
+  EXPECT_TRUE(env_.killed.empty());
+  EXPECT_EQ(env_.sleptMs, 4000u + 10 * 1000u);
+  EXPECT_EQ(env_.statusShown, 1);
+  EXPECT_EQ(env_.statusClosed, 1);
+  EXPECT_EQ(SafeFreq(), "140");
+  EXPECT_EQ(env_.verifiedMessages, 1);
+  EXPECT_THAT(env_.enabledStates, ElementsAre(false, true));
+  EXPECT_FALSE(support_->GetInWatch()) << "the pass ends with the watchdog stopped";
+}
+
+TEST_F(VerifyThreadsTest, SinglePassBelowTheDefaultReportsSuccessButStoresNothing) {
+  StepTo(130);
+  Verification verification(*support_, env_);
+  ASSERT_TRUE(verification.StartSingle());
+  RunToEnd(verification);
+  EXPECT_EQ(env_.verifiedMessages, 1);
+  EXPECT_EQ(SafeFreq(), "");
+}
+
+TEST_F(VerifyThreadsTest, CancelEndsTheWaitingAtOnceAndStoresNothing) {
+  StepTo(140);
+  env_.cancelOnPass = 1;
+  Verification verification(*support_, env_);
+  ASSERT_TRUE(verification.StartSingle());
+  RunToEnd(verification);
+  EXPECT_EQ(env_.sleptMs, 4000u) << "the ten one-second waits stop as soon as Cancel is seen";
+  EXPECT_EQ(env_.closeRequests.size(), 3u);
+  EXPECT_EQ(env_.statusClosed, 1);
+  EXPECT_EQ(env_.verifiedMessages, 0);
+  EXPECT_EQ(SafeFreq(), "");
+  EXPECT_THAT(env_.enabledStates, ElementsAre(false, true));
+}
+
+TEST_F(VerifyThreadsTest, AProgramThatCannotStartIsMissingFromThePass) {
+  env_.unstartable = {"Pallwick"};
+  StepTo(140);
+  Verification verification(*support_, env_);
+  ASSERT_TRUE(verification.StartSingle());
+  RunToEnd(verification);
+  EXPECT_EQ(env_.started.size(), 3u);
+  EXPECT_EQ(SafeFreq(), "140");
+}
+
+TEST_F(VerifyThreadsTest, AProgramThatIgnoresItsCloseRequestIsEndedAfterTheGraceTime) {
+  env_.ignoresClose = {"Graniton"};
+  StepTo(140);
+  Verification verification(*support_, env_);
+  ASSERT_TRUE(verification.StartSingle());
+  RunToEnd(verification);
+  EXPECT_THAT(env_.killed, ElementsAre(102));
+  EXPECT_EQ(env_.closeRequests.size(), 3u * VerifySystem::kCloseGraceSeconds)
+      << "the close request is repeated once a second during the grace time";
+  EXPECT_THAT(env_.enabledStates, ElementsAre(false, true)) << "the windows come back";
+}
+
+TEST(AutoVerifyStep, TwoMegahertzStepsForTheFirstTenAboveTheDefaultThenOne) {
+  EXPECT_DOUBLE_EQ(AutoVerifyThread::NextClock(133.3, 133.3), 135.3);
+  EXPECT_DOUBLE_EQ(AutoVerifyThread::NextClock(143.2, 133.3), 145.2);
+  EXPECT_DOUBLE_EQ(AutoVerifyThread::NextClock(143.3, 133.3), 144.3);
+  EXPECT_DOUBLE_EQ(AutoVerifyThread::NextClock(150, 133.3), 151);
+}
+
+TEST_F(VerifyThreadsTest, AutomaticSearchStoresEachSurvivingClockAndReturnsToTheLastGoodOnCancel) {
+  env_.cancelOnPass = 3;
+  Verification verification(*support_, env_);
+  ASSERT_TRUE(verification.StartAuto());
+  RunToEnd(verification);
+
+  // Each pass sets the step, then applies default and step afresh; the cancel
+  // returns to the last clock that survived.
+  EXPECT_THAT(writes_, ElementsAre(135.3, 133.3, 135.3, 137.3, 133.3, 137.3, 139.3, 133.3, 139.3, 137.3));
+  EXPECT_EQ(SafeFreq(), "137.3");
+  EXPECT_DOUBLE_EQ(support_->fsbClock, 137.3);
+  EXPECT_EQ(env_.statusShown, 3);
+  EXPECT_GE(env_.labelUpdates, 4);
+  EXPECT_THAT(env_.enabledStates, ElementsAre(false, true));
+}
+
+TEST_F(VerifyThreadsTest, StoppingTheSearchWhileThePassRunsEndsItWithoutDeadlock) {
+  Verification verification(*support_, env_);
+  env_.stopOnPass = 2;
+  env_.onStop = [&] { std::thread([&] { verification.Stop(); }).detach(); };
+  ASSERT_TRUE(verification.StartAuto());
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (env_.statusShown < 2 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  while (verification.Running() && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_FALSE(verification.Running());
+  EXPECT_EQ(SafeFreq(), "135.3") << "only the pass that finished is stored";
+  EXPECT_DOUBLE_EQ(support_->fsbClock, 135.3) << "back at the last good clock";
+}
+
+TEST_F(VerifyThreadsTest, OnlyOneVerificationRunsAtATime) {
+  env_.cancelOnPass = 1;
+  Verification verification(*support_, env_);
+  ASSERT_TRUE(verification.StartAuto());
+  // Either still running (refused) or already finished (accepted): never two at once.
+  const bool second = verification.StartSingle();
+  RunToEnd(verification);
+  EXPECT_LE(env_.enabledStates.size(), second ? 4u : 2u);
+}
+
+}  // namespace
+}  // namespace rq::verify
