@@ -103,6 +103,7 @@ int main(int argc, char** argv) {
   QTemporaryDir runtime;
   qputenv("RQ_RUNTIME_DIR", runtime.path().toLocal8Bit());
   if (qgetenv("QT_QPA_PLATFORM").isEmpty()) qputenv("QT_QPA_PLATFORM", "offscreen");
+  if (qgetenv("RQ_BIN_DIR").isEmpty()) qputenv("RQ_BIN_DIR", RQ_TEST_BIN_DIR);
   QApplication application(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
