@@ -12,6 +12,7 @@
 #include "devices/northbridge/PciMchIo.h"
 #include "devices/overclock/I2cOverclkIo.h"
 #include "engine/MSupport.h"
+#include "engine/Timing.h"
 #include "platform/MessageBox.h"
 
 namespace rq::app::test {
@@ -83,6 +84,9 @@ class FakeOverclocker : public devices::I2cOverclkIo {
  private:
   std::shared_ptr<State> state_;
 };
+
+// Waits of the watchdog thread and the settle sleep that pass at once.
+std::shared_ptr<engine::Timing> InstantTiming();
 
 // What the board of a test carries.
 struct BoardSpec {

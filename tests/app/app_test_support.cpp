@@ -21,13 +21,15 @@ class SilentDriver : public hw::DriverHandle {
 };
 
 // The watchdog thread's seconds pass at once and the settle sleep is skipped.
-class InstantTiming : public engine::Timing {
+class InstantTimingImpl : public engine::Timing {
  public:
   bool WaitForEvent(platform::Event& event, std::uint32_t) override { return event.Wait(0); }
   void Sleep(std::uint32_t) override {}
 };
 
 }  // namespace
+
+std::shared_ptr<engine::Timing> InstantTiming() { return std::make_shared<InstantTimingImpl>(); }
 
 void FakeClockGen::SetFsb(double mhz) {
   state_->requests.push_back(mhz);
@@ -40,7 +42,7 @@ void AppTest::Build(const BoardSpec& spec) {
   engine::MSupportOptions options;
   options.settingsFile = QDir(dir->path()).filePath("torvane.ini").toStdString();
   options.openDriver = [] { return std::make_unique<SilentDriver>(); };
-  if (!spec.realTiming) options.timing = std::make_shared<InstantTiming>();
+  if (!spec.realTiming) options.timing = InstantTiming();
   const auto clockState = clock;
   const bool withClock = spec.clockGenerator;
   options.clockGeneratorCandidates = [clockState, withClock](const std::string&) {

@@ -1,0 +1,107 @@
+// The windows on the shipped default virtual board, reached through the daemon's
+// own request decoder in this process. (On the fakes of AppTestSupport.h, which read
+// back exactly what was asked, Incr from 133.3 asks for 134.3, 135.3 and 136.3.)
+#include "sim/Board.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QTemporaryDir>
+
+#include "AppTestSupport.h"
+#include "app/Format.h"
+#include "app/Modal.h"
+#include "app/TInfoForm.h"
+#include "app/TMainForm.h"
+#include "app/TOverclockForm.h"
+#include "app/WindowThread.h"
+#include "driver/InProcessDriverHandle.h"
+#include "platform/WindowThread.h"
+
+namespace rq::app::test {
+namespace {
+
+class DefaultBoard : public ::testing::Test {
+ protected:
+  void Start(bool realTiming) {
+    board = sim::Board::Shipped("default", time);
+    engine::MSupportOptions options;
+    options.settingsFile = QDir(dir.path()).filePath("torvane.ini").toStdString();
+    options.openDriver = [this] { return std::make_unique<driver::InProcessDriverHandle>(*board); };
+    if (!realTiming) options.timing = InstantTiming();
+    system = std::make_unique<engine::MSupport>(std::move(options));
+    ASSERT_FALSE(system->anotherInstance);
+    WindowThreadDispatcher::Instance().Install();
+    SetModalHook([](QDialog&) { return QDialog::Rejected; });
+    TMainForm::Options windowOptions;
+    windowOptions.sleep = [](int) {};
+    main = std::make_unique<TMainForm>(*system, windowOptions);
+    overclock = std::make_unique<TOverclockForm>(*system);
+    info = std::make_unique<TInfoForm>(*system);
+    main->show();
+  }
+  void TearDown() override {
+    info.reset();
+    overclock.reset();
+    main.reset();
+    SetModalHook({});
+    WindowThreadDispatcher::Instance().BeginClosing();
+    system.reset();
+    platform::SetWindowThreadDispatcher({});
+  }
+  bool WatchdogArmed() {
+    auto lock = board->Lock();
+    return board->Dog().Enabled();
+  }
+  double BoardFsb() {
+    auto lock = board->Lock();
+    return board->Processor().Fsb();
+  }
+
+  QTemporaryDir dir;
+  sim::RealTimeSource time;
+  std::unique_ptr<sim::Board> board;
+  std::unique_ptr<engine::MSupport> system;
+  std::unique_ptr<TMainForm> main;
+  std::unique_ptr<TOverclockForm> overclock;
+  std::unique_ptr<TInfoForm> info;
+};
+
+TEST_F(DefaultBoard, ShowsWhatDetectionFoundAndTheClocks) {
+  Start(false);
+  EXPECT_EQ(info->lblBIOSModel->text().toStdString(), system->biosModel);
+  EXPECT_FALSE(info->lblBIOSModel->text().isEmpty());
+  EXPECT_FALSE(info->lblClkGen->text().isEmpty());
+  EXPECT_FALSE(info->lblMCH->text().isEmpty());
+  EXPECT_EQ(main->OverClock->Visible(), ImageButton::Picture::Up);
+  EXPECT_EQ(main->lblCPUClock->text(), "133.3");
+  EXPECT_EQ(main->lblOverclkPercent->text(), "100 %");
+}
+
+TEST_F(DefaultBoard, IncrStepsOneMegahertzFromEachClockReadBack) {
+  Start(false);
+  ASSERT_EQ(overclock->lblNewCPUClk->text(), "133.3");
+  for (int step = 0; step < 3; ++step) {
+    const double before = system->fsbClock;
+    overclock->IncrClick();
+    // The PLL comes as close as its dividers allow; the label shows what it reads back.
+    EXPECT_NEAR(system->fsbClock, before + 1, 0.2);
+    EXPECT_NEAR(BoardFsb(), system->fsbClock, 0.1);
+    EXPECT_EQ(overclock->lblNewCPUClk->text(), FormatGeneral(system->fsbClock));
+    EXPECT_EQ(main->lblCPUClock->text(), FormatGeneral(system->fsbClock));
+  }
+  EXPECT_NEAR(system->fsbClock, 136.3, 0.3);
+}
+
+TEST_F(DefaultBoard, ClosingSoonAfterAStepDisarmsTheBoardsWatchdog) {
+  Start(true);
+  overclock->IncrClick();
+  ASSERT_TRUE(WatchdogArmed());
+  ASSERT_EQ(system->ReadSettingString(engine::kOverclockSection, "InWatch"), "1");
+  main->close();
+  EXPECT_FALSE(WatchdogArmed());
+  EXPECT_EQ(system->ReadSettingString(engine::kOverclockSection, "InWatch"), "0");
+}
+
+}  // namespace
+}  // namespace rq::app::test
