@@ -31,6 +31,7 @@ void RequestServer::Stop() {
   const char byte = 1;
   [[maybe_unused]] const ssize_t written = ::write(wakeWrite_.Get(), &byte, 1);
   if (acceptor_.joinable()) acceptor_.join();
+  listening_.Reset();  // later connection attempts are refused, not left waiting
   DropClients();
   std::list<Client> finished;
   {

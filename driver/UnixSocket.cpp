@@ -127,6 +127,8 @@ Fd ListenUnix(const std::string& path, int type) {
   return fd;
 }
 
+void PrepareSocketFolder(const std::string& socketPath) { CheckFolder(ParentOf(socketPath)); }
+
 Fd ConnectUnix(const std::string& path, int type) {
   sockaddr_un address{};
   if (!FillAddress(path, address)) {

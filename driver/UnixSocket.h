@@ -52,6 +52,9 @@ uid_t ServedUid();
 // message fit for the user.
 Fd ListenUnix(const std::string& path, int type);
 
+// Makes sure the folder of `socketPath` is fit for a private socket, as above.
+void PrepareSocketFolder(const std::string& socketPath);
+
 // Connects to a Unix socket; an invalid Fd (errno set) when nobody listens.
 Fd ConnectUnix(const std::string& path, int type);
 

@@ -83,22 +83,22 @@ class CypressByteModeClockGenIo : public CypressClockGenIo {
   const Traits& traits_;
 };
 
-class CYPW312Io final : public CypressByteModeClockGenIo {
+class CYPW312Io : public CypressByteModeClockGenIo {
  public:
   explicit CYPW312Io(ClockGenBus bus = OpenClockGenBus());
 };
 
-class CYPCY28323Io final : public CypressByteModeClockGenIo {
+class CYPCY28323Io : public CypressByteModeClockGenIo {
  public:
   explicit CYPCY28323Io(ClockGenBus bus = OpenClockGenBus());
 };
 
-class CYPCY28325Io final : public CypressByteModeClockGenIo {
+class CYPCY28325Io : public CypressByteModeClockGenIo {
  public:
   explicit CYPCY28325Io(ClockGenBus bus = OpenClockGenBus());
 };
 
-class CYPCY28349Io final : public CypressByteModeClockGenIo {
+class CYPCY28349Io : public CypressByteModeClockGenIo {
  public:
   explicit CYPCY28349Io(ClockGenBus bus = OpenClockGenBus());
   unsigned GetAgpDivider() override { return 6; }
@@ -116,7 +116,7 @@ class CYPCY28349Io final : public CypressByteModeClockGenIo {
 
 // f = N x K / M, K the post-divider scale of the bus class the part was strapped
 // for; N is nine bits split over register 12 and bit 7 of register 13.
-class CYPCY28405Io final : public CypressClockGenIo {
+class CYPCY28405Io : public CypressClockGenIo {
  public:
   explicit CYPCY28405Io(ClockGenBus bus = OpenClockGenBus());
   unsigned GetCpuDivider() override { return 4; }
@@ -137,7 +137,7 @@ class CYPCY28405Io final : public CypressClockGenIo {
 };
 
 // f = 96.016 x N / M with N in register 7 and M in bits 1-6 of register 9.
-class CYPCY28341Io final : public CypressClockGenIo {
+class CYPCY28341Io : public CypressClockGenIo {
  public:
   explicit CYPCY28341Io(ClockGenBus bus = OpenClockGenBus());
   unsigned GetCpuDivider() override { return 2; }

@@ -67,7 +67,7 @@ class IcsClockGenIo : public I2cClockGenIo {
   static void WritePortOnBus(std::uint16_t port, std::uint8_t value);
 };
 
-class ICS950218Io final : public IcsClockGenIo {
+class ICS950218Io : public IcsClockGenIo {
  public:
   explicit ICS950218Io(ClockGenBus bus = OpenClockGenBus());
   unsigned GetAgpDivider() override;
@@ -81,7 +81,7 @@ class ICS950218Io final : public IcsClockGenIo {
   void WritePllN(unsigned n) override;
 };
 
-class ICS950905Io final : public IcsClockGenIo {
+class ICS950905Io : public IcsClockGenIo {
  public:
   explicit ICS950905Io(ClockGenBus bus = OpenClockGenBus());
   unsigned GetAgpDivider() override;
@@ -96,7 +96,7 @@ class ICS950905Io final : public IcsClockGenIo {
   void WritePllN(unsigned n) override;
 };
 
-class ICS950910Io final : public IcsClockGenIo {
+class ICS950910Io : public IcsClockGenIo {
  public:
   explicit ICS950910Io(ClockGenBus bus = OpenClockGenBus());
   unsigned GetAgpDivider() override;
@@ -111,7 +111,7 @@ class ICS950910Io final : public IcsClockGenIo {
   void WritePllN(unsigned n) override;
 };
 
-class ICS94228Io final : public IcsClockGenIo {
+class ICS94228Io : public IcsClockGenIo {
  public:
   explicit ICS94228Io(ClockGenBus bus = OpenClockGenBus());
   unsigned GetCpuDivider() override;
@@ -131,7 +131,7 @@ class ICS94228Io final : public IcsClockGenIo {
   void WriteWatchdogRegister(std::uint8_t value);
 };
 
-class ICS9428Io final : public IcsClockGenIo {
+class ICS9428Io : public IcsClockGenIo {
  public:
   explicit ICS9428Io(ClockGenBus bus = OpenClockGenBus());
   unsigned GetAgpDivider() override;
@@ -161,7 +161,7 @@ class IcsSisBoardClockGenIo : public IcsClockGenIo {
   using IcsClockGenIo::IcsClockGenIo;
 };
 
-class ICS952005Io final : public IcsSisBoardClockGenIo {
+class ICS952005Io : public IcsSisBoardClockGenIo {
  public:
   explicit ICS952005Io(ClockGenBus bus = OpenClockGenBus());
   bool Detect() override;
@@ -171,7 +171,7 @@ class ICS952005Io final : public IcsSisBoardClockGenIo {
   void WritePllN(unsigned n) override;
 };
 
-class ICS952001Io final : public IcsSisBoardClockGenIo {
+class ICS952001Io : public IcsSisBoardClockGenIo {
  public:
   explicit ICS952001Io(ClockGenBus bus = OpenClockGenBus());
   bool Detect() override;

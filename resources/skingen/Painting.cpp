@@ -54,11 +54,12 @@ void PaintMetalBody(QImage& image, const QPainterPath& shape, unsigned seed) {
   lip.setColorAt(0.0, QColor(200, 208, 218, 170));
   lip.setColorAt(0.5, QColor(120, 126, 134, 40));
   lip.setColorAt(1.0, QColor(0, 0, 0, 170));
-  p.setPen(QPen(QBrush(lip), 5.0));
+  p.setPen(QPen(QBrush(lip), 7.0));
+  p.drawPath(shape);
+  // The rim stays inside the outline, so the picture never grows past its region.
+  p.setPen(QPen(kEdge, 3.2));
   p.drawPath(shape);
   p.restore();
-  p.setPen(QPen(kEdge, 1.6));
-  p.drawPath(shape);
 }
 
 void PaintRecess(QImage& image, const QRectF& rect, double radius, bool grid) {

@@ -63,7 +63,7 @@ class ScriptedHostBackend : public driver::Backend {
   unsigned portReads = 0;
 };
 
-// Installs a driver over `backend`, a virtual clock and a blank host state for
+// Installs a driver (over `backend`, or a given handle), a virtual clock and a blank host state for
 // the life of a test, and puts everything back afterwards.
 class HostFixtureScope {
  public:
@@ -72,6 +72,11 @@ class HostFixtureScope {
         driver_(handle_.get()),
         clock_(virtualClock),
         savedHost_(ProcessSmbusHost()) {
+    ProcessSmbusHost() = {};
+  }
+  // Over a driver handle of the caller's (a socket connection to a server).
+  explicit HostFixtureScope(DriverHandle& handle)
+      : driver_(&handle), clock_(virtualClock), savedHost_(ProcessSmbusHost()) {
     ProcessSmbusHost() = {};
   }
   ~HostFixtureScope() { ProcessSmbusHost() = savedHost_; }
@@ -85,6 +90,43 @@ class HostFixtureScope {
   ScopedDriverHandle driver_;
   ScopedSmbusClock clock_;
   SmbusHostState savedHost_;
+};
+
+}  // namespace rq::hw::testing
+
+namespace rq::hw::testing {
+
+// Passes every access on to another backend and notes the port writes.
+class RecordingBackend : public driver::Backend {
+ public:
+  explicit RecordingBackend(driver::Backend& inner) : inner_(inner) {}
+  bool ReadPort(std::uint16_t port, std::uint8_t& value) override { return inner_.ReadPort(port, value); }
+  bool WritePort(std::uint16_t port, std::uint8_t value) override {
+    outs.emplace_back(port, value);
+    return inner_.WritePort(port, value);
+  }
+  bool ReadPciConfigWord(std::uint8_t bus, std::uint8_t device, std::uint8_t function, std::uint8_t reg,
+                         std::uint16_t& value) override {
+    ++pciReads;
+    return inner_.ReadPciConfigWord(bus, device, function, reg, value);
+  }
+  bool ReadPhysicalMemory(std::uint32_t address, std::span<std::uint8_t> out) override {
+    return inner_.ReadPhysicalMemory(address, out);
+  }
+  // The values written to one port, in order.
+  std::vector<std::uint8_t> WritesTo(std::uint16_t port) const {
+    std::vector<std::uint8_t> values;
+    for (const auto& [written, value] : outs) {
+      if (written == port) values.push_back(value);
+    }
+    return values;
+  }
+
+  std::vector<std::pair<std::uint16_t, std::uint8_t>> outs;
+  unsigned pciReads = 0;
+
+ private:
+  driver::Backend& inner_;
 };
 
 }  // namespace rq::hw::testing

@@ -1,0 +1,98 @@
+#include "app/Forms.h"
+
+#include <QCloseEvent>
+#include <QGraphicsDropShadowEffect>
+
+#include "app/Region.h"
+#include "app/Skins.h"
+#include "app/TMainForm.h"
+
+namespace rq::app {
+
+Forms& AppForms() {
+  static Forms forms;
+  return forms;
+}
+
+SkinnedForm::SkinnedForm(const QString& caption, const QString& picture, const QString& region, QSize size,
+                         Qt::WindowFlags flags)
+    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | flags) {
+  LoadSkins();
+  setWindowTitle(caption);
+  setFixedSize(size);
+  QPalette colours = palette();
+  colours.setColor(QPalette::Window, QColor(10, 11, 13));
+  setPalette(colours);
+  setAutoFillBackground(true);
+  background_ = new QLabel(this);
+  background_->setGeometry(0, 0, size.width(), size.height());
+  background_->setPixmap(QPixmap(QStringLiteral(":/skin/") + picture));
+  ApplyWindowRegion(*this, region);
+}
+
+TPanelForm::TPanelForm(const QString& caption, const QString& picture, const QString& region, QSize size)
+    : SkinnedForm(caption, picture, region, size) {
+  setEnabled(false);
+}
+
+void TPanelForm::closeEvent(QCloseEvent* event) {
+  // The panels live exactly as long as the program: closing one closes the program.
+  event->ignore();
+  if (TMainForm* main = AppForms().mainForm) main->close();
+}
+
+QLabel* MakeLabel(QWidget* parent, const QString& name, const QString& text, const QRect& geometry,
+                  LabelStyle style, Qt::Alignment alignment) {
+  auto* label = new QLabel(text, parent);
+  label->setObjectName(name);
+  label->setGeometry(geometry);
+  label->setAlignment(alignment);
+  QFont font(QStringLiteral("DejaVu Sans"));
+  QColor colour;
+  QColor glow;
+  switch (style) {
+    case LabelStyle::Readout:
+      font = QFont(QStringLiteral("DejaVu Sans Mono"));
+      font.setPixelSize(17);
+      font.setBold(true);
+      colour = QColor(150, 236, 255);
+      glow = QColor(90, 216, 255);
+      break;
+    case LabelStyle::ReadoutLarge:
+      font = QFont(QStringLiteral("DejaVu Sans Mono"));
+      font.setPixelSize(30);
+      font.setBold(true);
+      colour = QColor(150, 236, 255);
+      glow = QColor(90, 216, 255);
+      break;
+    case LabelStyle::Unit:
+      font.setPixelSize(11);
+      font.setBold(true);
+      colour = QColor(90, 170, 200);
+      break;
+    case LabelStyle::Caption:
+      font.setPixelSize(11);
+      font.setBold(true);
+      colour = QColor(120, 230, 130);
+      break;
+    case LabelStyle::Value:
+      font.setPixelSize(11);
+      font.setBold(true);
+      colour = QColor(0, 255, 255);
+      break;
+  }
+  label->setFont(font);
+  QPalette colours = label->palette();
+  colours.setColor(QPalette::WindowText, colour);
+  label->setPalette(colours);
+  if (glow.isValid()) {
+    auto* halo = new QGraphicsDropShadowEffect(label);
+    halo->setOffset(0, 0);
+    halo->setBlurRadius(10);
+    halo->setColor(glow);
+    label->setGraphicsEffect(halo);
+  }
+  return label;
+}
+
+}  // namespace rq::app

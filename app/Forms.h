@@ -1,0 +1,63 @@
+#pragma once
+#include <QLabel>
+#include <QString>
+#include <QWidget>
+#include <functional>
+
+namespace rq::verify {
+class Verification;
+}
+
+namespace rq::app {
+
+class TMainForm;
+class TOverclockForm;
+class TInfoForm;
+class TPanelForm;
+
+// The program's windows, as each registers itself while it exists. The hardware
+// monitor and voltage windows take their places here when they are built.
+struct Forms {
+  TMainForm* mainForm = nullptr;
+  TOverclockForm* overclockForm = nullptr;
+  TPanelForm* hwMonitorForm = nullptr;
+  TInfoForm* infoForm = nullptr;
+  TPanelForm* voltForm = nullptr;
+  // Set by the voltage window: shows its labels and Yes/No state again after the
+  // overclock window's reset.
+  std::function<void()> refreshVoltageWindow;
+  // The verification in progress, if the program has one to offer.
+  verify::Verification* verification = nullptr;
+};
+Forms& AppForms();
+
+// A borderless window dressed in a skin picture and clipped to its region resource.
+class SkinnedForm : public QWidget {
+ public:
+  SkinnedForm(const QString& caption, const QString& picture, const QString& region, QSize size,
+              Qt::WindowFlags flags = {});
+
+  QLabel* Background() const { return background_; }
+
+ private:
+  QLabel* background_;
+};
+
+// A panel that slides out from behind the main window: disabled while closed, its
+// open flag toggled by the main window. Closing one ends the program.
+class TPanelForm : public SkinnedForm {
+ public:
+  TPanelForm(const QString& caption, const QString& picture, const QString& region, QSize size);
+
+  bool open = false;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+};
+
+// A label of the skins' read-out style.
+enum class LabelStyle { Readout, ReadoutLarge, Unit, Caption, Value };
+QLabel* MakeLabel(QWidget* parent, const QString& name, const QString& text, const QRect& geometry,
+                  LabelStyle style, Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignVCenter);
+
+}  // namespace rq::app

@@ -1,0 +1,46 @@
+#include "app/TStatusMsgForm.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+#include <QVBoxLayout>
+
+namespace rq::app {
+
+TStatusMsgForm::TStatusMsgForm(QWidget* owner, std::function<void()> cancel)
+    : QWidget(owner, Qt::Window | Qt::WindowStaysOnTopHint | Qt::WindowTitleHint | Qt::CustomizeWindowHint),
+      cancel_(std::move(cancel)) {
+  setObjectName("StatusMsgForm");
+  setWindowTitle("Testing...");
+  Label1 = new QLabel("Please do not do any action to interfere the testing procedure.", this);
+  Label2 = new QLabel(
+      "[Note] If system fails when testing, utility will automatically reboot system. The reboot procedure "
+      "may take several minutes.",
+      this);
+  Label2->setWordWrap(true);
+  QFont bold = Label1->font();
+  bold.setBold(true);
+  Label1->setFont(bold);
+  BtnCancel = new QPushButton("&Cancel", this);
+  BtnCancel->setObjectName("BtnCancel");
+  connect(BtnCancel, &QPushButton::clicked, this, [this] { BtnCancelClick(); });
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(Label1);
+  layout->addWidget(Label2);
+  layout->addWidget(BtnCancel, 0, Qt::AlignHCenter);
+  setFixedWidth(420);
+}
+
+void TStatusMsgForm::BtnCancelClick() {
+  if (cancel_) cancel_();
+  BtnCancel->setEnabled(false);  // one press is enough; the pass is ending
+}
+
+void TStatusMsgForm::showEvent(QShowEvent* event) {
+  if (QScreen* desktop = QGuiApplication::primaryScreen()) {
+    adjustSize();
+    move(desktop->geometry().center() - rect().center());
+  }
+  QWidget::showEvent(event);
+}
+
+}  // namespace rq::app

@@ -1,0 +1,108 @@
+#include "driver/ControlServer.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <stdexcept>
+
+namespace rq::driver {
+namespace {
+
+// A client that connects and says nothing must not hold the socket for long.
+constexpr int kCommandTimeoutMs = 2000;
+constexpr std::size_t kMaxCommandLength = 256;
+
+bool WriteAll(int fd, const std::string& text) {
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = ::send(fd, text.data() + done, text.size() - done, MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+ControlServer::ControlServer(Fd listening, Inspector inspector)
+    : listening_(std::move(listening)), inspector_(std::move(inspector)) {
+  int pipeFds[2];
+  if (::pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("cannot create a pipe");
+  wakeRead_.Reset(pipeFds[0]);
+  wakeWrite_.Reset(pipeFds[1]);
+}
+
+ControlServer::~ControlServer() { Stop(); }
+
+void ControlServer::Start() {
+  thread_ = std::thread([this] { Loop(); });
+}
+
+void ControlServer::Stop() {
+  if (stopping_.exchange(true)) return;
+  const char byte = 1;
+  [[maybe_unused]] const ssize_t written = ::write(wakeWrite_.Get(), &byte, 1);
+  if (thread_.joinable()) thread_.join();
+  listening_.Reset();  // later connection attempts are refused, not left waiting
+}
+
+void ControlServer::Loop() {
+  while (!stopping_) {
+    pollfd fds[2] = {{listening_.Get(), POLLIN, 0}, {wakeRead_.Get(), POLLIN, 0}};
+    if (::poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    if (fds[1].revents != 0) return;
+    if ((fds[0].revents & POLLIN) == 0) continue;
+    Fd connection(::accept4(listening_.Get(), nullptr, nullptr, SOCK_CLOEXEC));
+    if (!connection.Valid()) continue;
+    PeerCredentials peer;
+    if (!GetPeerCredentials(connection.Get(), peer) || (peer.uid != ServedUid() && peer.uid != 0)) continue;
+    Answer(connection.Get());
+  }
+}
+
+void ControlServer::Answer(int fd) {
+  std::string command;
+  while (command.find('\n') == std::string::npos && command.size() < kMaxCommandLength) {
+    pollfd pfd{fd, POLLIN, 0};
+    const int ready = ::poll(&pfd, 1, kCommandTimeoutMs);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) return;
+    char chunk[64];
+    const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    command.append(chunk, static_cast<std::size_t>(n));
+  }
+  command = command.substr(0, command.find('\n'));
+  if (!command.empty() && command.back() == '\r') command.pop_back();
+  if (command == "inspect") {
+    WriteAll(fd, inspector_() + "\n");
+  } else {
+    WriteAll(fd, "{\"error\":\"unknown command\"}\n");
+  }
+}
+
+bool ControlServer::Ask(const std::string& controlPath, const std::string& command, std::string& answer) {
+  Fd fd = ConnectUnix(controlPath, SOCK_STREAM);
+  if (!fd.Valid()) return false;
+  if (!WriteAll(fd.Get(), command + "\n")) return false;
+  answer.clear();
+  char chunk[4096];
+  while (true) {
+    const ssize_t n = ::recv(fd.Get(), chunk, sizeof chunk, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) break;
+    answer.append(chunk, static_cast<std::size_t>(n));
+  }
+  return !answer.empty();
+}
+
+}  // namespace rq::driver

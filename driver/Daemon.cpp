@@ -1,0 +1,299 @@
+#include "driver/Daemon.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <iomanip>
+#include <iostream>
+#include <sstream>
+#include <thread>
+
+#include "driver/ControlServer.h"
+#include "driver/Dispatcher.h"
+#include "driver/ProcessTree.h"
+#include "driver/RealHardwareBackend.h"
+#include "driver/RequestServer.h"
+#include "driver/UnixSocket.h"
+#include "driver/VirtualBoardBackend.h"
+#include "platform/RuntimeDir.h"
+#include "sim/Board.h"
+
+namespace rq::driver {
+namespace {
+
+constexpr const char* kProgram = "ZQ_I2cIo";
+constexpr const char* kControlSuffix = ".ctl";
+constexpr const char* kLockSuffix = ".lock";
+// The watchdog is checked this often; its time-outs are whole seconds.
+constexpr std::chrono::milliseconds kTickPeriod{20};
+constexpr std::size_t kBiosStringRead = 200;
+
+std::string SocketPath(const DaemonOptions& options) {
+  if (!options.socketPath.empty()) return std::filesystem::absolute(options.socketPath).string();
+  const std::string folder = platform::RuntimeDir();
+  if (folder.empty()) return {};
+  return folder + "/ZQ_I2cIo.sock";
+}
+
+void Fail(const std::string& message) { std::cerr << kProgram << ": " << message << '\n'; }
+
+void SignalReady(int fd) {
+  if (fd < 0) return;
+  const char byte = 1;
+  ssize_t n;
+  do {
+    n = ::write(fd, &byte, 1);
+  } while (n < 0 && errno == EINTR);
+  ::close(fd);
+}
+
+// Detaches from the caller: the parent returns only once the daemon listens (or
+// failed), so that a shell or script can use the socket right after.
+// Returns -1 in the daemon (with `readyPipe` set), or the parent's exit code.
+int Detach(Fd& readyPipe) {
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) {
+    Fail("cannot create a pipe");
+    return 1;
+  }
+  const pid_t child = ::fork();
+  if (child < 0) {
+    Fail("cannot fork");
+    return 1;
+  }
+  if (child > 0) {
+    ::close(fds[1]);
+    char byte = 0;
+    ssize_t n;
+    do {
+      n = ::read(fds[0], &byte, 1);
+    } while (n < 0 && errno == EINTR);
+    ::close(fds[0]);
+    return n == 1 ? 0 : 1;
+  }
+  ::close(fds[0]);
+  readyPipe.Reset(fds[1]);
+  ::setsid();
+  const int null = ::open("/dev/null", O_RDWR);
+  if (null >= 0) {
+    ::dup2(null, STDIN_FILENO);
+    ::dup2(null, STDOUT_FILENO);
+    if (null > STDERR_FILENO) ::close(null);
+  }
+  return -1;
+}
+
+}  // namespace
+
+std::string DaemonUsage() {
+  return "usage: ZQ_I2cIo [--board NAME|FILE.toml] [--socket PATH] [--ready-fd N] [--foreground]\n"
+         "                [--real-hardware]\n"
+         "       ZQ_I2cIo inspect [--json] [--socket PATH]\n"
+         "Serves the I/O driver requests for a virtual mainboard (default) or, as root,\n"
+         "for this machine's hardware. Boards shipped: " +
+         [] {
+           std::string names;
+           for (const auto& name : sim::Board::ShippedNames()) names += (names.empty() ? "" : ", ") + name;
+           return names;
+         }() +
+         "\n";
+}
+
+std::unique_ptr<sim::Board> LoadBoard(const std::string& name, sim::TimeSource& time) {
+  const bool isFile = name.find('/') != std::string::npos ||
+                      (name.size() > 5 && name.compare(name.size() - 5, 5, ".toml") == 0);
+  if (isFile) {
+    if (!std::filesystem::is_regular_file(name)) throw std::runtime_error("no board profile file " + name);
+    return sim::Board::FromProfileFile(name, time);
+  }
+  for (const auto& shipped : sim::Board::ShippedNames()) {
+    if (shipped == name) return sim::Board::Shipped(name, time);
+  }
+  std::string names;
+  for (const auto& shipped : sim::Board::ShippedNames()) names += (names.empty() ? "" : ", ") + shipped;
+  throw std::runtime_error("unknown board '" + name + "' (shipped boards: " + names +
+                           "; or name a profile file ending in .toml)");
+}
+
+nlohmann::json InspectBoard(sim::Board& board) {
+  auto lock = board.Lock();
+  nlohmann::json state;
+  state["profile"] = board.ProfileName();
+  std::vector<std::uint8_t> bios(kBiosStringRead, 0);
+  std::string biosString;
+  if (board.Bios().Read(sim::BiosRom::kModelStringAddress, bios)) {
+    for (const std::uint8_t byte : bios) {
+      if (byte == 0) break;
+      biosString.push_back(static_cast<char>(byte));
+    }
+  }
+  state["bios"] = biosString;
+  state["fsbMhz"] = board.Processor().Fsb();
+  state["cpuMhz"] = board.Processor().CoreMhz();
+  state["multiplier"] = board.Processor().Multiplier();
+  state["maxStableFsbMhz"] = board.Processor().MaxStableFsb();
+  state["watchdog"] = {{"armed", board.Dog().Enabled()},
+                       {"remainingMs", board.Dog().Remaining().count()},
+                       {"timeoutMs", board.Dog().Timeout().count()}};
+  state["hung"] = board.Hung();
+  state["resetCount"] = board.ResetCount();
+  // The board's own report holds every part; the chips come first for readers.
+  nlohmann::json report = board.Inspect();
+  if (report.is_object() && report.contains("chips")) {
+    state["chips"] = report["chips"];
+    if (report.contains("planned")) state["planned"] = report["planned"];
+    if (report.contains("description")) state["description"] = report["description"];
+  }
+  state["board"] = std::move(report);
+  return state;
+}
+
+int RunInspect(const DaemonOptions& options) {
+  const std::string path = SocketPath(options);
+  if (path.empty()) {
+    Fail("no usable runtime folder; name the socket with --socket");
+    return 1;
+  }
+  std::string answer;
+  if (!ControlServer::Ask(path + kControlSuffix, "inspect", answer)) {
+    Fail("no daemon answers at " + path + kControlSuffix);
+    return 1;
+  }
+  nlohmann::json state = nlohmann::json::parse(answer, nullptr, false);
+  if (state.is_discarded() || state.contains("error")) {
+    Fail("the daemon's answer makes no sense: " + answer);
+    return 1;
+  }
+  std::cout << (options.json ? state.dump(2) + "\n" : FormatInspection(state));
+  return 0;
+}
+
+int RunDaemon(const DaemonOptions& options) {
+  ::signal(SIGPIPE, SIG_IGN);
+  if (options.readyFd >= 0 && ::fcntl(options.readyFd, F_GETFD) < 0) {
+    Fail("--ready-fd " + std::to_string(options.readyFd) + " is not open");
+    return 2;
+  }
+  const std::string path = SocketPath(options);
+  if (path.empty()) {
+    Fail("no usable runtime folder; name the socket with --socket");
+    return 1;
+  }
+
+  sim::RealTimeSource time;
+  std::unique_ptr<sim::Board> board;
+  std::unique_ptr<Backend> backend;
+  try {
+    if (options.realHardware) {
+      backend = RealHardwareBackend::Open();
+    } else {
+      board = LoadBoard(BoardName(options), time);
+    }
+  } catch (const std::exception& error) {
+    Fail(error.what());
+    return 1;
+  }
+
+  Fd readyPipe;
+  if (!options.foreground) {
+    const int parentExit = Detach(readyPipe);
+    if (parentExit >= 0) return parentExit;
+  }
+
+  // Only the waiting main thread takes the stop signals; every thread started
+  // from here inherits the mask.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGTERM);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGHUP);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+  Fd lock;
+  std::unique_ptr<VirtualBoardBackend> virtualBackend;
+  std::unique_ptr<Dispatcher> dispatcher;
+  std::unique_ptr<RequestServer> server;
+  std::unique_ptr<ControlServer> control;
+  try {
+    PrepareSocketFolder(path);
+    lock = TryLockFile(path + kLockSuffix);
+    if (!lock.Valid()) throw std::runtime_error("another ZQ_I2cIo already serves " + path);
+    if (board) {
+      virtualBackend = std::make_unique<VirtualBoardBackend>(*board, VirtualBoardBackend::WhenHung::Block);
+      dispatcher = std::make_unique<Dispatcher>(*virtualBackend);
+    } else {
+      dispatcher = std::make_unique<Dispatcher>(*backend);
+    }
+    server = std::make_unique<RequestServer>(*dispatcher, ListenUnix(path, SOCK_SEQPACKET));
+    sim::Board* inspected = board.get();
+    control = std::make_unique<ControlServer>(ListenUnix(path + kControlSuffix, SOCK_STREAM), [inspected] {
+      nlohmann::json state =
+          inspected != nullptr ? InspectBoard(*inspected) : nlohmann::json{{"realHardware", true}};
+      state["daemonPid"] = ::getpid();
+      return state.dump();
+    });
+  } catch (const std::exception& error) {
+    Fail(error.what());
+    if (server) ::unlink(path.c_str());
+    return 1;
+  }
+
+  RequestServer* requests = server.get();
+  if (board) {
+    // A reset ends every program of the simulated machine, as a real one would.
+    board->OnReset([requests] { KillProcessTrees(requests->DropClients()); });
+  }
+  server->Start();
+  control->Start();
+
+  std::atomic<bool> ticking{true};
+  std::thread ticker;
+  if (board) {
+    ticker = std::thread([&] {
+      while (ticking) {
+        {
+          auto boardLock = board->Lock();
+          board->Tick();
+        }
+        std::this_thread::sleep_for(kTickPeriod);
+      }
+    });
+  }
+
+  SignalReady(options.readyFd);
+  SignalReady(readyPipe.Release());
+  if (!options.foreground) {
+    // Until now failures reached whoever started us; from here on a detached
+    // daemon must not hold that terminal or pipe open.
+    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null >= 0) {
+      ::dup2(null, STDERR_FILENO);
+      ::close(null);
+    }
+  }
+
+  int signal = 0;
+  while (sigwait(&stopSignals, &signal) != 0) {
+  }
+
+  ticking = false;
+  if (ticker.joinable()) ticker.join();
+  if (virtualBackend) virtualBackend->Shutdown();
+  control->Stop();
+  server->Stop();
+  ::unlink(path.c_str());
+  ::unlink((path + kControlSuffix).c_str());
+  return 0;
+}
+
+}  // namespace rq::driver

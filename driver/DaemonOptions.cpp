@@ -1,0 +1,130 @@
+#include "driver/DaemonOptions.h"
+
+#include <cstdlib>
+#include <iomanip>
+#include <sstream>
+
+namespace rq::driver {
+namespace {
+
+constexpr const char* kDefaultBoard = "default";
+
+int ParseFd(const std::string& text) {
+  std::size_t used = 0;
+  int fd = -1;
+  try {
+    fd = std::stoi(text, &used);
+  } catch (const std::exception&) {
+    used = 0;
+  }
+  if (used != text.size() || fd < 0)
+    throw UsageError("--ready-fd needs a file descriptor number, not '" + text + "'");
+  return fd;
+}
+
+std::string Seconds(double ms) {
+  std::ostringstream out;
+  out << std::fixed << std::setprecision(1) << ms / 1000.0 << " s";
+  return out.str();
+}
+
+std::string Mhz(const nlohmann::json& value) {
+  if (!value.is_number()) return "?";
+  std::ostringstream out;
+  out << std::fixed << std::setprecision(2) << value.get<double>() << " MHz";
+  return out.str();
+}
+
+}  // namespace
+
+DaemonOptions ParseDaemonOptions(const std::vector<std::string>& args) {
+  DaemonOptions options;
+  std::size_t i = 0;
+  if (!args.empty() && args[0] == "inspect") {
+    options.mode = DaemonOptions::Mode::Inspect;
+    i = 1;
+  }
+  auto value = [&](const std::string& arg, const std::string& name, std::string& out) {
+    if (arg == name) {
+      if (i + 1 >= args.size()) throw UsageError(name + " needs a value");
+      out = args[++i];
+      return true;
+    }
+    if (arg.rfind(name + "=", 0) == 0) {
+      out = arg.substr(name.size() + 1);
+      return true;
+    }
+    return false;
+  };
+  const bool inspect = options.mode == DaemonOptions::Mode::Inspect;
+  for (; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    std::string text;
+    if (arg == "--help" || arg == "-h") {
+      options.mode = DaemonOptions::Mode::Help;
+    } else if (value(arg, "--socket", text)) {
+      if (text.empty()) throw UsageError("--socket needs a path");
+      options.socketPath = text;
+    } else if (!inspect && value(arg, "--board", text)) {
+      if (text.empty()) throw UsageError("--board needs a name or a file");
+      options.board = text;
+    } else if (!inspect && value(arg, "--ready-fd", text)) {
+      options.readyFd = ParseFd(text);
+    } else if (!inspect && arg == "--foreground") {
+      options.foreground = true;
+    } else if (!inspect && arg == "--real-hardware") {
+      options.realHardware = true;
+    } else if (inspect && arg == "--json") {
+      options.json = true;
+    } else {
+      throw UsageError("unknown argument '" + arg + "'");
+    }
+  }
+  if (options.realHardware && !options.board.empty()) {
+    throw UsageError("--board and --real-hardware exclude each other");
+  }
+  return options;
+}
+
+std::string BoardName(const DaemonOptions& options) {
+  if (!options.board.empty()) return options.board;
+  if (const char* env = std::getenv("RQ_BOARD"); env != nullptr && *env != '\0') return env;
+  return kDefaultBoard;
+}
+
+std::string FormatInspection(const nlohmann::json& state) {
+  std::ostringstream out;
+  if (state.value("realHardware", false)) {
+    out << "Backend:   real hardware (no board state to inspect)\n";
+    return out.str();
+  }
+  const auto& dog = state.contains("watchdog") ? state["watchdog"] : nlohmann::json::object();
+  out << "Board:     " << state.value("profile", "?") << '\n'
+      << "BIOS:      " << state.value("bios", "") << '\n'
+      << "FSB:       " << Mhz(state.value("fsbMhz", nlohmann::json())) << '\n'
+      << "CPU:       " << Mhz(state.value("cpuMhz", nlohmann::json())) << '\n'
+      << "Watchdog:  "
+      << (dog.value("armed", false) ? "armed, " + Seconds(dog.value("remainingMs", 0.0)) + " left" : "off")
+      << '\n'
+      << "Hung:      " << (state.value("hung", false) ? "yes" : "no") << '\n'
+      << "Resets:    " << state.value("resetCount", 0) << '\n';
+  if (state.contains("description")) out << "About:     " << state["description"].get<std::string>() << '\n';
+  const auto list = [&out](const char* title, const nlohmann::json& items) {
+    if (!items.is_array() || items.empty()) return;
+    out << title << '\n';
+    for (nlohmann::json item : items) {
+      if (item.is_object() && item.contains("name") && item["name"].is_string()) {
+        const std::string name = item["name"];
+        item.erase("name");
+        out << "  " << name << ": " << item.dump() << '\n';
+      } else {
+        out << "  " << item.dump() << '\n';
+      }
+    }
+  };
+  list("Chips:", state.value("chips", nlohmann::json::array()));
+  list("Not modelled yet:", state.value("planned", nlohmann::json::array()));
+  return out.str();
+}
+
+}  // namespace rq::driver

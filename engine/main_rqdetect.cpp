@@ -1,0 +1,51 @@
+// rqdetect: starts the system object the way the program does and prints what it
+// found: the BIOS model string, the board model, one device per family and the clocks.
+#include <cstdio>
+#include <string>
+
+#include "engine/Formatting.h"
+#include "engine/MSupport.h"
+
+namespace {
+
+template <typename Device>
+void PrintDevice(const char* family, const Device* device) {
+  if (device == nullptr) {
+    std::printf("%-28s none\n", family);
+  } else {
+    std::printf("%-28s %s (%s)\n", family, device->GetModel().c_str(), device->GetDescription().c_str());
+  }
+}
+
+void PrintClock(const char* name, double mhz) {
+  std::printf("%-28s %s MHz\n", name, rq::engine::FloatToText(mhz).c_str());
+}
+
+}  // namespace
+
+int main() {
+  rq::engine::MSupport support;
+  if (support.anotherInstance) {
+    std::fprintf(stderr, "rqdetect: another instance is running\n");
+    return 1;
+  }
+  if (!support.DriverReady()) std::printf("%-28s not available\n", "driver");
+  std::printf("%-28s %s\n", "BIOS model", support.biosModel.c_str());
+  std::printf("%-28s %s\n", "board model", support.boardModel.c_str());
+  PrintDevice("north bridge", support.northBridge.get());
+  PrintDevice("clock generator", support.clockGenerator.get());
+  PrintDevice("hardware monitor", support.hardwareMonitor.get());
+  PrintDevice("overclock controller", support.overclockController.get());
+  PrintDevice("GPIO over-voltage", support.gpioVoltage.get());
+  PrintClock("CPU (FSB) clock", support.fsbClock);
+  PrintClock("hardware default clock", support.hwDefaultClock);
+  PrintClock("AGP clock", support.agpClock);
+  PrintClock("PCI clock", support.pciClock);
+  PrintClock("memory clock", support.memoryClock);
+  std::printf("%-28s %d %%\n", "overclock", support.GetOverclockPercent());
+  if (support.HasVoltageDevice()) {
+    std::printf("%-28s %s V\n", "core voltage", rq::engine::FloatToText(support.coreVoltage).c_str());
+    std::printf("%-28s %s V\n", "memory voltage", rq::engine::FloatToText(support.memoryVoltage).c_str());
+  }
+  return 0;
+}

@@ -1,0 +1,219 @@
+// Worker threads and the window thread: synchronised calls, closing while a worker
+// waits for the window thread, the CPU speed thread and the exit event.
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QPushButton>
+#include <QTest>
+#include <QThread>
+#include <QTimer>
+#include <atomic>
+#include <thread>
+
+#include "AppTestSupport.h"
+#include "app/CPUSpeedThread.h"
+#include "app/TMainForm.h"
+#include "app/TOKBottomDlg.h"
+#include "app/TOverclockForm.h"
+#include "app/TStatusMsgForm.h"
+#include "app/WindowThread.h"
+#include "platform/NamedEvent.h"
+#include "platform/WindowThread.h"
+
+namespace rq::app::test {
+namespace {
+
+// Processes events until `done` or the time runs out.
+bool WaitUntil(const std::function<bool()>& done, int ms = 5000) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!done() && timer.elapsed() < ms) {
+    QApplication::processEvents(QEventLoop::AllEvents, 10);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return done();
+}
+
+TEST(WindowThread, WorkFromAWorkerRunsOnTheWindowThreadAndErrorsComeBack) {
+  WindowThreadDispatcher::Instance().Install();
+  std::atomic<bool> ranOnWindowThread{false};
+  std::atomic<bool> finished{false};
+  std::atomic<bool> errorSeen{false};
+  QThread* windowThread = QThread::currentThread();
+  std::thread worker([&] {
+    platform::Synchronize([&] { ranOnWindowThread = QThread::currentThread() == windowThread; });
+    try {
+      platform::Synchronize([] { throw std::runtime_error("boom"); });
+    } catch (const std::runtime_error&) {
+      errorSeen = true;
+    }
+    finished = true;
+  });
+  EXPECT_TRUE(WaitUntil([&] { return finished.load(); }));
+  worker.join();
+  EXPECT_TRUE(ranOnWindowThread);
+  EXPECT_TRUE(errorSeen);
+}
+
+TEST(WindowThread, ClosingReleasesAWorkerThatWaitsForTheWindowThread) {
+  WindowThreadDispatcher::Instance().Install();
+  std::atomic<bool> ran{false};
+  std::atomic<bool> returned{false};
+  std::thread worker([&] {
+    platform::Synchronize([&] { ran = true; });
+    returned = true;
+  });
+  // The window thread does not process events: it waits for the worker, as the
+  // close handler waits for a verification thread.
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_FALSE(returned);
+  WindowThreadDispatcher::Instance().BeginClosing();
+  worker.join();
+  EXPECT_TRUE(returned);
+  QApplication::processEvents();  // the queued call must not run late either
+  EXPECT_FALSE(ran);
+  // New work is refused at once, and message boxes from workers return Cancel.
+  std::thread late([&] { platform::Synchronize([&] { ran = true; }); });
+  late.join();
+  EXPECT_FALSE(ran);
+  WindowThreadDispatcher::Instance().Reopen();
+}
+
+TEST(CpuSpeed, UsesTheLow32BitsOfTheCounterDifference) {
+  EXPECT_DOUBLE_EQ(CpuSpeedFromCounters(1000, 1000 + 1'200'000'000ull), 2400.0);
+  // A counter that wrapped its low word still measures the right span.
+  EXPECT_DOUBLE_EQ(CpuSpeedFromCounters(0xFFFF'FFF0ull, 0xFFFF'FFF0ull + 500'000'000ull), 1000.0);
+  // Beyond 2^32 ticks in the window the high bits are dropped.
+  EXPECT_DOUBLE_EQ(CpuSpeedFromCounters(0, (1ull << 32) + 500'000), 1.0);
+}
+
+class CpuSpeedThreadTest : public AppTest {};
+
+TEST_F(CpuSpeedThreadTest, MeasuresWithTheDriverCounterWhenItAnswersElseTheProcessors) {
+  std::vector<std::uint32_t> sleeps;
+  std::uint64_t driverTicks = 0, cpuTicks = 0;
+  bool driverAnswers = true;
+  CPUSpeedThread thread(
+      *system,
+      [&]() -> std::optional<std::uint64_t> {
+        if (!driverAnswers) return std::nullopt;
+        return driverTicks += 1'066'650'000;  // 2133.3 MHz over 500 ms
+      },
+      [&]() -> std::optional<std::uint64_t> { return cpuTicks += 1'500'000'000; },
+      [&](std::uint32_t ms) {
+        sleeps.push_back(ms);
+        return true;
+      });
+  auto speed = thread.Measure();
+  ASSERT_TRUE(speed);
+  EXPECT_DOUBLE_EQ(*speed, 2133.3);
+  EXPECT_EQ(sleeps, (std::vector<std::uint32_t>{10, 500}));
+  driverAnswers = false;
+  speed = thread.Measure();
+  ASSERT_TRUE(speed);
+  EXPECT_DOUBLE_EQ(*speed, 3000.0);
+}
+
+TEST_F(CpuSpeedThreadTest, RefreshesTheMainWindowOnTheWindowThread) {
+  TMainForm main(*system);
+  main.show();
+  std::atomic<int> periods{0};
+  auto thread = std::make_unique<CPUSpeedThread>(
+      *system, [] { return std::optional<std::uint64_t>(); },
+      [n = std::uint64_t{0}]() mutable -> std::optional<std::uint64_t> { return n += 1'200'000'000; },
+      [&](std::uint32_t ms) {
+        if (ms == 1000) ++periods;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return true;
+      });
+  thread->Start();
+  EXPECT_TRUE(WaitUntil([&] { return main.lblCPUSpeed->text() == "2400.0"; }));
+  EXPECT_DOUBLE_EQ(system->cpuSpeed, 2400.0);
+  thread->Shutdown();
+  EXPECT_GE(periods.load(), 1);
+}
+
+class ClosingTest : public AppTest {
+ protected:
+  void SetUp() override { Build(BoardSpec{.realTiming = true}); }
+};
+
+TEST_F(ClosingTest, ClosingWithinTenSecondsOfAStepDisarmsTheWatchdog) {
+  TMainForm main(*system);
+  TOverclockForm overclock(*system);
+  main.show();
+  overclock.IncrClick();
+  ASSERT_TRUE(system->WatchdogRunning());
+  ASSERT_TRUE(clock->watchdogEnabled);
+  ASSERT_EQ(Setting("InWatch"), "1");
+  QElapsedTimer timer;
+  timer.start();
+  main.close();
+  EXPECT_LT(timer.elapsed(), 3000);
+  EXPECT_FALSE(system->WatchdogRunning());
+  EXPECT_FALSE(clock->watchdogEnabled);
+  EXPECT_EQ(Setting("InWatch"), "0");
+}
+
+TEST_F(ClosingTest, ExitEventFromAnotherProcessClosesTheMainWindow) {
+  TMainForm main(*system);
+  main.show();
+  ASSERT_TRUE(main.isVisible());
+  // Signalled by name, as the rhomboquest-exit command does.
+  ASSERT_TRUE(WaitUntil([] { return platform::NamedEvent::SignalByName(platform::kExitEventName); }));
+  EXPECT_TRUE(WaitUntil([&] { return !main.isVisible(); }));
+}
+
+TEST_F(ClosingTest, CloseHandlerDoesNotDeadlockOnAWorkerInsideASynchronisedCall) {
+  TMainForm main(*system);
+  main.show();
+  // A worker that keeps asking the window thread for work, as the CPU speed and
+  // verification threads do; the close handler then waits for threads.
+  std::atomic<bool> stop{false};
+  std::thread worker([&] {
+    while (!stop) platform::Synchronize([&] { main.RefreshReadouts(); });
+  });
+  WaitUntil([] { return false; }, 50);
+  QElapsedTimer timer;
+  timer.start();
+  main.close();
+  stop = true;
+  worker.join();
+  EXPECT_LT(timer.elapsed(), 3000);
+}
+
+TEST(Dialogs, OnlyOkProceedsFromTheConfirmation) {
+  auto run = [](const std::function<void(TOKBottomDlg&)>& answer) {
+    TOKBottomDlg dialog(nullptr);
+    dialog.AddLine("Do you want to proceed?");
+    QTimer::singleShot(0, &dialog, [&] { answer(dialog); });
+    return dialog.exec();
+  };
+  EXPECT_NE(run([](TOKBottomDlg& d) { d.CancelBtn->click(); }), QDialog::Accepted);
+  EXPECT_NE(run([](TOKBottomDlg& d) { QTest::keyClick(&d, Qt::Key_Escape); }), QDialog::Accepted);
+  EXPECT_NE(run([](TOKBottomDlg& d) { d.close(); }), QDialog::Accepted);
+  EXPECT_EQ(run([](TOKBottomDlg& d) { d.OKBtn->click(); }), QDialog::Accepted);
+  EXPECT_EQ(run([](TOKBottomDlg& d) { QTest::keyClick(&d, Qt::Key_Return); }), QDialog::Accepted);
+}
+
+TEST(Dialogs, ConfirmationKeepsEveryLineIncludingEmptyOnes) {
+  TOKBottomDlg dialog(nullptr);
+  for (const char* line : {"first", "", "second"}) dialog.AddLine(line);
+  EXPECT_EQ(dialog.Text(), "first\n\nsecond");
+  EXPECT_TRUE(dialog.Memo1->isReadOnly());
+  EXPECT_TRUE(dialog.OKBtn->isDefault());
+  EXPECT_EQ(dialog.size(), QSize(370, 227));
+}
+
+TEST(Dialogs, StatusWindowCancelReachesTheTestPass) {
+  int cancelled = 0;
+  TStatusMsgForm status(nullptr, [&] { ++cancelled; });
+  EXPECT_EQ(status.windowTitle(), "Testing...");
+  EXPECT_TRUE(status.windowFlags() & Qt::WindowStaysOnTopHint);
+  EXPECT_EQ(status.BtnCancel->text(), "&Cancel");
+  status.BtnCancel->click();
+  EXPECT_EQ(cancelled, 1);
+}
+
+}  // namespace
+}  // namespace rq::app::test

@@ -1,0 +1,247 @@
+#include <gtest/gtest.h>
+
+#include "EngineFakes.h"
+#include "engine/DisableWDThread.h"
+#include "engine/Formatting.h"
+#include "engine/MSupport.h"
+#include "platform/ProfileFile.h"
+
+namespace rq::engine {
+namespace {
+
+using testing::ClockGenState;
+using testing::FakeBoardOptions;
+using testing::FakeTiming;
+using testing::SettingsFolder;
+
+class FrequencyControlTest : public ::testing::Test {
+ protected:
+  std::unique_ptr<MSupport> Start() {
+    return std::make_unique<MSupport>(FakeBoardOptions(settings_, "KOL1234A Gra", clockGen_, timing_));
+  }
+  // Lets the start-up change's watch run out, so each test begins without a thread.
+  std::unique_ptr<MSupport> StartQuiet() {
+    auto support = Start();
+    timing_->AdvanceSeconds(10);
+    support->WatchdogThread()->WaitFor();
+    return support;
+  }
+
+  SettingsFolder settings_;
+  std::shared_ptr<ClockGenState> clockGen_ = std::make_shared<ClockGenState>();
+  std::shared_ptr<FakeTiming> timing_ = std::make_shared<FakeTiming>();
+};
+
+TEST_F(FrequencyControlTest, OverclockPercent) {
+  auto support = StartQuiet();
+  support->hwDefaultClock = 0;
+  support->fsbClock = 150;
+  EXPECT_EQ(support->GetOverclockPercent(), 100);
+  support->hwDefaultClock = 133.3;
+  support->fsbClock = 146.63;  // 110.0
+  EXPECT_EQ(support->GetOverclockPercent(), 110);
+  support->fsbClock = 150.0;  // 112.53
+  EXPECT_EQ(support->GetOverclockPercent(), 113);
+  support->hwDefaultClock = 100;
+  support->fsbClock = 120.5;  // exactly 120.5 rounds up
+  EXPECT_EQ(support->GetOverclockPercent(), 121);
+}
+
+TEST_F(FrequencyControlTest, SaveSafeFreqRoundsBothClocksToWholeMhz) {
+  auto support = StartQuiet();
+  support->ClearSafeFreq();
+  support->hwDefaultClock = 133.3;
+
+  support->fsbClock = 132.6;  // rounds to 133 like the default: safe
+  support->SaveSafeFreq();
+  EXPECT_EQ(settings_.Read("SafeFreq"), "132.6");
+
+  support->fsbClock = 132.4;  // rounds to 132: below the default, not stored
+  support->SaveSafeFreq();
+  EXPECT_EQ(settings_.Read("SafeFreq"), "132.6");
+
+  support->hwDefaultClock = 133.5;  // 134 after rounding half away from zero
+  support->fsbClock = 133.4;
+  support->SaveSafeFreq();
+  EXPECT_EQ(settings_.Read("SafeFreq"), "132.6");
+
+  support->fsbClock = 150.0;
+  support->SaveSafeFreq();
+  EXPECT_EQ(settings_.Read("SafeFreq"), "150");
+}
+
+TEST_F(FrequencyControlTest, SafeFreqAndHardwareDefaultBookkeeping) {
+  auto support = StartQuiet();
+  support->hwDefaultClock = 133.3;
+  support->ClearSafeFreq();
+  EXPECT_FALSE(settings_.Has("SafeFreq"));
+  EXPECT_EQ(support->GetSafeFreq(false), 133.3);
+  settings_.Write("SafeFreq", "147.5");
+  EXPECT_EQ(support->GetSafeFreq(false), 147.5);
+  EXPECT_EQ(support->GetSafeFreq(true), 133.3);
+  settings_.Write("SafeFreq", "fast");  // not a number: as if absent
+  EXPECT_EQ(support->GetSafeFreq(false), 133.3);
+
+  support->SaveHwDefaultClock(133.3);
+  EXPECT_EQ(settings_.Read("HWDefCPUClk"), "133.3");
+  EXPECT_EQ(support->LoadHwDefaultClock(), 133.3);
+  support->hwDefaultClock = 133.9;  // same whole MHz
+  EXPECT_FALSE(support->HwDefaultClockChanged());
+  support->hwDefaultClock = 166.0;
+  EXPECT_TRUE(support->HwDefaultClockChanged());
+  settings_.Write("HWDefCPUClk", "");
+  EXPECT_EQ(support->LoadHwDefaultClock(), 0.0);
+  settings_.Write("HWDefCPUClk", "garbage");
+  EXPECT_EQ(support->LoadHwDefaultClock(), 0.0);
+}
+
+TEST_F(FrequencyControlTest, InWatchIsOnDiskBeforeTheFirstRegisterIsWritten) {
+  auto support = StartQuiet();
+  ASSERT_EQ(settings_.Read("InWatch"), "0");
+  std::vector<std::pair<int, bool>> seen;  // InWatch on disk, watchdog on
+  clockGen_->onSetFsb = [&](double) {
+    seen.emplace_back(platform::GetPrivateProfileInt("Overclock", "InWatch", 0, settings_.File()),
+                      clockGen_->WatchdogOn());
+  };
+  support->ChangeFsb(140, true);
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].first, 1);
+  EXPECT_TRUE(seen[0].second);
+  EXPECT_EQ(clockGen_->SetFsbCalls().back(), 140);
+  // The settle time before programming is kept.
+  EXPECT_EQ(timing_->Sleeps().back(), 100u);
+}
+
+TEST_F(FrequencyControlTest, TwoQuickStepsReuseTheRunningThreadAndRestartItsCount) {
+  auto support = StartQuiet();
+  support->ChangeFsb(134, true);
+  DisableWDThread* first = support->WatchdogThread();
+  timing_->AdvanceSeconds(7);
+  const int enablesBefore = clockGen_->watchdogEnables;
+  support->ChangeFsb(135, true);
+  EXPECT_EQ(support->WatchdogThread(), first);
+  EXPECT_EQ(clockGen_->watchdogEnables, enablesBefore + 1);  // re-armed, not a new thread
+
+  timing_->AdvanceSeconds(8);  // 15 s after the first step, 8 after the second
+  EXPECT_TRUE(support->WatchdogRunning());
+  EXPECT_EQ(settings_.Read("InWatch"), "1");
+  timing_->AdvanceOneSecond();
+  first->WaitFor();
+  EXPECT_FALSE(clockGen_->WatchdogOn());
+  EXPECT_EQ(settings_.Read("InWatch"), "0");
+}
+
+TEST_F(FrequencyControlTest, AStepAfterTheWatchEndedStartsAFreshThread) {
+  auto support = StartQuiet();
+  DisableWDThread* old = support->WatchdogThread();
+  support->ChangeFsb(140, true);
+  EXPECT_NE(support->WatchdogThread(), nullptr);
+  EXPECT_TRUE(support->WatchdogRunning());
+  EXPECT_EQ(settings_.Read("InWatch"), "1");
+  (void)old;
+}
+
+TEST_F(FrequencyControlTest, ClosingWithinTenSecondsDisarmsAndClearsInWatch) {
+  auto support = StartQuiet();
+  support->ChangeFsb(140, true);
+  timing_->AdvanceSeconds(3);
+  support->StopWatchdogThread();
+  EXPECT_FALSE(support->WatchdogRunning());
+  EXPECT_FALSE(clockGen_->WatchdogOn());
+  EXPECT_EQ(settings_.Read("InWatch"), "0");
+  // The clock itself stays where the step put it.
+  EXPECT_EQ(clockGen_->fsb, 140);
+}
+
+TEST_F(FrequencyControlTest, AnEndlessWatchLastsUntilStopped) {
+  auto support = StartQuiet();
+  support->ChangeFsb(133, true);
+  support->ChangeFsb(150, false);
+  timing_->AdvanceSeconds(25);
+  EXPECT_TRUE(support->WatchdogRunning());
+  EXPECT_TRUE(clockGen_->WatchdogOn());
+  support->StopWatchdogThread();
+  EXPECT_EQ(settings_.Read("InWatch"), "0");
+}
+
+TEST_F(FrequencyControlTest, RefreshClocksReadsTheChipBack) {
+  auto support = StartQuiet();
+  clockGen_->fsb = 160;
+  support->RefreshClocks();
+  EXPECT_EQ(support->fsbClock, 160);
+  EXPECT_EQ(support->agpClock, 80);
+  EXPECT_EQ(support->pciClock, 40);
+  EXPECT_EQ(support->memoryClock, 320);
+}
+
+// --- start-up restore ------------------------------------------------------------
+
+struct RestoreCase {
+  const char* name;
+  const char* inWatch;
+  const char* recoverToDef;
+  const char* safeFreq;     // null: absent
+  const char* hwDefCpuClk;  // recorded default; null: absent
+  double defaultFsb;
+  double expectedClock;
+  const char* expectedSafeFreq;  // null: absent afterwards
+};
+
+class StartUpRestoreTest : public FrequencyControlTest, public ::testing::WithParamInterface<RestoreCase> {};
+
+TEST_P(StartUpRestoreTest, RestartsAtTheExpectedClock) {
+  const RestoreCase& c = GetParam();
+  settings_.Write("InWatch", c.inWatch);
+  settings_.Write("RecoverToDef", c.recoverToDef);
+  if (c.safeFreq != nullptr) settings_.Write("SafeFreq", c.safeFreq);
+  if (c.hwDefCpuClk != nullptr) settings_.Write("HWDefCPUClk", c.hwDefCpuClk);
+  clockGen_->defaultFsb = c.defaultFsb;
+  clockGen_->fsb = c.defaultFsb;  // a reset board runs at its default
+
+  auto support = Start();
+  EXPECT_EQ(clockGen_->SetFsbCalls(), std::vector<double>{c.expectedClock});
+  EXPECT_EQ(support->fsbClock, c.expectedClock);
+  EXPECT_EQ(support->hwDefaultClock, c.defaultFsb);
+  EXPECT_EQ(TextToFloat(settings_.Read("HWDefCPUClk")), c.defaultFsb);
+  if (c.expectedSafeFreq == nullptr) {
+    EXPECT_FALSE(settings_.Has("SafeFreq"));
+  } else {
+    EXPECT_EQ(settings_.Read("SafeFreq"), c.expectedSafeFreq);
+  }
+  // The restored clock is watched like any change, then the mark is cleared.
+  EXPECT_TRUE(support->WatchdogRunning());
+  EXPECT_EQ(settings_.Read("InWatch"), "1");
+  timing_->AdvanceSeconds(10);
+  support->WatchdogThread()->WaitFor();
+  EXPECT_EQ(settings_.Read("InWatch"), "0");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, StartUpRestoreTest,
+    ::testing::Values(
+        RestoreCase{"HangBacksOffThreeMhz", "1", "0", "150", "133", 133, 147, "147"},
+        RestoreCase{"HangWithRecoverToDefault", "1", "1", "150", "133", 133, 133, "133"},
+        RestoreCase{"SafeAtMostThreeAboveGoesToDefault", "1", "0", "136", "133", 133, 133, "133"},
+        RestoreCase{"ChangedDefaultForgetsSafeFirst", "1", "0", "150", "100", 133, 133, "133"},
+        RestoreCase{"FirstStartRecordsDefault", "1", "0", "150", nullptr, 133, 133, "133"},
+        RestoreCase{"CleanRunReappliesSafe", "0", "0", "150", "133", 133, 150, "150"},
+        RestoreCase{"CleanRunWithoutSafeGoesToDefault", "0", "0", nullptr, "133", 133, 133, nullptr},
+        RestoreCase{"InWatchFiveCountsAsSet", "5", "0", "150", "133", 133, 147, "147"},
+        RestoreCase{"UnreadableSafeIsTreatedAsAbsent", "0", "0", "oops", "133", 133, 133, "oops"},
+        RestoreCase{"UnreadableSafeAfterHang", "1", "0", "oops", "133", 133, 133, "133"},
+        RestoreCase{"UnreadableRecordedDefaultIsRewritten", "0", "0", "150", "x", 133, 133, nullptr}),
+    [](const ::testing::TestParamInfo<RestoreCase>& param) { return std::string(param.param.name); });
+
+TEST_F(FrequencyControlTest, RestoreWithoutHangLeavesInWatchMarkToTheThread) {
+  settings_.Write("InWatch", "1");
+  settings_.Write("SafeFreq", "150");
+  settings_.Write("HWDefCPUClk", "133");
+  auto support = Start();
+  // Closing right away still ends with the mark cleared and the watchdog off.
+  support.reset();
+  EXPECT_EQ(settings_.Read("InWatch"), "0");
+  EXPECT_FALSE(clockGen_->WatchdogOn());
+}
+
+}  // namespace
+}  // namespace rq::engine

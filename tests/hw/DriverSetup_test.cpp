@@ -1,0 +1,187 @@
+#include "hw/DriverSetup.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "driver/TempDir.h"
+#include "platform/MessageBox.h"
+
+namespace rq::hw {
+namespace {
+
+namespace fs = std::filesystem;
+using driver::testing::TempDir;
+using platform::CreateServiceResult;
+using ::testing::ElementsAre;
+
+std::string ReadFile(const std::string& path) {
+  std::string content;
+  if (std::FILE* file = std::fopen(path.c_str(), "rb")) {
+    char chunk[256];
+    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;) content.append(chunk, n);
+    std::fclose(file);
+  }
+  return content;
+}
+
+class NullHandle : public DriverHandle {
+ public:
+  bool DeviceIoControl(std::uint32_t, std::uint8_t*, std::uint32_t) override { return true; }
+};
+
+// Everything the set-up did, in order.
+struct Journal {
+  std::vector<std::string> calls;
+  std::vector<std::string> boxes;
+  bool deviceOpenable = false;
+  bool registered = false;
+  bool startSucceeds = true;
+  CreateServiceResult createResult = CreateServiceResult::Created;
+  std::string createdPath;
+};
+
+class FakeService : public platform::Service {
+ public:
+  FakeService(Journal& journal, std::string what) : journal_(journal), what_(std::move(what)) {}
+  bool Start() override {
+    journal_.calls.push_back("start " + what_);
+    if (journal_.startSucceeds) journal_.deviceOpenable = true;
+    return journal_.startSucceeds;
+  }
+
+ private:
+  Journal& journal_;
+  std::string what_;
+};
+
+class FakeManager : public platform::ServiceManager {
+ public:
+  explicit FakeManager(Journal& journal) : journal_(journal) {}
+  std::unique_ptr<platform::Service> OpenService(const std::string& name) override {
+    journal_.calls.push_back("open service " + name);
+    if (!journal_.registered) return nullptr;
+    return std::make_unique<FakeService>(journal_, "registered");
+  }
+  CreateServiceResult CreateService(const std::string& name, const std::string& displayName,
+                                    const std::string& programPath,
+                                    std::unique_ptr<platform::Service>& created) override {
+    journal_.calls.push_back("create " + name + " " + displayName);
+    journal_.createdPath = programPath;
+    if (journal_.createResult == CreateServiceResult::Created) {
+      created = std::make_unique<FakeService>(journal_, "created");
+    }
+    return journal_.createResult;
+  }
+
+ private:
+  Journal& journal_;
+};
+
+class DriverSetupTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    platform::SetMessageBoxHandler(
+        [this](const std::string& text, const std::string& caption, unsigned flags) {
+          journal.boxes.push_back(text + "|" + caption + "|" + std::to_string(flags));
+          return platform::kIdOk;
+        });
+    environment.openDevice = [this]() -> std::unique_ptr<DriverHandle> {
+      journal.calls.push_back("open device");
+      if (!journal.deviceOpenable) return nullptr;
+      return std::make_unique<NullHandle>();
+    };
+    environment.openServiceManager = [this] {
+      journal.calls.push_back("open manager");
+      return std::make_unique<FakeManager>(journal);
+    };
+    environment.systemDirectory = system.Path();
+    environment.currentDirectory = current.Path();
+  }
+  void TearDown() override { platform::SetMessageBoxHandler({}); }
+
+  void PutProgramInCurrentFolder(const std::string& content = "#!/bin/sh\n") {
+    std::ofstream(current / kDriverFileName) << content;
+  }
+  std::string Target() const { return system / "drivers/ZQ_I2cIo"; }
+
+  Journal journal;
+  TempDir system;
+  TempDir current;
+  DriverSetupEnvironment environment;
+};
+
+TEST_F(DriverSetupTest, AnOpenableDeviceNeedsNoServiceCall) {
+  journal.deviceOpenable = true;
+  EXPECT_NE(SetUpDriver(environment), nullptr);
+  EXPECT_THAT(journal.calls, ElementsAre("open device"));
+}
+
+TEST_F(DriverSetupTest, ARegisteredServiceThatStartsIsOpenedAgain) {
+  journal.registered = true;
+  EXPECT_NE(SetUpDriver(environment), nullptr);
+  EXPECT_THAT(journal.calls, ElementsAre("open device", "open manager", "open service ZQ_I2cIo",
+                                         "start registered", "open device"));
+}
+
+TEST_F(DriverSetupTest, ProgramInNeitherPlaceFailsWithoutAMessage) {
+  EXPECT_EQ(SetUpDriver(environment), nullptr);
+  EXPECT_TRUE(journal.boxes.empty());
+  EXPECT_THAT(journal.calls, ElementsAre("open device", "open manager", "open service ZQ_I2cIo"));
+  EXPECT_FALSE(fs::exists(system / "drivers"));
+}
+
+TEST_F(DriverSetupTest, CopiesTheProgramFromTheCurrentFolderAndRegistersIt) {
+  PutProgramInCurrentFolder("#!/bin/sh\necho daemon\n");
+  EXPECT_NE(SetUpDriver(environment), nullptr);
+  EXPECT_THAT(journal.calls,
+              ElementsAre("open device", "open manager", "open service ZQ_I2cIo", "open manager",
+                          "create ZQ_I2cIo ZQ_I2cIo", "start created", "open device"));
+  EXPECT_EQ(journal.createdPath, Target());
+  EXPECT_EQ(ReadFile(Target()), "#!/bin/sh\necho daemon\n");
+  EXPECT_NE(fs::status(Target()).permissions() & fs::perms::owner_exec, fs::perms::none);
+  EXPECT_FALSE(fs::exists(Target() + ".part"));
+  EXPECT_TRUE(journal.boxes.empty());
+}
+
+TEST_F(DriverSetupTest, AProgramAlreadyInTheDriversFolderIsUsedAsItIs) {
+  fs::create_directories(system / "drivers");
+  std::ofstream(Target()) << "installed";
+  PutProgramInCurrentFolder("newer");
+  EXPECT_NE(SetUpDriver(environment), nullptr);
+  EXPECT_EQ(ReadFile(Target()), "installed");
+}
+
+TEST_F(DriverSetupTest, AnExistingServiceShowsItsMessageAndFails) {
+  PutProgramInCurrentFolder();
+  journal.createResult = CreateServiceResult::AlreadyExists;
+  EXPECT_EQ(SetUpDriver(environment), nullptr);
+  EXPECT_THAT(journal.boxes, ElementsAre("failure: CreateService, ERROR_SERVICE_EXISTS !|Error|262144"));
+}
+
+TEST_F(DriverSetupTest, AnyOtherCreationFailureShowsTheOtherMessage) {
+  PutProgramInCurrentFolder();
+  journal.createResult = CreateServiceResult::Failed;
+  EXPECT_EQ(SetUpDriver(environment), nullptr);
+  EXPECT_THAT(journal.boxes, ElementsAre("CreateService failure!|Error|262144"));
+}
+
+TEST_F(DriverSetupTest, AServiceThatDoesNotStartFailsWithoutAMessage) {
+  PutProgramInCurrentFolder();
+  journal.startSucceeds = false;
+  EXPECT_EQ(SetUpDriver(environment), nullptr);
+  EXPECT_TRUE(journal.boxes.empty());
+  EXPECT_EQ(journal.calls.back(), "start created");
+}
+
+TEST(DriverSourcePath, AddsASlashOnlyWhenMissing) {
+  EXPECT_EQ(DriverSourcePath("/opt/rq"), "/opt/rq/ZQ_I2cIo");
+  EXPECT_EQ(DriverSourcePath("/opt/rq/"), "/opt/rq/ZQ_I2cIo");
+  EXPECT_EQ(DriverSourcePath("/"), "/ZQ_I2cIo");
+}
+
+}  // namespace
+}  // namespace rq::hw
