@@ -8,6 +8,8 @@
 
 namespace rq::sim {
 
+constexpr char kDefaultBoard[] = "default";
+
 // Generated at build time from sim/profiles/*.toml.
 const std::vector<std::pair<std::string, std::string>>& ShippedProfileTexts();
 
@@ -304,10 +306,13 @@ std::unique_ptr<Board> Board::Shipped(const std::string& name, TimeSource& time)
 }
 
 std::vector<std::string> Board::ShippedNames() {
+  // The board everyone starts with leads the list; the rest follow by name.
   std::vector<std::string> names;
   for (const auto& [name, text] : ShippedProfileTexts()) {
     names.push_back(name);
   }
+  std::stable_partition(names.begin(), names.end(),
+                        [](const std::string& name) { return name == kDefaultBoard; });
   return names;
 }
 
