@@ -71,12 +71,12 @@ QLabel* MakeLabel(QWidget* parent, const QString& name, const QString& text, con
       colour = QColor(90, 170, 200);
       break;
     case LabelStyle::Caption:
-      font.setPixelSize(11);
+      font.setPixelSize(10);
       font.setBold(true);
       colour = QColor(120, 230, 130);
       break;
     case LabelStyle::Value:
-      font.setPixelSize(11);
+      font.setPixelSize(10);
       font.setBold(true);
       colour = QColor(0, 255, 255);
       break;

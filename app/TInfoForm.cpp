@@ -1,5 +1,7 @@
 #include "app/TInfoForm.h"
 
+#include <QFontMetrics>
+
 #include "engine/MSupport.h"
 
 namespace rq::app {
@@ -8,11 +10,20 @@ namespace {
 constexpr QSize kInfoSize(259, 200);
 constexpr int kLeft = 20;
 constexpr int kRight = 242;
-constexpr int kRowHeight = 24;
+
+constexpr int kSmallestPixelSize = 8;
 
 void Describe(QLabel& label, const std::string& model, const std::string& description) {
   label.setText(QString::fromStdString(model));
   label.setToolTip(QString::fromStdString(description));
+  // A long single-line name gets a smaller font rather than being cut off.
+  if (label.wordWrap()) return;
+  QFont font = label.font();
+  while (font.pixelSize() > kSmallestPixelSize &&
+         QFontMetrics(font).horizontalAdvance(label.text()) > label.width()) {
+    font.setPixelSize(font.pixelSize() - 1);
+  }
+  label.setFont(font);
 }
 
 }  // namespace
@@ -22,23 +33,25 @@ TInfoForm::TInfoForm(engine::MSupport& system)
   setObjectName("InfoForm");
   AppForms().infoForm = this;
 
-  Label6 = MakeLabel(this, "Label6", "Version : 0.9.7.6", QRect(kLeft, 38, kRight - kLeft, 20),
+  Label6 = MakeLabel(this, "Label6", "Version : 0.9.7.6", QRect(kLeft, 38, kRight - kLeft, 18),
                      LabelStyle::Caption);
-  // Each value starts right after its caption.
-  auto row = [&](const char* captionName, const char* caption, const char* valueName, int y,
+  // Each value starts right after its caption; the BIOS model may take two lines.
+  auto row = [&](const char* captionName, const char* caption, const char* valueName, int y, int height,
                  QLabel*& captionLabel, QLabel*& valueLabel) {
-    captionLabel = MakeLabel(this, captionName, caption, QRect(kLeft, y, 10, 20), LabelStyle::Caption);
+    captionLabel = MakeLabel(this, captionName, caption, QRect(kLeft, y, 10, 18), LabelStyle::Caption,
+                             Qt::AlignLeft | Qt::AlignTop);
     captionLabel->adjustSize();
-    captionLabel->setFixedHeight(20);
+    captionLabel->setFixedHeight(18);
     const int valueLeft = kLeft + captionLabel->width() + 2;
-    valueLabel =
-        MakeLabel(this, valueName, "", QRect(valueLeft, y, kRight - valueLeft, 20), LabelStyle::Value);
+    valueLabel = MakeLabel(this, valueName, "", QRect(valueLeft, y, kRight - valueLeft, height),
+                           LabelStyle::Value, Qt::AlignLeft | Qt::AlignTop);
+    valueLabel->setWordWrap(height > 20);
   };
-  row("Label1", "BIOS Model : ", "lblBIOSModel", 38 + kRowHeight, Label1, lblBIOSModel);
-  row("Label9", "Memory Controller Hub : ", "lblMCH", 38 + 2 * kRowHeight, Label9, lblMCH);
-  row("Label4", "Hardware Monitor : ", "lblHWMonitor", 38 + 3 * kRowHeight, Label4, lblHWMonitor);
-  row("Label2", "Clock Generator : ", "lblClkGen", 38 + 4 * kRowHeight, Label2, lblClkGen);
-  row("Label3", "Over Voltage : ", "lblOverClker", 38 + 5 * kRowHeight, Label3, lblOverClker);
+  row("Label1", "BIOS Model : ", "lblBIOSModel", 60, 32, Label1, lblBIOSModel);
+  row("Label9", "Memory Controller Hub : ", "lblMCH", 96, 18, Label9, lblMCH);
+  row("Label4", "Hardware Monitor : ", "lblHWMonitor", 118, 18, Label4, lblHWMonitor);
+  row("Label2", "Clock Generator : ", "lblClkGen", 140, 18, Label2, lblClkGen);
+  row("Label3", "Over Voltage : ", "lblOverClker", 162, 18, Label3, lblOverClker);
 
   Describe(*lblBIOSModel, system.biosModel, "Mainboard BIOS Version");
   if (system.northBridge)

@@ -9,6 +9,7 @@ namespace rq::app {
 // The status window of a running test pass: stays on top, centred on the desktop;
 // its Cancel button sets the cancel flag of the test pass that showed it (`cancel`).
 class TStatusMsgForm : public QWidget {
+  Q_OBJECT
  public:
   TStatusMsgForm(QWidget* owner, std::function<void()> cancel);
 

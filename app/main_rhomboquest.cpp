@@ -4,20 +4,25 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <memory>
 
 #include "app/CPUSpeedThread.h"
-#include "app/DesktopVerifyEnvironment.h"
 #include "app/Skins.h"
 #include "app/TInfoForm.h"
 #include "app/TMainForm.h"
 #include "app/TOverclockForm.h"
+#include "app/VerifyWindows.h"
 #include "app/WindowThread.h"
 #include "engine/MSupport.h"
+#include "hw/DriverSetup.h"
 #include "verify/VerifyThreads.h"
 
 namespace {
@@ -72,16 +77,24 @@ struct ClosingWindowThread {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // RQ_STARTUP_TRACE=1 reports how long the start took (see bench/startup.sh).
+  const bool traceStartup = std::getenv("RQ_STARTUP_TRACE") != nullptr;
+  QElapsedTimer sinceStart;
+  sinceStart.start();
   Application application(argc, argv);
   rq::app::WindowThreadDispatcher::Instance().Install();
   rq::app::LoadSkins();
 
   rq::engine::MSupportOptions options;
+  // Named here so that the driver set-up is linked into the program.
+  options.openDriver = [] { return rq::hw::SetUpDriver(); };
   options.makeCpuSpeedThread =
       [](rq::engine::MSupport& system) -> std::unique_ptr<rq::platform::WorkerThread> {
     return std::make_unique<rq::app::CPUSpeedThread>(system);
   };
+  const qint64 detectionStart = sinceStart.elapsed();
   rq::engine::MSupport system(std::move(options));
+  const qint64 detectionMs = sinceStart.elapsed() - detectionStart;
   ClosingWindowThread closing;
   if (system.anotherInstance) return 1;
 
@@ -92,7 +105,7 @@ int main(int argc, char** argv) {
   CloseOnTerminationSignals(&application);
 
   {
-    rq::app::DesktopVerifyEnvironment desktop;
+    rq::app::VerifyWindows desktop;
     rq::verify::Verification verification(system, desktop);
     rq::app::AppForms().verification = &verification;
 
@@ -102,6 +115,13 @@ int main(int argc, char** argv) {
     rq::app::TInfoForm infoForm(system);
     // The voltage window is created here, last.
     mainForm.show();
+    if (traceStartup) {
+      // Runs once the event loop has mapped and painted the window.
+      QTimer::singleShot(0, [&] {
+        std::fprintf(stderr, "startup: window shown after %lld ms, of which detection %lld ms\n",
+                     static_cast<long long>(sinceStart.elapsed()), static_cast<long long>(detectionMs));
+      });
+    }
     QApplication::exec();
 
     rq::app::WindowThreadDispatcher::Instance().BeginClosing();

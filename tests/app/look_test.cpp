@@ -101,7 +101,10 @@ INSTANTIATE_TEST_SUITE_P(Windows, SkinRegion,
                                            Skin{"OverClockBackGrnd", "OverClockBk.png", {245, 350}},
                                            Skin{"AboutBackGrnd", "AboutBk.png", {259, 200}},
                                            Skin{"VoltageBackGrnd", "VoltageBk.png", {259, 200}},
-                                           Skin{"HWMonitorBackGrnd", "HwMonitorBk.png", {279, 397}}));
+                                           Skin{"HWMonitorBackGrnd", "HwMonitorBk.png", {279, 397}}),
+                         [](const ::testing::TestParamInfo<Skin>& param) {
+                           return std::string(param.param.region);
+                         });
 
 TEST(Region, MainWindowOutlineSpansTheStatedBounds) {
   auto bounds = RgnDataBounds(RegionResourceData("BackGround"));

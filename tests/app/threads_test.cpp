@@ -16,9 +16,11 @@
 #include "app/TOKBottomDlg.h"
 #include "app/TOverclockForm.h"
 #include "app/TStatusMsgForm.h"
+#include "app/VerifyWindows.h"
 #include "app/WindowThread.h"
 #include "platform/NamedEvent.h"
 #include "platform/WindowThread.h"
+#include "verify/VerifySystem.h"
 
 namespace rq::app::test {
 namespace {
@@ -180,6 +182,40 @@ TEST_F(ClosingTest, CloseHandlerDoesNotDeadlockOnAWorkerInsideASynchronisedCall)
   stop = true;
   worker.join();
   EXPECT_LT(timer.elapsed(), 3000);
+}
+
+class VerifyWindowsTest : public AppTest {};
+
+TEST_F(VerifyWindowsTest, WorkerDrivesTheStatusWindowAndTheWindowsThroughTheWindowThread) {
+  TMainForm main(*system);
+  TOverclockForm overclock(*system);
+  main.show();
+  VerifyWindows windows;
+  std::atomic<bool> abort{false};
+  verify::VerifySystem pass(*system, windows, abort);
+  std::atomic<int> step{0};
+  std::thread worker([&] {
+    windows.SetWindowsEnabled(false);
+    windows.ShowStatusWindow(pass);
+    step = 1;
+    while (step != 2) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    windows.CloseStatusWindow();
+    windows.SetWindowsEnabled(true);
+    step = 3;
+  });
+  ASSERT_TRUE(WaitUntil([&] { return step == 1; }));
+  EXPECT_FALSE(main.isEnabled());
+  auto* status = main.findChild<TStatusMsgForm*>();
+  ASSERT_NE(status, nullptr);
+  EXPECT_TRUE(status->isVisible());
+  status->BtnCancel->click();
+  EXPECT_TRUE(pass.Cancelled());
+  step = 2;
+  ASSERT_TRUE(WaitUntil([&] { return step == 3; }));
+  worker.join();
+  EXPECT_EQ(main.findChild<TStatusMsgForm*>(), nullptr);
+  EXPECT_TRUE(main.isEnabled());
+  EXPECT_FALSE(overclock.isEnabled());  // a closed panel stays disabled
 }
 
 TEST(Dialogs, OnlyOkProceedsFromTheConfirmation) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <functional>
 #include <map>
 #include <set>
@@ -140,28 +141,6 @@ TEST(ShippedBoards, EveryClockGeneratorTypeSitsOnSomeBoard) {
   for (const std::string& type : sim::ClockGenChipTypes()) EXPECT_TRUE(seen.contains(type)) << type;
 }
 
-using BusMaker = std::function<std::unique_ptr<I2cClockGenIo>(ClockGenBus)>;
-
-template <typename T>
-BusMaker MakerOf() {
-  return
-      [](ClockGenBus bus) -> std::unique_ptr<I2cClockGenIo> { return std::make_unique<T>(std::move(bus)); };
-}
-
-// Each part by model string, so that the probe can be replayed on a direct bus.
-const std::map<std::string, BusMaker>& MakersByModel() {
-  static const std::map<std::string, BusMaker> makers = {
-      {"ICS950218", MakerOf<ICS950218Io>()}, {"ICS950905", MakerOf<ICS950905Io>()},
-      {"ICS950910", MakerOf<ICS950910Io>()}, {"ICS94228", MakerOf<ICS94228Io>()},
-      {"ICS9428", MakerOf<ICS9428Io>()},     {"ICS952005", MakerOf<ICS952005Io>()},
-      {"ICS952001", MakerOf<ICS952001Io>()}, {"W312-02", MakerOf<CYPW312Io>()},
-      {"CY28323", MakerOf<CYPCY28323Io>()},  {"CY28325", MakerOf<CYPCY28325Io>()},
-      {"CY28349", MakerOf<CYPCY28349Io>()},  {"CY28405", MakerOf<CYPCY28405Io>()},
-      {"CY28341", MakerOf<CYPCY28341Io>()},
-  };
-  return makers;
-}
-
 struct BoardCase {
   const char* profile;
   const char* boardModel;  // what the BIOS string of the profile yields
@@ -171,31 +150,29 @@ struct BoardCase {
 class ProbeOnShippedBoards : public ::testing::TestWithParam<BoardCase> {};
 
 // The probe order, the identification registers and the platform gates together
-// pick exactly the part each board carries: no earlier candidate mistakes it.
-TEST_P(ProbeOnShippedBoards, FirstPresentCandidateIsTheBoardsPart) {
+// pick exactly the part each board carries, through the board's own SMBus host;
+// the part found then sets and reads the clock the board's CPU runs at.
+TEST_P(ProbeOnShippedBoards, FindsTheBoardsPartAndDrivesItsClockThroughTheHost) {
   const BoardCase& c = GetParam();
   OnBoard machine(c.profile);
   auto northBridge = DetectFirst(NorthBridgeCandidates(), [](PciMchIo& nb) { return nb.Detect(); });
   ASSERT_NE(northBridge, nullptr);
-  ASSERT_TRUE(hw::DetectSmbusHost());
   platform::BusSemaphore semaphore;
   const SystemFacts saved = CurrentSystem();
   CurrentSystem() = SystemFacts{&semaphore, northBridge.get(), nullptr, c.boardModel};
-  auto* chip = machine.board->Smbus().Find(sim::ClockGenChip::kAddress);
-  ASSERT_NE(chip, nullptr);
 
-  std::string kept;
-  for (const auto& make : ClockGeneratorCandidates(c.boardModel)) {
-    const std::string model = make()->GetModel();
-    auto candidate = MakersByModel().at(model)(
-        ClockGenBus{std::make_unique<DirectI2CIo>(chip), hw::ProcessSmbusHost().kind});
-    if (candidate->Detect()) {
-      kept = model;
-      EXPECT_NEAR(candidate->GetFsb(), machine.board->Processor().Fsb(), 0.6);
-      break;
-    }
-  }
-  EXPECT_EQ(kept, c.expected);
+  auto found =
+      DetectFirst(ClockGeneratorCandidates(c.boardModel), [](I2cClockGenIo& g) { return g.Detect(); });
+  ASSERT_NE(found, nullptr);
+  EXPECT_EQ(found->GetModel(), c.expected);
+  sim::Cpu& cpu = machine.board->Processor();
+  EXPECT_NEAR(found->GetFsb(), cpu.Fsb(), 0.6);
+  const double target = std::floor(cpu.Fsb()) + 5.0;
+  found->SetFsb(target);
+  const double readBack = found->GetFsb();
+  EXPECT_NEAR(readBack, target, 1.05);
+  EXPECT_NEAR(cpu.Fsb(), readBack, 0.05 + 1e-9);
+  EXPECT_FALSE(machine.board->Hung());
   CurrentSystem() = saved;
 }
 

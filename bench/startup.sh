@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# bench/startup.sh <bin-dir> [runs] [idle-seconds]
+# Start-up time of the program on the default virtual board (from its entry to the
+# main window shown, and the part spent in detection), then CPU use and resident
+# memory while it sits open with the overclock panel out. Runs on a private virtual
+# display with a private daemon and stops both afterwards.
+set -euo pipefail
+bin=$(cd "${1:?usage: startup.sh <bin-dir> [runs] [idle-seconds]}" && pwd)
+runs=${2:-5}
+idle=${3:-60}
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/rq-bench.XXXXXX")
+export RQ_RUNTIME_DIR=$work/runtime RQ_SYSTEM_DIR=$work/system
+mkdir -p "$RQ_RUNTIME_DIR" "$RQ_SYSTEM_DIR" "$work/program"
+chmod 700 "$RQ_RUNTIME_DIR"
+cp "$bin"/rhomboquest "$bin"/0?.avi "$work/program/"
+printf '[Overclock]\nNoShowOverClkMsg=1\n' >"$work/program/torvane.ini"
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+wait_for() {
+  local tries=$1
+  shift
+  while ((tries-- > 0)); do
+    "$@" >/dev/null 2>&1 && return 0
+    sleep 0.05
+  done
+  return 1
+}
+
+for n in $(seq 141 190); do
+  [[ -e /tmp/.X$n-lock || -e /tmp/.X11-unix/X$n ]] && continue
+  Xvfb ":$n" -screen 0 1280x800x24 -br -nolisten tcp >/dev/null 2>&1 &
+  pids+=($!)
+  export DISPLAY=":$n"
+  break
+done
+wait_for 100 xdpyinfo
+"$bin/ZQ_I2cIo" --foreground --board default >/dev/null 2>&1 &
+pids+=($!)
+wait_for 200 "$bin/ZQ_I2cIo" inspect
+
+echo "== start-up, $runs runs (ms)"
+printf '%-6s %-14s %-10s %-14s\n' run window-shown detection seen-by-X
+for run in $(seq 1 "$runs"); do
+  start=$(date +%s%N)
+  (cd "$work/program" && RQ_STARTUP_TRACE=1 exec ./rhomboquest 2>"$work/trace.log") &
+  gui=$!
+  wait_for 300 xdotool search --name '^Rhomboquest$'
+  seen=$((($(date +%s%N) - start) / 1000000))
+  wait_for 100 grep -q 'startup:' "$work/trace.log"
+  read -r shown detection < <(sed -n 's/.*after \([0-9]*\) ms, of which detection \([0-9]*\) ms.*/\1 \2/p' "$work/trace.log")
+  printf '%-6s %-14s %-10s %-14s\n' "$run" "$shown" "$detection" "$seen"
+  "$bin/rhomboquest-exit"
+  wait "$gui" || true
+done
+
+echo "== idle for ${idle} s with the overclock panel out"
+(cd "$work/program" && exec ./rhomboquest 2>/dev/null) &
+gui=$!
+pids+=("$gui")
+wait_for 300 xdotool search --name '^Rhomboquest$'
+sleep 2
+xdotool mousemove $((1280 - 308 + 58)) $((800 - 400 + 359)) click 1  # the overclock panel button
+sleep 1
+ticks=$(getconf CLK_TCK)
+cpu() { awk '{print $14 + $15}' "/proc/$gui/stat"; }
+before=$(cpu)
+sleep "$idle"
+after=$(cpu)
+rss=$(awk '/VmRSS/ {print $2}' "/proc/$gui/status")
+hwm=$(awk '/VmHWM/ {print $2}' "/proc/$gui/status")
+awk -v d=$((after - before)) -v t="$ticks" -v s="$idle" \
+  'BEGIN { printf "CPU: %.2f s of %d s (%.1f %% of one core)\n", d / t, s, 100 * d / t / s }'
+echo "Resident memory: $((rss / 1024)) MiB (peak $((hwm / 1024)) MiB)"
+"$bin/rhomboquest-exit"
+wait "$gui" || true

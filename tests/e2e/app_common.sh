@@ -1,0 +1,88 @@
+# Shared by the windows' end-to-end tests (sourced): a private virtual display, a
+# private daemon on the default virtual board, a private working folder, and a
+# clean-up that stops all of them whatever the outcome.
+set -euo pipefail
+
+RQ_BIN=$(cd "$1" && pwd)
+RQ_WORK=$(mktemp -d "${TMPDIR:-/tmp}/rq-e2e.XXXXXX")
+export RQ_RUNTIME_DIR=$RQ_WORK/runtime RQ_SYSTEM_DIR=$RQ_WORK/system
+mkdir -p "$RQ_RUNTIME_DIR" "$RQ_SYSTEM_DIR" "$RQ_WORK/program"
+chmod 700 "$RQ_RUNTIME_DIR"
+cp "$RQ_BIN"/rhomboquest "$RQ_BIN"/01.avi "$RQ_BIN"/02.avi "$RQ_BIN"/03.avi "$RQ_WORK/program/"
+RQ_PIDS=()
+RQ_SCREEN_W=1280
+RQ_SCREEN_H=800
+
+rq_cleanup() {
+  local pid
+  for pid in "${RQ_PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for pid in "${RQ_PIDS[@]}"; do wait "$pid" 2>/dev/null || true; done
+  rm -rf "$RQ_WORK"
+}
+trap rq_cleanup EXIT
+
+rq_fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+
+# Waits up to $1 tenths of a second for the command in the remaining arguments.
+rq_wait_for() {
+  local tries=$1
+  shift
+  while ((tries-- > 0)); do
+    "$@" >/dev/null 2>&1 && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+rq_start_display() {
+  local n
+  for n in $(seq 91 140); do
+    [[ -e /tmp/.X$n-lock || -e /tmp/.X11-unix/X$n ]] && continue
+    Xvfb ":$n" -screen 0 "${RQ_SCREEN_W}x${RQ_SCREEN_H}x24" -br -nolisten tcp >"$RQ_WORK/xvfb.log" 2>&1 &
+    RQ_PIDS+=($!)
+    export DISPLAY=":$n"
+    rq_wait_for 50 xdpyinfo && return 0
+    rq_fail "Xvfb did not start on :$n"
+  done
+  rq_fail "no free display"
+}
+
+rq_start_daemon() {
+  "$RQ_BIN/ZQ_I2cIo" --foreground --board default >"$RQ_WORK/daemon.log" 2>&1 &
+  RQ_PIDS+=($!)
+  rq_wait_for 100 "$RQ_BIN/ZQ_I2cIo" inspect || rq_fail "daemon did not come up: $(cat "$RQ_WORK/daemon.log")"
+}
+
+rq_inspect() { "$RQ_BIN/ZQ_I2cIo" inspect --json; }
+
+rq_watchdog_armed() { rq_inspect | grep -A3 '"watchdog"' | grep -q '"armed": true'; }
+
+# Starts the program from its folder; its pid lands in RQ_GUI.
+rq_start_program() {
+  (cd "$RQ_WORK/program" && exec ./rhomboquest >"$RQ_WORK/gui.log" 2>&1) &
+  RQ_GUI=$!
+  RQ_PIDS+=("$RQ_GUI")
+  rq_wait_for 150 xdotool search --name '^Rhomboquest$' || rq_fail "main window did not appear"
+  sleep 1.5  # first read-outs and the animation
+}
+
+rq_setting() { grep -E "^$1=" "$RQ_WORK/program/torvane.ini" | cut -d= -f2- || true; }
+
+# The main window sits in the bottom-right corner: 308 x 400.
+RQ_MAIN_X=$((RQ_SCREEN_W - 308))
+RQ_MAIN_Y=$((RQ_SCREEN_H - 400))
+
+# Clicks at a point given relative to the main window.
+rq_click_main() {
+  xdotool mousemove $((RQ_MAIN_X + $1)) $((RQ_MAIN_Y + $2)) click 1
+}
+rq_click_screen() { xdotool mousemove "$1" "$2" click 1; }
+
+rq_shot() {
+  local out=$1 geometry=$2
+  import -window root "$RQ_WORK/root.png"
+  convert "$RQ_WORK/root.png" -crop "$geometry" +repage "$out"
+}
