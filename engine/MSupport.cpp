@@ -62,6 +62,7 @@ void MSupport::Construct() {
   devices::SystemFacts& facts = devices::CurrentSystem();
   facts = devices::SystemFacts{};
   facts.busSemaphore = &busSemaphore;
+  facts.settingsFile = options_.settingsFile;
 
   // 5. Without a driver nothing is detected and no thread starts.
   deviceHandle_ = options_.openDriver();
