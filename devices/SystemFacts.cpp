@@ -1,10 +1,22 @@
 #include "devices/SystemFacts.h"
 
+#include "platform/ProfileFile.h"
+
 namespace rq::devices {
 
 SystemFacts& CurrentSystem() {
   static SystemFacts facts;
   return facts;
+}
+
+int BoardSettingInt(const std::string& key, int defaultValue) {
+  const SystemFacts& facts = CurrentSystem();
+  return platform::GetPrivateProfileInt(facts.boardModel, key, defaultValue, facts.settingsFile);
+}
+
+std::string BoardSettingString(const std::string& key) {
+  const SystemFacts& facts = CurrentSystem();
+  return platform::GetPrivateProfileString(facts.boardModel, key, "", facts.settingsFile);
 }
 
 SmbusLock::SmbusLock() : sem_(CurrentSystem().busSemaphore) {

@@ -18,9 +18,16 @@ struct SystemFacts {
   const PciMchIo* northBridge = nullptr;
   I2cClockGenIo* clockGenerator = nullptr;
   std::string boardModel;
+  // The settings file whose board-model section describes this board's wiring.
+  std::string settingsFile = "torvane.ini";
 };
 
 SystemFacts& CurrentSystem();
+
+// Keys of the section named after the board model (sensor and GPIO wiring), read
+// afresh on every call; an absent file, section or key yields the default.
+int BoardSettingInt(const std::string& key, int defaultValue);
+std::string BoardSettingString(const std::string& key);
 
 // Takes the bus semaphore for one register sequence (no-op without a semaphore).
 class SmbusLock {

@@ -62,8 +62,10 @@ void DisableWDThread::Execute() {
     ended_ = true;
   }
   changed_.notify_all();
-  writeInWatch_(false);
+  // Disarm first, then clear the mark: the mark must stand for as long as the
+  // watchdog may still fire, or a hang in between would pass for a clean run.
   if (clockGenerator_ != nullptr) clockGenerator_->EnableWatchdog(false);
+  writeInWatch_(false);
   running_ = false;
 }
 

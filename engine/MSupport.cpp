@@ -7,13 +7,9 @@
 #include "devices/Candidates.h"
 #include "devices/SystemFacts.h"
 #include "engine/DisableWDThread.h"
+#include "hw/DriverSetup.h"
 #include "hw/IOInterface.h"
 #include "platform/ProfileFile.h"
-
-namespace rq::hw {
-// Driver set-up of the driver channel; linked in when the program has it.
-[[gnu::weak]] std::unique_ptr<DriverHandle> SetUpDriver();
-}  // namespace rq::hw
 
 namespace rq::engine {
 namespace {
@@ -29,11 +25,6 @@ constexpr const char* kKeyNoShowOverClkMsg = "NoShowOverClkMsg";
 constexpr const char* kKeyGpioOverVolt = "GPIOOverVolt";
 
 MSupport* g_instance = nullptr;
-
-std::unique_ptr<hw::DriverHandle> OpenDefaultDriver() {
-  if (hw::SetUpDriver == nullptr) return nullptr;
-  return hw::SetUpDriver();
-}
 
 std::string ReadBiosModel() {
   std::array<std::uint8_t, kBiosModelBufferSize> buffer{};
@@ -52,7 +43,7 @@ std::string ReadBiosModel() {
 MSupport* MSupport::Instance() { return g_instance; }
 
 MSupport::MSupport(MSupportOptions options) : options_(std::move(options)) {
-  if (!options_.openDriver) options_.openDriver = OpenDefaultDriver;
+  if (!options_.openDriver) options_.openDriver = [] { return hw::SetUpDriver(); };
   Construct();
 }
 
@@ -71,6 +62,7 @@ void MSupport::Construct() {
   devices::SystemFacts& facts = devices::CurrentSystem();
   facts = devices::SystemFacts{};
   facts.busSemaphore = &busSemaphore;
+  facts.settingsFile = options_.settingsFile;
 
   // 5. Without a driver nothing is detected and no thread starts.
   deviceHandle_ = options_.openDriver();

@@ -8,6 +8,8 @@
 
 namespace rq::sim {
 
+constexpr char kDefaultBoard[] = "default";
+
 // Generated at build time from sim/profiles/*.toml.
 const std::vector<std::pair<std::string, std::string>>& ShippedProfileTexts();
 
@@ -88,14 +90,7 @@ void Register(const char* type, Factory factory) {
 }
 
 // Families whose simulated chips do not exist yet; see PlannedChipTypes.
-constexpr std::array<const char*, 32> kPlannedTypes = {
-    // SMBus host controllers (PCI function and port device)
-    "ich-smbus", "via-smbus", "sis962-smbus", "nvidia-mcp-smbus",
-    // north bridges with live memory-clock registers
-    "northbridge",
-    // clock generators
-    "ics950218", "ics950905", "ics950910", "ics94228", "ics9428", "ics952005", "ics952001", "w312", "cy28349",
-    "cy28323", "cy28325", "cy28405", "cy28341",
+constexpr std::array<const char*, 14> kPlannedTypes = {
     // jumper-free overclock controllers
     "atxp3", "atxp1",
     // hardware monitor chips
@@ -311,10 +306,13 @@ std::unique_ptr<Board> Board::Shipped(const std::string& name, TimeSource& time)
 }
 
 std::vector<std::string> Board::ShippedNames() {
+  // The board everyone starts with leads the list; the rest follow by name.
   std::vector<std::string> names;
   for (const auto& [name, text] : ShippedProfileTexts()) {
     names.push_back(name);
   }
+  std::stable_partition(names.begin(), names.end(),
+                        [](const std::string& name) { return name == kDefaultBoard; });
   return names;
 }
 

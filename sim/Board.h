@@ -56,6 +56,7 @@ class Board {
   static std::unique_ptr<Board> FromProfileFile(const std::string& path, TimeSource& time);
   // One of the boards shipped with the program, by name ("default", ...).
   static std::unique_ptr<Board> Shipped(const std::string& name, TimeSource& time);
+  // "default" first, then the others by name.
   static std::vector<std::string> ShippedNames();
 
   ~Board();

@@ -21,7 +21,8 @@ class ProfileError : public std::runtime_error {
 // One [[chip]] table of a profile, read through typed accessors. Every accessor
 // remembers the key it read; once the factory has run, the board rejects any key
 // nobody read, so a misspelt key is an error rather than a silently ignored
-// setting. Errors name the file, the chip and the key.
+// setting. Errors name the file, the chip and the key. It refers to the parsed
+// profile: valid only during the factory call, so copy out what a chip keeps.
 class ChipConfig {
  public:
   // `context` names the chip for messages, e.g. "default.toml: chip 3 (ics950218)".

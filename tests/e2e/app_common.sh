@@ -38,20 +38,19 @@ rq_wait_for() {
 }
 
 rq_start_display() {
-  local n
-  for n in $(seq 91 140); do
-    [[ -e /tmp/.X$n-lock || -e /tmp/.X11-unix/X$n ]] && continue
-    Xvfb ":$n" -screen 0 "${RQ_SCREEN_W}x${RQ_SCREEN_H}x24" -br -nolisten tcp >"$RQ_WORK/xvfb.log" 2>&1 &
-    RQ_PIDS+=($!)
-    export DISPLAY=":$n"
-    rq_wait_for 50 xdpyinfo && return 0
-    rq_fail "Xvfb did not start on :$n"
-  done
-  rq_fail "no free display"
+  # Xvfb picks a free display itself and reports it: tests started side by side
+  # must never race for the same number.
+  local fifo=$RQ_WORK/displayfd n
+  mkfifo "$fifo"
+  Xvfb -displayfd 3 -screen 0 "${RQ_SCREEN_W}x${RQ_SCREEN_H}x24" -br -nolisten tcp 3>"$fifo" >"$RQ_WORK/xvfb.log" 2>&1 &
+  RQ_PIDS+=($!)
+  read -r -t 20 n <"$fifo" || rq_fail "Xvfb did not start: $(cat "$RQ_WORK/xvfb.log")"
+  export DISPLAY=":$n"
+  rq_wait_for 50 xdpyinfo || rq_fail "Xvfb on :$n does not answer"
 }
 
 rq_start_daemon() {
-  "$RQ_BIN/ZQ_I2cIo" --foreground --board default >"$RQ_WORK/daemon.log" 2>&1 &
+  "$RQ_BIN/ZQ_I2cIo" --foreground --board "${RQ_DAEMON_BOARD:-default}" >"$RQ_WORK/daemon.log" 2>&1 &
   RQ_PIDS+=($!)
   rq_wait_for 100 "$RQ_BIN/ZQ_I2cIo" inspect || rq_fail "daemon did not come up: $(cat "$RQ_WORK/daemon.log")"
 }

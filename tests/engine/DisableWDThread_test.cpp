@@ -104,6 +104,21 @@ TEST_F(WatchdogThreadTest, WithoutAClockGeneratorOnlyTheMarkIsKept) {
   EXPECT_EQ(marks, (std::vector<bool>{true, false}));
 }
 
+TEST_F(WatchdogThreadTest, MarkIsSetAfterArmingAndClearedOnlyAfterDisarming) {
+  DisableWDThread thread(
+      &chip_,
+      [this](bool on) {
+        std::lock_guard lock(state_->mutex);
+        state_->log.push_back(on ? "mark 1" : "mark 0");
+      },
+      timing_);
+  thread.Start();
+  ASSERT_TRUE(thread.WaitUntilArmed());
+  timing_.AdvanceSeconds(10);
+  thread.WaitFor();
+  EXPECT_EQ(state_->Log(), (std::vector<std::string>{"time 40", "wd on", "mark 1", "wd off", "mark 0"}));
+}
+
 TEST_F(WatchdogThreadTest, NeverStartedThreadIsNotArmed) {
   DisableWDThread thread(
       &chip_, [](bool) {}, timing_);

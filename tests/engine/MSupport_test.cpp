@@ -247,6 +247,18 @@ TEST_F(SystemObjectTest, GpioVoltageIsSearchedOnlyWhenTheBoardSectionAsksForIt) 
   EXPECT_EQ(searched, 1);
 }
 
+TEST_F(SystemObjectTest, ChipsReadTheirBoardSectionFromTheSameSettingsFile) {
+  settings_.Write("TempSensor2", "1", "KOLGra");
+  settings_.Write("Fan1Label", "CPU fan", "KOLGra");
+  settings_.Write("TempSensor2", "1", "Other");
+  MSupport support(Options());
+  EXPECT_EQ(devices::BoardSettingInt("TempSensor2", 0), 1);
+  EXPECT_EQ(devices::BoardSettingInt("VCoreA", 1), 1);
+  EXPECT_EQ(devices::BoardSettingString("Fan1Label"), "CPU fan");
+  settings_.Write("TempSensor2", "0", "KOLGra");  // never cached
+  EXPECT_EQ(devices::BoardSettingInt("TempSensor2", 1), 0);
+}
+
 TEST_F(SystemObjectTest, FlagSettingsAreWrittenAsDigitsAndReadAsNonZero) {
   MSupport support(Options());
   support.SetRecoverToDef(true);

@@ -1,8 +1,14 @@
 // The system object on the virtual board, through the daemon's own request decoder.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <fstream>
+#include <sstream>
+
 #include "EngineFakes.h"
 #include "driver/InProcessDriverHandle.h"
+#include "engine/DisableWDThread.h"
+#include "engine/Formatting.h"
 #include "engine/MSupport.h"
 #include "sim/Board.h"
 #include "sim/TimeSource.h"
@@ -48,6 +54,104 @@ INSTANTIATE_TEST_SUITE_P(Shipped, VirtualBoardTest, ::testing::ValuesIn(sim::Boa
                            }
                            return name;
                          });
+
+// Clock changes and the restore on the default board (ICS950218, stable to 148 MHz,
+// default 133.3 MHz), with the board's time and the watchdog thread's time in hand.
+class DefaultBoardTest : public ::testing::Test {
+ protected:
+  DefaultBoardTest() : board_(sim::Board::Shipped("default", time_)) {}
+
+  std::unique_ptr<MSupport> Start() {
+    MSupportOptions options;
+    options.settingsFile = settings_.File();
+    options.timing = timing_;
+    options.openDriver = [this]() -> std::unique_ptr<hw::DriverHandle> {
+      return std::make_unique<driver::InProcessDriverHandle>(*board_);
+    };
+    return std::make_unique<MSupport>(options);
+  }
+  double BoardFsb() {
+    auto lock = board_->Lock();
+    return board_->Processor().Fsb();
+  }
+  bool BoardWatchdogOn() {
+    auto lock = board_->Lock();
+    return board_->Dog().Enabled();
+  }
+  std::string SettingsText() const {
+    std::ifstream in(settings_.File());
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+  void PutSettingsText(const std::string& text) const { std::ofstream(settings_.File()) << text; }
+  void LetBoardTimePass(std::chrono::seconds seconds) {
+    time_.Advance(seconds);
+    board_->Tick();
+  }
+
+  SettingsFolder settings_;
+  std::shared_ptr<testing::FakeTiming> timing_ = std::make_shared<testing::FakeTiming>();
+  sim::ManualTimeSource time_;
+  std::unique_ptr<sim::Board> board_;
+};
+
+TEST_F(DefaultBoardTest, StepIsWatchedOnTheChipAndDisarmedAfterTenQuietSeconds) {
+  auto support = Start();
+  ASSERT_NE(support->clockGenerator, nullptr);
+  EXPECT_NEAR(support->hwDefaultClock, 133.3, 0.05);
+  timing_->AdvanceSeconds(10);
+  support->WatchdogThread()->WaitFor();
+  EXPECT_FALSE(BoardWatchdogOn());
+
+  support->ChangeFsb(support->fsbClock + 3, true);
+  support->RefreshClocks();
+  EXPECT_NEAR(support->fsbClock, 136.3, 0.3);
+  EXPECT_NEAR(BoardFsb(), support->fsbClock, 0.05);
+  EXPECT_TRUE(BoardWatchdogOn());
+  EXPECT_EQ(settings_.Read("InWatch"), "1");
+  EXPECT_EQ(support->GetOverclockPercent(), 102);
+
+  timing_->AdvanceSeconds(10);
+  support->WatchdogThread()->WaitFor();
+  EXPECT_FALSE(BoardWatchdogOn());
+  EXPECT_EQ(settings_.Read("InWatch"), "0");
+}
+
+TEST_F(DefaultBoardTest, HangBeyondTheLimitIsResetByTheWatchdogAndRecoveredAtTheNextStart) {
+  {
+    auto support = Start();
+    timing_->AdvanceSeconds(10);
+    support->WatchdogThread()->WaitFor();
+    support->ChangeFsb(145, true);
+    support->RefreshClocks();
+    support->SaveSafeFreq();
+    ASSERT_TRUE(settings_.Has("SafeFreq"));
+
+    support->ChangeFsb(152, true);  // beyond 148: the machine stops
+    ASSERT_TRUE(board_->Hung());
+    // What the machine left on disk when it stopped; the process dies with it, so
+    // nothing it would write on a clean exit may count.
+    const std::string leftOnDisk = SettingsText();
+    LetBoardTimePass(std::chrono::seconds(41));
+    EXPECT_FALSE(board_->Hung());
+    EXPECT_EQ(board_->ResetCount(), 1u);
+    support.reset();
+    PutSettingsText(leftOnDisk);
+  }
+  ASSERT_EQ(settings_.Read("InWatch"), "1");
+  const double safe = std::stod(settings_.Read("SafeFreq"));
+
+  auto support = Start();
+  EXPECT_NEAR(support->fsbClock, safe - 3, 0.5);  // within half a PLL step
+  EXPECT_NEAR(BoardFsb(), support->fsbClock, 0.05);
+  EXPECT_FALSE(board_->Hung());
+  EXPECT_EQ(settings_.Read("SafeFreq"), FloatToText(support->fsbClock));
+  timing_->AdvanceSeconds(10);
+  support->WatchdogThread()->WaitFor();
+  EXPECT_EQ(settings_.Read("InWatch"), "0");
+  EXPECT_FALSE(BoardWatchdogOn());
+}
 
 }  // namespace
 }  // namespace rq::engine

@@ -215,6 +215,8 @@ TEST(ShippedBoards, EachCarriesANorthBridgeTheProgramRecognises) {
       {"nforce2", "nVidia Crush 17/18", 166.7, 166.7},
       {"qav", "Intel 845PE MCH", 133.3, 166.4},
       {"sis-648", "SiS 648", 133.3, 200.0},
+      {"ich2-845", "Intel 845 MCH", 100.0, 133.0},
+      {"via-km400", "VIA KM400", 133.3, 166.4},
       {"via-kt400", "VIA KT266(A)/333/400/600", 166.7, 200.8},
   };
   for (const Expected& e : expected) {
