@@ -32,13 +32,12 @@ wait_for() {
   return 1
 }
 
-for n in $(seq 141 190); do
-  [[ -e /tmp/.X$n-lock || -e /tmp/.X11-unix/X$n ]] && continue
-  Xvfb ":$n" -screen 0 1280x800x24 -br -nolisten tcp >/dev/null 2>&1 &
-  pids+=($!)
-  export DISPLAY=":$n"
-  break
-done
+# Xvfb picks a free display itself and reports it, so nothing races for a number.
+mkfifo "$work/displayfd"
+Xvfb -displayfd 3 -screen 0 1280x800x24 -br -nolisten tcp 3>"$work/displayfd" >"$work/xvfb.log" 2>&1 &
+pids+=($!)
+read -r -t 20 display <"$work/displayfd" || { echo "$(basename "$0"): Xvfb did not start" >&2; exit 1; }
+export DISPLAY=":$display"
 wait_for 100 xdpyinfo
 "$bin/ZQ_I2cIo" --foreground --board default >/dev/null 2>&1 &
 pids+=($!)

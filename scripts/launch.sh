@@ -34,14 +34,12 @@ wait_for() { # tenths of a second, command...
   return 1
 }
 
-for n in $(seq 91 140); do
-  [[ -e /tmp/.X$n-lock || -e /tmp/.X11-unix/X$n ]] && continue
-  Xvfb ":$n" -screen 0 1280x800x24 -br -nolisten tcp >"$work/xvfb.log" 2>&1 &
-  pids+=($!)
-  export DISPLAY=":$n"
-  break
-done
-[[ -n "${DISPLAY:-}" ]] || { echo "launch.sh: no free display" >&2; exit 1; }
+# Xvfb picks a free display itself and reports it, so nothing races for a number.
+mkfifo "$work/displayfd"
+Xvfb -displayfd 3 -screen 0 1280x800x24 -br -nolisten tcp 3>"$work/displayfd" >"$work/xvfb.log" 2>&1 &
+pids+=($!)
+read -r -t 20 display <"$work/displayfd" || { echo "$(basename "$0"): Xvfb did not start" >&2; exit 1; }
+export DISPLAY=":$display"
 wait_for 50 xdpyinfo || { echo "launch.sh: Xvfb did not start" >&2; exit 1; }
 
 "$bin/ZQ_I2cIo" --foreground --board default >"$work/daemon.log" 2>&1 &
