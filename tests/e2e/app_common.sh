@@ -23,6 +23,14 @@ trap rq_cleanup EXIT
 
 rq_fail() {
   echo "FAIL: $*" >&2
+  # What the program and the daemon said, and what its folder held, for the reader of a CI log.
+  echo "--- program folder:" >&2
+  ls -la "$RQ_WORK/program" >&2 2>/dev/null || echo "(gone)" >&2
+  [[ -f $RQ_WORK/program/torvane.ini ]] && cat "$RQ_WORK/program/torvane.ini" >&2
+  echo "--- program log:" >&2
+  tail -n 20 "$RQ_WORK/gui.log" >&2 2>/dev/null || true
+  echo "--- daemon log:" >&2
+  tail -n 20 "$RQ_WORK/daemon.log" >&2 2>/dev/null || true
   exit 1
 }
 

@@ -45,7 +45,7 @@ rq_stress_windows_gone() {
 # their own copies at the same time).
 rq_stress_processes() {
   local pid
-  for pid in $(pgrep -x 'Loomfield|Pallwick|Graniton'); do
+  for pid in $(pgrep -x Loomfield; pgrep -x Pallwick; pgrep -x Graniton); do
     [[ $(readlink "/proc/$pid/exe" 2>/dev/null) == "$RQ_WORK/program/"* ]] && echo "$pid"
   done
   return 0
