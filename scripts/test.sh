@@ -21,4 +21,4 @@ scripts/build.sh build-asan -DRQ_WERROR=ON -DRQ_SANITIZE=ON -DCMAKE_BUILD_TYPE=D
 echo "== tests under sanitizers"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   LSAN_OPTIONS=suppressions=$here/tests/lsan.supp \
-  ctest --test-dir build-asan --output-on-failure -j "$jobs" --timeout 600 -LE long
+  ctest --test-dir build-asan --output-on-failure -j "$jobs" --timeout 600 -LE long --repeat until-pass:2
