@@ -212,28 +212,17 @@ class IchSmbus final : public SmbusHostChip {
   std::size_t position_ = 0;
 };
 
-struct IchModel {
-  std::int64_t kind;
-  std::uint16_t deviceId;
-};
-constexpr std::array<IchModel, 3> kModels = {{{101, 0x2443}, {102, 0x24C3}, {103, 0x24D3}}};
+constexpr std::array<SmbusHostChip::Model, 3> kModels = {{{101, 0x2443}, {102, 0x24C3}, {103, 0x24D3}}};
 
 void BuildIchSmbus(const ChipConfig& config, Board& board) {
-  const std::string type = "ich-smbus";
-  const std::int64_t kind = config.Integer("kind", 101, 103, 103);
-  const auto base = static_cast<std::uint16_t>(config.Integer("base", 0x0100, 0x10000 - kPortCount, 0x0400));
   SmbusHostChip::Identity identity;
   identity.location = {0, 31, 3};
   identity.vendorId = 0x8086;
-  identity.deviceId = 0;
+  identity.deviceId = SmbusHostChip::DeviceIdForKind(config, kModels);
   identity.baseRegister = 0x20;
-  identity.base = base;
+  identity.base = SmbusHostChip::ProfileBase(config, kPortCount, 0x0400);
   identity.portCount = kPortCount;
-  SmbusHostChip::ReadProfileConfiguration(config, identity);
-  for (const IchModel& model : kModels) {
-    if (model.kind == kind) identity.deviceId = model.deviceId;
-  }
-  SmbusHostChip::Install(std::make_unique<IchSmbus>(type, identity, board.Smbus()), board);
+  SmbusHostChip::Build<IchSmbus>(config, board, "ich-smbus", identity);
 }
 
 }  // namespace

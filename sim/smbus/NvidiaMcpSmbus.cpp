@@ -138,17 +138,14 @@ class NvidiaMcpSmbus final : public SmbusHostChip {
 };
 
 void BuildNvidiaMcpSmbus(const ChipConfig& config, Board& board) {
-  const std::string type = "nvidia-mcp-smbus";
-  const auto base = static_cast<std::uint16_t>(config.Integer("base", 0x0100, 0x10000 - kPortCount, 0x5000));
   SmbusHostChip::Identity identity;
   identity.location = {0, 1, 1};
   identity.vendorId = 0x10DE;
   identity.deviceId = 0x0064;
   identity.baseRegister = 0x54;
-  identity.base = base;
+  identity.base = SmbusHostChip::ProfileBase(config, kPortCount, 0x5000);
   identity.portCount = kPortCount;
-  SmbusHostChip::ReadProfileConfiguration(config, identity);
-  SmbusHostChip::Install(std::make_unique<NvidiaMcpSmbus>(type, identity, board.Smbus()), board);
+  SmbusHostChip::Build<NvidiaMcpSmbus>(config, board, "nvidia-mcp-smbus", identity);
 }
 
 }  // namespace

@@ -136,7 +136,6 @@ class Sis962Smbus final : public SmbusHostChip {
 };
 
 void BuildSis962Smbus(const ChipConfig& config, Board& board) {
-  const std::string type = "sis962-smbus";
   // The SMBus host sits behind the south bridge's LPC function, which has no base
   // register for it: the base is fixed, and a `base` key is refused as unknown.
   SmbusHostChip::Identity identity;
@@ -146,8 +145,7 @@ void BuildSis962Smbus(const ChipConfig& config, Board& board) {
   identity.baseRegister = 0;
   identity.base = kFixedBase;
   identity.portCount = kPortCount;
-  SmbusHostChip::ReadProfileConfiguration(config, identity);
-  SmbusHostChip::Install(std::make_unique<Sis962Smbus>(type, identity, board.Smbus()), board);
+  SmbusHostChip::Build<Sis962Smbus>(config, board, "sis962-smbus", identity);
 }
 
 }  // namespace

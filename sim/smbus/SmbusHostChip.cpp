@@ -54,6 +54,19 @@ void SmbusHostChip::ReadProfileConfiguration(const ChipConfig& config, Identity&
   identity.words = config.RegisterTable("words", kLastConfigWord, 0xFFFF);
 }
 
+std::uint16_t SmbusHostChip::DeviceIdForKind(const ChipConfig& config, std::span<const Model> models) {
+  const std::int64_t kind = config.Integer("kind", models.front().kind, models.back().kind, models.back().kind);
+  for (const Model& model : models) {
+    if (model.kind == kind) return model.deviceId;
+  }
+  return 0;  // a kind inside the range that no member has: the host then matches no probe
+}
+
+std::uint16_t SmbusHostChip::ProfileBase(const ChipConfig& config, std::uint16_t portCount,
+                                         std::uint16_t fallback) {
+  return static_cast<std::uint16_t>(config.Integer("base", 0x0100, 0x10000 - portCount, fallback));
+}
+
 bool SmbusHostChip::IsBaseRegisterByte(std::uint8_t offset) const {
   return identity_.baseRegister != 0 &&
          (offset == identity_.baseRegister || offset == identity_.baseRegister + 1);

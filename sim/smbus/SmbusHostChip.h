@@ -57,6 +57,25 @@ class SmbusHostChip : public PciFunction, public PortDevice {
   // Claims the ports, adds the PCI function and hands the chip to the board.
   static void Install(std::unique_ptr<SmbusHostChip> chip, Board& board);
 
+  // One member of a host family: its kind code and PCI device ID.
+  struct Model {
+    std::int64_t kind;
+    std::uint16_t deviceId;
+  };
+  // The device ID of the member the profile's `kind` names (the last member when
+  // the profile names none).
+  static std::uint16_t DeviceIdForKind(const ChipConfig& config, std::span<const Model> models);
+  // The I/O base the profile's `base` names, kept clear of the ISA range and the top.
+  static std::uint16_t ProfileBase(const ChipConfig& config, std::uint16_t portCount, std::uint16_t fallback);
+
+  // Builds a host of one family from its profile entry: the family's identity, then
+  // the configuration keys every host takes.
+  template <typename Chip>
+  static void Build(const ChipConfig& config, Board& board, const std::string& type, Identity identity) {
+    ReadProfileConfiguration(config, identity);
+    Install(std::make_unique<Chip>(type, identity, board.Smbus()), board);
+  }
+
  protected:
   enum class Outcome { kDone, kNoDevice, kRefused };
   static constexpr std::size_t kMaxBlock = 32;

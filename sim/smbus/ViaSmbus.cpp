@@ -152,28 +152,17 @@ class ViaSmbus final : public SmbusHostChip {
   std::size_t index_ = 0;
 };
 
-struct ViaModel {
-  std::int64_t kind;
-  std::uint16_t deviceId;
-};
-constexpr std::array<ViaModel, 3> kModels = {{{301, 0x3147}, {302, 0x3177}, {303, 0x3227}}};
+constexpr std::array<SmbusHostChip::Model, 3> kModels = {{{301, 0x3147}, {302, 0x3177}, {303, 0x3227}}};
 
 void BuildViaSmbus(const ChipConfig& config, Board& board) {
-  const std::string type = "via-smbus";
-  const std::int64_t kind = config.Integer("kind", 301, 303, 303);
-  const auto base = static_cast<std::uint16_t>(config.Integer("base", 0x0100, 0x10000 - kPortCount, 0x0500));
   SmbusHostChip::Identity identity;
   identity.location = {0, 17, 0};
   identity.vendorId = 0x1106;
-  identity.deviceId = 0;
+  identity.deviceId = SmbusHostChip::DeviceIdForKind(config, kModels);
   identity.baseRegister = 0xD0;
-  identity.base = base;
+  identity.base = SmbusHostChip::ProfileBase(config, kPortCount, 0x0500);
   identity.portCount = kPortCount;
-  SmbusHostChip::ReadProfileConfiguration(config, identity);
-  for (const ViaModel& model : kModels) {
-    if (model.kind == kind) identity.deviceId = model.deviceId;
-  }
-  SmbusHostChip::Install(std::make_unique<ViaSmbus>(type, identity, board.Smbus()), board);
+  SmbusHostChip::Build<ViaSmbus>(config, board, "via-smbus", identity);
 }
 
 }  // namespace
