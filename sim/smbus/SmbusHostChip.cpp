@@ -55,7 +55,8 @@ void SmbusHostChip::ReadProfileConfiguration(const ChipConfig& config, Identity&
 }
 
 std::uint16_t SmbusHostChip::DeviceIdForKind(const ChipConfig& config, std::span<const Model> models) {
-  const std::int64_t kind = config.Integer("kind", models.front().kind, models.back().kind, models.back().kind);
+  const std::int64_t kind =
+      config.Integer("kind", models.front().kind, models.back().kind, models.back().kind);
   for (const Model& model : models) {
     if (model.kind == kind) return model.deviceId;
   }
