@@ -29,12 +29,7 @@ bool WriteAll(int fd, const std::string& text) {
 }  // namespace
 
 ControlServer::ControlServer(Fd listening, Inspector inspector)
-    : listening_(std::move(listening)), inspector_(std::move(inspector)) {
-  int pipeFds[2];
-  if (::pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("cannot create a pipe");
-  wakeRead_.Reset(pipeFds[0]);
-  wakeWrite_.Reset(pipeFds[1]);
-}
+    : listening_(std::move(listening)), inspector_(std::move(inspector)) {}
 
 ControlServer::~ControlServer() { Stop(); }
 
@@ -44,15 +39,14 @@ void ControlServer::Start() {
 
 void ControlServer::Stop() {
   if (stopping_.exchange(true)) return;
-  const char byte = 1;
-  [[maybe_unused]] const ssize_t written = ::write(wakeWrite_.Get(), &byte, 1);
+  wake_.Wake();
   if (thread_.joinable()) thread_.join();
   listening_.Reset();  // later connection attempts are refused, not left waiting
 }
 
 void ControlServer::Loop() {
   while (!stopping_) {
-    pollfd fds[2] = {{listening_.Get(), POLLIN, 0}, {wakeRead_.Get(), POLLIN, 0}};
+    pollfd fds[2] = {{listening_.Get(), POLLIN, 0}, {wake_.ReadFd(), POLLIN, 0}};
     if (::poll(fds, 2, -1) < 0) {
       if (errno == EINTR) continue;
       return;

@@ -32,8 +32,7 @@ class ControlServer {
 
   Fd listening_;
   Inspector inspector_;
-  Fd wakeRead_;
-  Fd wakeWrite_;
+  WakePipe wake_;
   std::thread thread_;
   std::atomic<bool> stopping_{false};
 };

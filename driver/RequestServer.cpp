@@ -13,12 +13,7 @@
 namespace rq::driver {
 
 RequestServer::RequestServer(Dispatcher& dispatcher, Fd listening)
-    : dispatcher_(dispatcher), listening_(std::move(listening)) {
-  int pipeFds[2];
-  if (::pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("cannot create a pipe");
-  wakeRead_.Reset(pipeFds[0]);
-  wakeWrite_.Reset(pipeFds[1]);
-}
+    : dispatcher_(dispatcher), listening_(std::move(listening)) {}
 
 RequestServer::~RequestServer() { Stop(); }
 
@@ -28,8 +23,7 @@ void RequestServer::Start() {
 
 void RequestServer::Stop() {
   if (stopping_.exchange(true)) return;
-  const char byte = 1;
-  [[maybe_unused]] const ssize_t written = ::write(wakeWrite_.Get(), &byte, 1);
+  wake_.Wake();
   if (acceptor_.joinable()) acceptor_.join();
   listening_.Reset();  // later connection attempts are refused, not left waiting
   DropClients();
@@ -74,7 +68,7 @@ void RequestServer::ReapFinished() {
 
 void RequestServer::AcceptLoop() {
   while (!stopping_) {
-    pollfd fds[2] = {{listening_.Get(), POLLIN, 0}, {wakeRead_.Get(), POLLIN, 0}};
+    pollfd fds[2] = {{listening_.Get(), POLLIN, 0}, {wake_.ReadFd(), POLLIN, 0}};
     if (::poll(fds, 2, -1) < 0) {
       if (errno == EINTR) continue;
       return;

@@ -50,8 +50,7 @@ class RequestServer {
 
   Dispatcher& dispatcher_;
   Fd listening_;
-  Fd wakeRead_;
-  Fd wakeWrite_;
+  WakePipe wake_;
   std::thread acceptor_;
   std::mutex mutex_;
   std::list<Client> clients_;

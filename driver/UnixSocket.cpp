@@ -152,4 +152,16 @@ Fd TryLockFile(const std::string& path) {
   return fd;
 }
 
+WakePipe::WakePipe() {
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("cannot create a pipe");
+  read_.Reset(fds[0]);
+  write_.Reset(fds[1]);
+}
+
+void WakePipe::Wake() {
+  const char byte = 1;
+  [[maybe_unused]] const ssize_t written = ::write(write_.Get(), &byte, 1);
+}
+
 }  // namespace rq::driver

@@ -32,6 +32,19 @@ class Fd {
   int fd_ = -1;
 };
 
+// A pipe that wakes a thread blocked in poll(): the thread watches ReadFd(),
+// another thread calls Wake() once to make it look at its stop flag.
+class WakePipe {
+ public:
+  WakePipe();  // throws std::runtime_error when no pipe can be made
+  int ReadFd() const { return read_.Get(); }
+  void Wake();
+
+ private:
+  Fd read_;
+  Fd write_;
+};
+
 struct PeerCredentials {
   pid_t pid = 0;
   uid_t uid = 0;
