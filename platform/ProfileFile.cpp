@@ -591,7 +591,9 @@ Replaced ReplaceFile(int dirFd, const std::string& base, std::string_view conten
     errno = error;
     return Replaced::Failed;
   }
-  return ::fsync(dirFd) == 0 ? Replaced::Done : Replaced::Failed;
+  // Some file systems cannot sync a folder at all; only a real failure counts.
+  const bool synced = ::fsync(dirFd) == 0 || errno == EINVAL || errno == ENOTSUP;
+  return synced ? Replaced::Done : Replaced::Failed;
 }
 
 // For a file we may write in a folder we may not (or cannot open to make a rename
