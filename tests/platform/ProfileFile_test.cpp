@@ -405,7 +405,7 @@ ino_t InodeOf(const std::string& path) {
 
 // Two processes adding keys at once: every key must be there afterwards.
 void ExpectConcurrentWritersLoseNothing(const std::string& file) {
-  constexpr int kKeys = 20;
+  constexpr int kKeys = 12;
   std::vector<pid_t> writers;
   for (const char* prefix : {"A", "B"}) {
     writers.push_back(StartAsOrdinaryUser([&] {
