@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
 #include <mutex>
 #include <string_view>
@@ -22,8 +23,19 @@ namespace {
 // rewriting them could lose what we failed to read.
 constexpr off_t kMaxProfileBytes = 64 * 1024 * 1024;
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+constexpr std::string_view kUtf16LeBom = "\xFF\xFE";
+constexpr std::string_view kUtf16BeBom = "\xFE\xFF";
 constexpr std::string_view kBlanks = " \t\v\f";
+// The DOS end-of-file mark (^Z) that old editors leave behind counts as a blank
+// where a line ends.
+constexpr char kEofMark = '\x1A';
+constexpr std::string_view kTrailingBlanks = " \t\v\f\x1A";
+constexpr std::string_view kLineBreaks = "\r\n";
 constexpr std::string_view kTempSuffix = ".tmp";
+// A writer retries when the file it locked was replaced meanwhile; every retry
+// means another writer finished, so only a file that keeps vanishing (a dangling
+// link) exhausts this.
+constexpr int kLockAttempts = 1000;
 
 std::mutex& WriterMutex() {
   static std::mutex mutex;
@@ -33,7 +45,8 @@ std::mutex& WriterMutex() {
 std::string_view Trim(std::string_view text) {
   const auto first = text.find_first_not_of(kBlanks);
   if (first == std::string_view::npos) return {};
-  const auto last = text.find_last_not_of(kBlanks);
+  const auto last = text.find_last_not_of(kTrailingBlanks);
+  if (last == std::string_view::npos) return {};
   return text.substr(first, last - first + 1);
 }
 
@@ -56,11 +69,138 @@ std::string NativePath(const std::string& fileName) {
   return path;
 }
 
+// --- Encodings -----------------------------------------------------------------
+// Files are parsed as UTF-8 (or plain bytes) and written back in the encoding they
+// came in, byte-order mark included, so that one file never mixes encodings.
+
+enum class Encoding { Plain, Utf8Bom, Utf16Le, Utf16Be };
+
+bool IsUtf16(Encoding encoding) { return encoding == Encoding::Utf16Le || encoding == Encoding::Utf16Be; }
+
+constexpr std::uint32_t kHighSurrogateFirst = 0xD800;
+constexpr std::uint32_t kLowSurrogateFirst = 0xDC00;
+constexpr std::uint32_t kLowSurrogateLast = 0xDFFF;
+constexpr std::uint32_t kFirstSupplementary = 0x10000;
+constexpr std::uint32_t kLastCodePoint = 0x10FFFF;
+
+bool IsHighSurrogate(std::uint32_t unit) { return unit >= kHighSurrogateFirst && unit < kLowSurrogateFirst; }
+bool IsLowSurrogate(std::uint32_t unit) { return unit >= kLowSurrogateFirst && unit <= kLowSurrogateLast; }
+
+// Unpaired surrogates are kept as three-byte sequences, so that even a damaged
+// UTF-16 file is written back exactly as it was read.
+void AppendUtf8(std::string& out, std::uint32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < kFirstSupplementary) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+// The next code point of `text` at `pos` (advanced past it); nothing for bytes
+// that are not UTF-8 (surrogates allowed, as AppendUtf8 writes them).
+std::optional<std::uint32_t> NextCodePoint(std::string_view text, std::size_t& pos) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(pos);
+  std::size_t length = 0;
+  std::uint32_t c = 0;
+  std::uint32_t minimum = 0;
+  if (lead < 0x80) {
+    ++pos;
+    return lead;
+  } else if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2, c = lead & 0x1F, minimum = 0x80;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3, c = lead & 0x0F, minimum = 0x800;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4, c = lead & 0x07, minimum = kFirstSupplementary;
+  } else {
+    return std::nullopt;
+  }
+  if (pos + length > text.size()) return std::nullopt;
+  for (std::size_t i = 1; i < length; ++i) {
+    if ((byte(pos + i) & 0xC0) != 0x80) return std::nullopt;
+    c = (c << 6) | (byte(pos + i) & 0x3F);
+  }
+  if (c < minimum || c > kLastCodePoint) return std::nullopt;
+  pos += length;
+  return c;
+}
+
+// The file's text as UTF-8 (or plain bytes) without its byte-order mark: a view
+// of `raw` itself, or of `decoded` for a UTF-16 file.
+std::string_view Decode(std::string_view raw, Encoding& encoding, std::string& decoded) {
+  if (raw.starts_with(kUtf8Bom)) {
+    encoding = Encoding::Utf8Bom;
+    return raw.substr(kUtf8Bom.size());
+  }
+  const bool littleEndian = raw.starts_with(kUtf16LeBom);
+  if (!littleEndian && !raw.starts_with(kUtf16BeBom)) {
+    encoding = Encoding::Plain;
+    return raw;
+  }
+  encoding = littleEndian ? Encoding::Utf16Le : Encoding::Utf16Be;
+  const auto unit = [&](std::size_t i) -> std::uint32_t {
+    const auto first = static_cast<unsigned char>(raw[i]);
+    const auto second = static_cast<unsigned char>(raw[i + 1]);
+    return littleEndian ? (second << 8 | first) : (first << 8 | second);
+  };
+  decoded.clear();
+  decoded.reserve(raw.size());
+  for (std::size_t i = kUtf16LeBom.size(); i + 1 < raw.size(); i += 2) {
+    std::uint32_t c = unit(i);
+    if (IsHighSurrogate(c) && i + 3 < raw.size() && IsLowSurrogate(unit(i + 2))) {
+      c = kFirstSupplementary + ((c - kHighSurrogateFirst) << 10) + (unit(i + 2) - kLowSurrogateFirst);
+      i += 2;
+    }
+    AppendUtf8(decoded, c);
+  }
+  return decoded;
+}
+
+// The file's bytes for `utf8` in `encoding`; nothing when the text cannot be put
+// in that encoding (bytes that are not UTF-8 in a UTF-16 file).
+std::optional<std::string> Encode(Encoding encoding, std::string&& utf8) {
+  if (encoding == Encoding::Plain) return std::move(utf8);
+  if (encoding == Encoding::Utf8Bom) return utf8.insert(0, kUtf8Bom);
+  const bool littleEndian = encoding == Encoding::Utf16Le;
+  std::string out(littleEndian ? kUtf16LeBom : kUtf16BeBom);
+  out.reserve(out.size() + utf8.size() * 2);
+  const auto putUnit = [&](std::uint32_t unit) {
+    const char high = static_cast<char>(unit >> 8);
+    const char low = static_cast<char>(unit & 0xFF);
+    out += littleEndian ? low : high;
+    out += littleEndian ? high : low;
+  };
+  for (std::size_t pos = 0; pos < utf8.size();) {
+    const auto c = NextCodePoint(utf8, pos);
+    if (!c) return std::nullopt;
+    if (*c < kFirstSupplementary) {
+      putUnit(*c);
+    } else {
+      putUnit(kHighSurrogateFirst + ((*c - kFirstSupplementary) >> 10));
+      putUnit(kLowSurrogateFirst + ((*c - kFirstSupplementary) & 0x3FF));
+    }
+  }
+  return out;
+}
+
+// --- Lines ---------------------------------------------------------------------
+
 enum class LineKind { Other, Section, Key };
 
 struct Line {
   std::string_view text;  // without its line break
-  std::string_view eol;   // "\n", "\r\n" or "" for a last line without one
+  std::string_view eol;   // the line break as found, or "" for a last line without one
   LineKind kind = LineKind::Other;
   std::string_view name;       // section or key name, trimmed
   std::size_t valueStart = 0;  // offset in `text` where a key's value begins
@@ -71,9 +211,8 @@ struct Parsed {
   std::string_view eol = "\n";  // what new lines get: the file's own style
 };
 
-void Classify(Line& line, bool firstLine) {
-  std::string_view text = line.text;
-  if (firstLine && text.starts_with(kUtf8Bom)) text.remove_prefix(kUtf8Bom.size());
+void Classify(Line& line) {
+  const std::string_view text = line.text;
   const std::string_view body = Trim(text);
   if (body.empty() || body.front() == ';') return;
   if (body.front() == '[') {
@@ -90,8 +229,23 @@ void Classify(Line& line, bool firstLine) {
   line.kind = LineKind::Key;
   line.name = name;
   const auto valueOffset = text.find_first_not_of(kBlanks, equals + 1);
-  line.valueStart = (valueOffset == std::string_view::npos ? text.size() : valueOffset) +
-                    static_cast<std::size_t>(text.data() - line.text.data());
+  line.valueStart = valueOffset == std::string_view::npos ? text.size() : valueOffset;
+}
+
+// A line ends at CR, LF or CR..CR LF (files that passed through editors which
+// doubled the CR). CRs not followed by LF end a line each, so blank lines of a
+// CR-only file stay lines of their own; since blank lines never match, any run
+// of CR and LF ends a line as far as a reader can tell.
+std::size_t LineBreakLength(std::string_view content, std::size_t at) {
+  if (content[at] == '\n') return 1;
+  std::size_t end = at;
+  while (end < content.size() && content[end] == '\r') ++end;
+  return end < content.size() && content[end] == '\n' ? end - at + 1 : 1;
+}
+
+std::string_view LineBreakStyle(std::string_view eol) {
+  if (eol == "\n") return "\n";
+  return eol.back() == '\n' ? "\r\n" : "\r";
 }
 
 Parsed Parse(std::string_view content) {
@@ -100,21 +254,20 @@ Parsed Parse(std::string_view content) {
   std::size_t pos = 0;
   while (pos < content.size()) {
     Line line;
-    const auto newline = content.find('\n', pos);
-    const std::size_t end = newline == std::string_view::npos ? content.size() : newline;
+    const auto lineBreak = content.find_first_of(kLineBreaks, pos);
+    const std::size_t end = lineBreak == std::string_view::npos ? content.size() : lineBreak;
     line.text = content.substr(pos, end - pos);
-    if (newline != std::string_view::npos) {
-      const bool crlf = !line.text.empty() && line.text.back() == '\r';
-      if (crlf) line.text.remove_suffix(1);
-      line.eol = content.substr(end - (crlf ? 1 : 0), crlf ? 2 : 1);
+    pos = end;
+    if (lineBreak != std::string_view::npos) {
+      line.eol = content.substr(end, LineBreakLength(content, end));
+      pos += line.eol.size();
       if (!eolChosen) {
-        parsed.eol = crlf ? "\r\n" : "\n";
+        parsed.eol = LineBreakStyle(line.eol);
         eolChosen = true;
       }
     }
-    Classify(line, parsed.lines.empty());
+    Classify(line);
     parsed.lines.push_back(line);
-    pos = end + 1;
   }
   return parsed;
 }
@@ -131,41 +284,6 @@ std::string_view ValueOf(const Line& line) {
   return value;
 }
 
-enum class ReadStatus { Ok, Missing, Unreadable };
-
-// Reads the whole file. Opens without blocking so that a FIFO or a device in the
-// file's place cannot hang the caller; only regular files count.
-ReadStatus ReadFile(const std::string& path, std::string& content) {
-  content.clear();
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? ReadStatus::Missing : ReadStatus::Unreadable;
-  struct stat st {};
-  ReadStatus status = ReadStatus::Ok;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxProfileBytes) {
-    status = ReadStatus::Unreadable;
-  } else {
-    content.reserve(static_cast<std::size_t>(st.st_size));
-    char buffer[65536];
-    for (;;) {
-      const ssize_t got = ::read(fd, buffer, sizeof buffer);
-      if (got == 0) break;
-      if (got < 0) {
-        if (errno == EINTR) continue;
-        status = ReadStatus::Unreadable;
-        break;
-      }
-      if (content.size() + static_cast<std::size_t>(got) > static_cast<std::size_t>(kMaxProfileBytes)) {
-        status = ReadStatus::Unreadable;
-        break;
-      }
-      content.append(buffer, static_cast<std::size_t>(got));
-    }
-  }
-  ::close(fd);
-  if (status != ReadStatus::Ok) content.clear();
-  return status;
-}
-
 // Finds the first key `key` inside any section named `section`; -1 when absent.
 long FindKey(const Parsed& parsed, std::string_view section, std::string_view key) {
   bool inSection = false;
@@ -178,6 +296,144 @@ long FindKey(const Parsed& parsed, std::string_view section, std::string_view ke
     }
   }
   return -1;
+}
+
+bool IsEofMarkLine(std::string_view text) {
+  return text.find(kEofMark) != std::string_view::npos &&
+         text.find_first_not_of(kTrailingBlanks) == text.npos;
+}
+
+struct OutLine {
+  std::string text;
+  std::string eol;
+};
+
+void RemoveKey(const Parsed& parsed, std::string_view section, std::string_view key,
+               std::vector<OutLine>& out) {
+  // Every copy goes, so that a duplicate further down cannot surface as the value.
+  bool inSection = false;
+  std::vector<std::size_t> doomed;
+  for (std::size_t i = 0; i < parsed.lines.size(); ++i) {
+    const Line& line = parsed.lines[i];
+    if (line.kind == LineKind::Section) inSection = EqualsIgnoreCase(line.name, section);
+    if (inSection && line.kind == LineKind::Key && EqualsIgnoreCase(line.name, key)) doomed.push_back(i);
+  }
+  for (auto it = doomed.rbegin(); it != doomed.rend(); ++it) {
+    out.erase(out.begin() + static_cast<std::ptrdiff_t>(*it));
+  }
+}
+
+void AddKey(const Parsed& parsed, std::string_view section, const std::string& entry,
+            std::vector<OutLine>& out) {
+  const std::string eol(parsed.eol);
+  // A new key goes after the last key of the first section of that name, so that
+  // blank lines and comments that lead into the next section stay there.
+  long insertAfter = -1;
+  bool inSection = false;
+  for (std::size_t i = 0; i < parsed.lines.size(); ++i) {
+    const Line& line = parsed.lines[i];
+    if (line.kind == LineKind::Section) {
+      if (insertAfter >= 0) break;
+      inSection = EqualsIgnoreCase(line.name, section);
+      if (inSection) insertAfter = static_cast<long>(i);
+    } else if (inSection && line.kind == LineKind::Key) {
+      insertAfter = static_cast<long>(i);
+    }
+  }
+  if (insertAfter >= 0) {
+    const auto at = static_cast<std::size_t>(insertAfter);
+    // A file without a final line break keeps that style.
+    std::string newEol = eol;
+    if (out[at].eol.empty()) {
+      out[at].eol = eol;
+      newEol.clear();
+    }
+    out.insert(out.begin() + static_cast<std::ptrdiff_t>(at) + 1, OutLine{entry, newEol});
+    return;
+  }
+  // A new section goes at the end, but before an end-of-file mark, which stays last.
+  std::size_t end = out.size();
+  if (end > 0 && IsEofMarkLine(out.back().text)) --end;
+  std::vector<OutLine> added;
+  if (end > 0) {
+    if (out[end - 1].eol.empty()) out[end - 1].eol = eol;
+    if (!Trim(out[end - 1].text).empty()) added.push_back({"", eol});
+  }
+  added.push_back({"[" + std::string(section) + "]", eol});
+  added.push_back({entry, eol});
+  out.insert(out.begin() + static_cast<std::ptrdiff_t>(end), added.begin(), added.end());
+}
+
+// The file's text with the key set to `value`, or removed when there is none.
+std::string Edited(std::string_view content, std::string_view section, std::string_view key,
+                   const std::optional<std::string>& value) {
+  const Parsed parsed = Parse(content);
+  std::vector<OutLine> out;
+  out.reserve(parsed.lines.size() + 3);
+  for (const Line& line : parsed.lines) out.push_back({std::string(line.text), std::string(line.eol)});
+
+  if (!value) {
+    RemoveKey(parsed, section, key, out);
+  } else if (const long index = FindKey(parsed, section, key); index >= 0) {
+    // Keeps the key's own spelling and spacing, and an end-of-file mark after the
+    // value; only the value changes.
+    const Line& line = parsed.lines[static_cast<std::size_t>(index)];
+    std::size_t markStart = line.text.size();
+    while (markStart > line.valueStart && line.text[markStart - 1] == kEofMark) --markStart;
+    out[static_cast<std::size_t>(index)].text =
+        std::string(line.text.substr(0, line.valueStart)) + *value + std::string(line.text.substr(markStart));
+  } else {
+    AddKey(parsed, section, std::string(key) + "=" + *value, out);
+  }
+
+  std::string output;
+  output.reserve(content.size() + 128);
+  for (const OutLine& line : out) {
+    output += line.text;
+    output += line.eol;
+  }
+  return output;
+}
+
+// --- Files ---------------------------------------------------------------------
+
+// Reads all of an open regular file from its start.
+bool ReadAllOf(int fd, std::string& content) {
+  content.clear();
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxProfileBytes) return false;
+  content.reserve(static_cast<std::size_t>(st.st_size));
+  char buffer[65536];
+  for (;;) {
+    const ssize_t got = ::pread(fd, buffer, sizeof buffer, static_cast<off_t>(content.size()));
+    if (got == 0) return true;
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (content.size() + static_cast<std::size_t>(got) > static_cast<std::size_t>(kMaxProfileBytes)) {
+      errno = EFBIG;
+      return false;
+    }
+    content.append(buffer, static_cast<std::size_t>(got));
+  }
+}
+
+// Opens only regular files, without blocking, so that a FIFO or a device in the
+// file's place cannot hang the caller.
+int OpenForReading(const std::string& path, int extraFlags = 0, mode_t mode = 0) {
+  return ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | extraFlags, mode);
+}
+
+// The whole file, or nothing when it is missing or cannot be read.
+std::optional<std::string> ReadFile(const std::string& path) {
+  const int fd = OpenForReading(path);
+  if (fd < 0) return std::nullopt;
+  std::string content;
+  const bool ok = ReadAllOf(fd, content);
+  ::close(fd);
+  if (!ok) return std::nullopt;
+  return content;
 }
 
 bool WriteAll(int fd, std::string_view data) {
@@ -204,11 +460,98 @@ std::string BaseNameOf(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// A read-only file is left alone even by root, as the read-only attribute is on
+// Windows; otherwise the effective user must be allowed to write it.
+bool MayWrite(const std::string& path, const struct stat& st) {
+  return (st.st_mode & 0222) != 0 && ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0;
+}
+
+// The settings file itself, opened and, when we may write it, locked against
+// writers in other processes. The lock is on the file rather than its folder, so
+// that it also works in a folder that cannot be listed or written. A writer that
+// replaced the file meanwhile leaves us holding the lock of the old one, so after
+// locking we check that the name still leads to the file we locked, and start
+// over with the new one otherwise.
+class LockedFile {
+ public:
+  enum class State { Missing, Failed, ReadOnly, Locked };
+
+  LockedFile() = default;
+  ~LockedFile() { Close(); }
+  LockedFile(const LockedFile&) = delete;
+  LockedFile& operator=(const LockedFile&) = delete;
+
+  // With `create`, a missing file is created empty (which reads as a missing
+  // one) so that there is something to lock.
+  State Open(const std::string& path, bool create) {
+    for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
+      Close();
+      fd_ = OpenForReading(path);
+      if (fd_ < 0 && errno == ENOENT && create) {
+        fd_ = OpenForReading(path, O_CREAT | O_EXCL, 0666);
+        if (fd_ < 0 && errno == EEXIST) continue;  // another writer was quicker
+        created_ = fd_ >= 0;
+      }
+      if (fd_ < 0) return !create && (errno == ENOENT || errno == ENOTDIR) ? State::Missing : State::Failed;
+      if (!Stat() || !S_ISREG(st_.st_mode)) {
+        errno = EINVAL;
+        return State::Failed;
+      }
+      // Checked before waiting, so that nobody can hold us up with a file we would not write anyway.
+      if (!MayWrite(path, st_)) return State::ReadOnly;
+      int rc;
+      do {
+        rc = ::flock(fd_, LOCK_EX);
+      } while (rc != 0 && errno == EINTR);
+      if (rc != 0) return State::Failed;
+      struct stat now {};
+      if (::stat(path.c_str(), &now) == 0 && SameFile(now, st_)) {
+        if (!Stat()) return State::Failed;
+        return MayWrite(path, st_) ? State::Locked : State::ReadOnly;
+      }
+    }
+    errno = EAGAIN;
+    return State::Failed;
+  }
+
+  int Fd() const { return fd_; }
+  const struct stat& Status() const { return st_; }
+
+  // Takes back a file this writer created for a write that then failed.
+  void RemoveIfCreated(const std::string& path) const {
+    const int error = errno;
+    struct stat now {};
+    if (created_ && ::lstat(path.c_str(), &now) == 0 && SameFile(now, st_)) ::unlink(path.c_str());
+    errno = error;
+  }
+
+ private:
+  bool Stat() { return ::fstat(fd_, &st_) == 0; }
+  void Close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    created_ = false;
+  }
+
+  int fd_ = -1;
+  bool created_ = false;
+  struct stat st_ {};
+};
+
 // Temporary files of writers that died mid-write (a hang, a kill) would otherwise
 // pile up beside the settings file, one per crash.
-void RemoveStaleTemporaries(const std::string& directory, const std::string& base) {
-  DIR* dir = ::opendir(directory.c_str());
-  if (dir == nullptr) return;
+void RemoveStaleTemporaries(int dirFd, const std::string& base) {
+  const int listFd = ::dup(dirFd);
+  if (listFd < 0) return;
+  DIR* dir = ::fdopendir(listFd);
+  if (dir == nullptr) {
+    ::close(listFd);
+    return;
+  }
   const std::string prefix = "." + base + ".";
   while (const dirent* entry = ::readdir(dir)) {
     const std::string_view name = entry->d_name;
@@ -217,44 +560,70 @@ void RemoveStaleTemporaries(const std::string& directory, const std::string& bas
     char* end = nullptr;
     const long pid = std::strtol(pidText.c_str(), &end, 10);
     if (pidText.empty() || *end != '\0' || pid <= 0 || pid == ::getpid()) continue;
-    if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
-      ::unlinkat(::dirfd(dir), entry->d_name, 0);
-    }
+    if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) ::unlinkat(dirFd, entry->d_name, 0);
   }
   ::closedir(dir);
 }
 
-// Replaces `path` with `content`: a crash at any moment leaves either the old or
-// the new file, and once this returns true the new one survives a power cut.
-bool ReplaceFile(const std::string& path, std::string_view content, const struct stat* old) {
-  const std::string directory = DirectoryOf(path);
-  const std::string base = BaseNameOf(path);
-  RemoveStaleTemporaries(directory, base);
-  const std::string temp =
-      directory + "/." + base + "." + std::to_string(::getpid()) + std::string(kTempSuffix);
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
-  if (fd < 0) return false;
+enum class Replaced { Done, Failed, NoTemporary };
+
+// Replaces the file with `content`: a crash at any moment leaves either the old
+// or the new file, and once this is done the new one survives a power cut.
+Replaced ReplaceFile(int dirFd, const std::string& base, std::string_view content, const struct stat& old) {
+  RemoveStaleTemporaries(dirFd, base);
+  const std::string temp = "." + base + "." + std::to_string(::getpid()) + std::string(kTempSuffix);
+  const int fd = ::openat(dirFd, temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
+  if (fd < 0) return errno == EACCES || errno == EPERM ? Replaced::NoTemporary : Replaced::Failed;
   bool ok = WriteAll(fd, content);
-  if (ok && old != nullptr) {
+  if (ok) {
     // The replacement is the same file to its users: same owner (when we may
     // give it away, as root may) and same permissions.
-    if (::fchown(fd, old->st_uid, old->st_gid) != 0) {
+    if (::fchown(fd, old.st_uid, old.st_gid) != 0) {
       // Not permitted for an ordinary user on a file of their own group; the mode still applies.
     }
-    ::fchmod(fd, old->st_mode & 07777);
+    ::fchmod(fd, old.st_mode & 07777);
   }
   ok = ok && ::fsync(fd) == 0;
   ok = ::close(fd) == 0 && ok;
-  if (!ok || ::rename(temp.c_str(), path.c_str()) != 0) {
-    ::unlink(temp.c_str());
-    return false;
+  if (!ok || ::renameat(dirFd, temp.c_str(), dirFd, base.c_str()) != 0) {
+    const int error = errno;
+    ::unlinkat(dirFd, temp.c_str(), 0);
+    errno = error;
+    return Replaced::Failed;
   }
-  const int dirFd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  // Some file systems cannot sync a folder at all; only a real failure counts.
+  const bool synced = ::fsync(dirFd) == 0 || errno == EINVAL || errno == ENOTSUP;
+  return synced ? Replaced::Done : Replaced::Failed;
+}
+
+// For a file we may write in a folder we may not (or cannot open to make a rename
+// durable): the new bytes over the old ones, then the surplus cut off, each step
+// made durable. A crash before the cut leaves the new settings followed by some
+// old lines, where the first copy of a key wins, rather than a file cut short.
+bool WriteInPlace(const std::string& path, std::string_view content, const struct stat& locked) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return false;
+  struct stat st {};
+  bool ok = ::fstat(fd, &st) == 0 && SameFile(st, locked);
+  if (!ok) errno = ESTALE;
+  ok = ok && WriteAll(fd, content) && ::fsync(fd) == 0;
+  ok = ok && ::ftruncate(fd, static_cast<off_t>(content.size())) == 0 && ::fsync(fd) == 0;
+  const int error = errno;
+  ::close(fd);
+  errno = error;
+  return ok;
+}
+
+bool Store(const std::string& path, std::string_view content, const struct stat& locked) {
+  const int dirFd = ::open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dirFd >= 0) {
-    ::fsync(dirFd);
+    const Replaced replaced = ReplaceFile(dirFd, BaseNameOf(path), content, locked);
+    const int error = errno;
     ::close(dirFd);
+    errno = error;
+    if (replaced != Replaced::NoTemporary) return replaced == Replaced::Done;
   }
-  return true;
+  return WriteInPlace(path, content, locked);
 }
 
 bool ValidName(std::string_view name) {
@@ -274,35 +643,15 @@ std::string WriteTarget(const std::string& path) {
   return path;
 }
 
-// Serialises writers of other processes too: a lock on the folder survives the
-// rename that replaces the file itself.
-class FolderLock {
- public:
-  explicit FolderLock(const std::string& directory)
-      : fd_(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
-    if (fd_ >= 0) {
-      while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
-      }
-    }
-  }
-  ~FolderLock() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FolderLock(const FolderLock&) = delete;
-  FolderLock& operator=(const FolderLock&) = delete;
-
- private:
-  int fd_;
-};
-
 }  // namespace
 
 std::string GetPrivateProfileString(const std::string& section, const std::string& key,
                                     const std::string& defaultValue, const std::string& fileName) {
   std::string result = defaultValue.substr(0, defaultValue.find('\0'));
-  std::string content;
-  if (ReadFile(NativePath(fileName), content) == ReadStatus::Ok) {
-    const Parsed parsed = Parse(content);
+  if (const auto content = ReadFile(NativePath(fileName))) {
+    Encoding encoding;
+    std::string decoded;
+    const Parsed parsed = Parse(Decode(*content, encoding, decoded));
     const long index = FindKey(parsed, Trim(section), Trim(key));
     if (index >= 0) result = ValueOf(parsed.lines[static_cast<std::size_t>(index)]);
   }
@@ -332,96 +681,52 @@ bool WritePrivateProfileString(const std::string& section, const std::string& ke
   const std::string_view keyName = Trim(key);
   // Names and values that would read back as something else, or split into
   // further lines, are refused rather than written.
-  if (!ValidName(sectionName) || sectionName.find(']') != std::string_view::npos) return false;
-  if (keyName.empty() || !ValidName(keyName) || keyName.find('=') != std::string_view::npos ||
-      keyName.front() == ';' || keyName.front() == '[') {
+  if (!ValidName(sectionName) || sectionName.find(']') != std::string_view::npos) {
+    errno = EINVAL;
     return false;
   }
-  if (value && !ValidName(*value)) return false;
+  if (keyName.empty() || !ValidName(keyName) || keyName.find('=') != std::string_view::npos ||
+      keyName.front() == ';' || keyName.front() == '[') {
+    errno = EINVAL;
+    return false;
+  }
+  if (value && !ValidName(*value)) {
+    errno = EINVAL;
+    return false;
+  }
 
   std::lock_guard guard(WriterMutex());
   const std::string path = WriteTarget(NativePath(fileName));
-  FolderLock folderLock(DirectoryOf(path));
+  LockedFile file;
+  const LockedFile::State state = file.Open(path, value.has_value());
+  if (state == LockedFile::State::Missing) return true;  // nothing to remove
+  if (state == LockedFile::State::Failed) return false;
 
   std::string content;
-  const ReadStatus status = ReadFile(path, content);
-  if (status == ReadStatus::Unreadable) return false;
-  struct stat old {};
-  const bool existed = status == ReadStatus::Ok && ::stat(path.c_str(), &old) == 0;
-
-  const Parsed parsed = Parse(content);
-  struct OutLine {
-    std::string text;
-    std::string eol;
-  };
-  std::vector<OutLine> out;
-  out.reserve(parsed.lines.size() + 3);
-  for (const Line& line : parsed.lines) out.push_back({std::string(line.text), std::string(line.eol)});
-  const std::string eol(parsed.eol);
-
-  if (!value) {
-    // Every copy goes, so that a duplicate further down cannot surface as the value.
-    bool inSection = false;
-    std::vector<std::size_t> doomed;
-    for (std::size_t i = 0; i < parsed.lines.size(); ++i) {
-      const Line& line = parsed.lines[i];
-      if (line.kind == LineKind::Section) inSection = EqualsIgnoreCase(line.name, sectionName);
-      if (inSection && line.kind == LineKind::Key && EqualsIgnoreCase(line.name, keyName))
-        doomed.push_back(i);
-    }
-    if (doomed.empty()) return true;
-    for (auto it = doomed.rbegin(); it != doomed.rend(); ++it) {
-      out.erase(out.begin() + static_cast<std::ptrdiff_t>(*it));
-    }
-  } else {
-    const std::string entry = std::string(keyName) + "=" + *value;
-    const long index = FindKey(parsed, sectionName, keyName);
-    if (index >= 0) {
-      // Keeps the key's own spelling and spacing; only the value changes.
-      const Line& line = parsed.lines[static_cast<std::size_t>(index)];
-      out[static_cast<std::size_t>(index)].text = std::string(line.text.substr(0, line.valueStart)) + *value;
-    } else {
-      // A new key goes after the last key of the first section of that name, so
-      // that blank lines and comments that lead into the next section stay there.
-      long insertAfter = -1;
-      bool inSection = false;
-      for (std::size_t i = 0; i < parsed.lines.size(); ++i) {
-        const Line& line = parsed.lines[i];
-        if (line.kind == LineKind::Section) {
-          if (insertAfter >= 0) break;
-          inSection = EqualsIgnoreCase(line.name, sectionName);
-          if (inSection) insertAfter = static_cast<long>(i);
-        } else if (inSection && line.kind == LineKind::Key) {
-          insertAfter = static_cast<long>(i);
-        }
-      }
-      if (insertAfter >= 0) {
-        const auto at = static_cast<std::size_t>(insertAfter);
-        // A file without a final line break keeps that style.
-        std::string newEol = eol;
-        if (out[at].eol.empty()) {
-          out[at].eol = eol;
-          newEol.clear();
-        }
-        out.insert(out.begin() + static_cast<std::ptrdiff_t>(at) + 1, OutLine{entry, newEol});
-      } else {
-        if (!out.empty()) {
-          if (out.back().eol.empty()) out.back().eol = eol;
-          if (!Trim(out.back().text).empty()) out.push_back({"", eol});
-        }
-        out.push_back({"[" + std::string(sectionName) + "]", eol});
-        out.push_back({entry, eol});
-      }
-    }
+  if (!ReadAllOf(file.Fd(), content)) {
+    file.RemoveIfCreated(path);
+    return false;
   }
-
-  std::string output;
-  output.reserve(content.size() + 128);
-  for (const OutLine& line : out) {
-    output += line.text;
-    output += line.eol;
+  Encoding encoding;
+  std::string decoded;
+  std::string edited = Edited(Decode(content, encoding, decoded), sectionName, keyName, value);
+  // A UTF-16 file of odd length would not survive the rewrite whole.
+  const bool whole = !IsUtf16(encoding) || content.size() % 2 == 0;
+  const auto output = whole ? Encode(encoding, std::move(edited)) : std::nullopt;
+  if (!output) {
+    errno = EILSEQ;
+    file.RemoveIfCreated(path);
+    return false;
   }
-  return ReplaceFile(path, output, existed ? &old : nullptr);
+  if (*output == content) return true;  // already says so: nothing to write
+  if (state == LockedFile::State::ReadOnly) {
+    errno = EACCES;
+    file.RemoveIfCreated(path);
+    return false;
+  }
+  if (Store(path, *output, file.Status())) return true;
+  file.RemoveIfCreated(path);
+  return false;
 }
 
 }  // namespace rq::platform

@@ -8,8 +8,13 @@ namespace rq::platform {
 // section and key names compare case-insensitively; a missing file, section or
 // key yields the default; a returned value holds at most 255 characters; writing
 // no value removes the key; every other line of the file is kept as it was.
+// Lines end at any run of CR and LF; a ^Z at a line's end is a blank. Files with a
+// byte-order mark (UTF-8, UTF-16 LE or BE) are read as text and written back in
+// their own encoding; values come and go as UTF-8.
 // Writes replace the file atomically and durably (temporary file, fsync, rename,
 // directory fsync), so a crash or a hang leaves either the old or the new file.
+// Where only the file, not its folder, may be written, the file is overwritten in
+// place (fsync'd). Writers of every process are serialised by a lock on the file.
 
 inline constexpr std::size_t kProfileValueMax = 255;
 
@@ -22,7 +27,11 @@ int GetPrivateProfileInt(const std::string& section, const std::string& key, int
                          const std::string& fileName);
 
 // Writes `value`, or removes the key when `value` is empty (nullopt). Returns false
-// when the file could not be written; the old file is then left untouched.
+// when the file could not be written; the old file is then left untouched and
+// errno says why (EACCES for a read-only file, EILSEQ for text the file's encoding
+// cannot hold, EINVAL for a name or value that would read back differently). A
+// file that already says what is asked is not written, so that succeeds even
+// when the file is read-only.
 bool WritePrivateProfileString(const std::string& section, const std::string& key,
                                const std::optional<std::string>& value, const std::string& fileName);
 

@@ -1,5 +1,6 @@
 #include "platform/ProfileFile.h"
 
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -8,7 +9,9 @@
 
 #include <climits>
 #include <filesystem>
+#include <functional>
 #include <random>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -268,6 +271,192 @@ TEST_F(ProfileFileTest, ConcurrentWritersOfDifferentKeysLoseNothing) {
   }
   for (auto& thread : threads) thread.join();
   for (int t = 0; t < kThreads; ++t) EXPECT_EQ(GetInt("Overclock", "Key" + std::to_string(t)), kRounds);
+}
+
+TEST_F(ProfileFileTest, LinesEndAtAnyRunOfCrAndLfAndEofMarksAreBlanks) {
+  const struct {
+    const char* name;
+    std::string content;
+  } cases[] = {
+      {"CR only", "[Overclock]\rInWatch=1\rSafeFreq=140\r"},
+      {"CR CR LF", "[Overclock]\r\r\nInWatch=1\r\r\nSafeFreq=140\r\r\n"},
+      {"LF CR", "[Overclock]\n\rInWatch=1\n\rSafeFreq=140\n\r"},
+      {"marks at line ends", "[Overclock]\x1A\r\nInWatch=1\x1A\r\nSafeFreq=140 \x1A\x1A"},
+      {"mark as last line", "[Overclock]\r\nInWatch=1\r\nSafeFreq=140\r\n\x1A"},
+  };
+  for (const auto& c : cases) {
+    WriteAll(file_, c.content);
+    EXPECT_EQ(GetInt("Overclock", "InWatch", 0), 1) << c.name;
+    EXPECT_EQ(Get("Overclock", "SafeFreq"), "140") << c.name;
+  }
+
+  const struct {
+    const char* name;
+    std::string before;
+    std::string section, key, value;
+    std::string after;
+  } writes[] = {
+      {"CR only keeps CR", "[Overclock]\rInWatch=1\r", "Overclock", "VoltShift", "0",
+       "[Overclock]\rInWatch=1\rVoltShift=0\r"},
+      {"CR CR LF gets CR LF", "[Overclock]\r\r\nInWatch=1\r\r\n", "Overclock", "VoltShift", "0",
+       "[Overclock]\r\r\nInWatch=1\r\r\nVoltShift=0\r\n"},
+      {"a mark after a value stays", "[Overclock]\r\nSafeFreq=140\x1A", "Overclock", "SafeFreq", "150",
+       "[Overclock]\r\nSafeFreq=150\x1A"},
+      {"a mark line stays last", "[Overclock]\r\nInWatch=1\r\n\x1A", "New", "K", "v",
+       "[Overclock]\r\nInWatch=1\r\n\r\n[New]\r\nK=v\r\n\x1A"},
+  };
+  for (const auto& w : writes) {
+    WriteAll(file_, w.before);
+    ASSERT_TRUE(Put(w.section, w.key, w.value)) << w.name;
+    EXPECT_EQ(ReadAll(file_), w.after) << w.name;
+  }
+}
+
+// The bytes of `text` in UTF-16 of the given byte order (the compiler encodes the literal).
+std::string Utf16(std::u16string_view text, bool bigEndian) {
+  std::string bytes;
+  for (const char16_t unit : text) {
+    const char high = static_cast<char>(unit >> 8);
+    const char low = static_cast<char>(unit & 0xFF);
+    bytes += bigEndian ? high : low;
+    bytes += bigEndian ? low : high;
+  }
+  return bytes;
+}
+
+TEST_F(ProfileFileTest, FilesAreWrittenBackInTheirOwnEncoding) {
+  // A lone surrogate in a comment must come back unchanged, too.
+  const std::u16string_view before =
+      u"\uFEFF[Overclock]\r\nInWatch=1\r\nLabel=Caf\u00e9 \U0001F600\r\n; \xD800!\r\n";
+  const std::u16string_view after =
+      u"\uFEFF[Overclock]\r\nInWatch=0\r\nLabel=Caf\u00e9 \U0001F600\r\nSafeFreq=140\r\n; \xD800!\r\n";
+  const struct {
+    const char* name;
+    std::string before, after;
+  } cases[] = {
+      {"UTF-8 with mark", "\xEF\xBB\xBF[Overclock]\r\nInWatch=1\r\nLabel=Caf\xC3\xA9 \xF0\x9F\x98\x80\r\n",
+       "\xEF\xBB\xBF[Overclock]\r\nInWatch=0\r\nLabel=Caf\xC3\xA9 \xF0\x9F\x98\x80\r\nSafeFreq=140\r\n"},
+      {"UTF-16 LE", Utf16(before, false), Utf16(after, false)},
+      {"UTF-16 BE", Utf16(before, true), Utf16(after, true)},
+  };
+  for (const auto& c : cases) {
+    WriteAll(file_, c.before);
+    EXPECT_EQ(GetInt("Overclock", "InWatch", 0), 1) << c.name;
+    EXPECT_EQ(Get("Overclock", "Label"), "Caf\xC3\xA9 \xF0\x9F\x98\x80") << c.name;
+    ASSERT_TRUE(Put("Overclock", "InWatch", "0")) << c.name;
+    ASSERT_TRUE(Put("Overclock", "SafeFreq", "140")) << c.name;
+    EXPECT_EQ(ReadAll(file_), c.after) << c.name;
+  }
+
+  // What cannot be put in the file's encoding is refused, and the file stays as it was.
+  const std::string odd = Utf16(u"\uFEFF[Overclock]\r\nInWatch=1\r\n", false) + "\x01";
+  WriteAll(file_, odd);
+  EXPECT_EQ(GetInt("Overclock", "InWatch", 0), 1);
+  EXPECT_FALSE(Put("Overclock", "InWatch", "0"));
+  EXPECT_EQ(ReadAll(file_), odd);
+  WriteAll(file_, Utf16(before, false));
+  EXPECT_FALSE(Put("Overclock", "Label", "\xFF"));
+  EXPECT_EQ(ReadAll(file_), Utf16(before, false));
+}
+
+TEST_F(ProfileFileTest, ReadOnlyFileIsRefusedEvenToRoot) {
+  WriteAll(file_, "[Overclock]\nInWatch=0\n");
+  ASSERT_EQ(::chmod(file_.c_str(), 0444), 0);
+  EXPECT_FALSE(Put("Overclock", "InWatch", "1"));
+  EXPECT_EQ(errno, EACCES);
+  EXPECT_FALSE(Put("Overclock", "InWatch", std::nullopt));
+  EXPECT_EQ(ReadAll(file_), "[Overclock]\nInWatch=0\n");
+  // What the file already says needs no write.
+  EXPECT_TRUE(Put("Overclock", "InWatch", "0"));
+  EXPECT_TRUE(Put("Overclock", "SafeFreq", std::nullopt));
+}
+
+// Root passes every permission check, so where folder rights matter the writers
+// run in child processes as an ordinary user.
+constexpr uid_t kNobody = 65534;
+
+void GiveToOrdinaryUser(const std::string& path) {
+  if (::geteuid() == 0) {
+    ASSERT_EQ(::chown(path.c_str(), kNobody, kNobody), 0) << path;
+  }
+}
+
+// Starts `body` in a child process as an ordinary user; Finish gives its exit code.
+pid_t StartAsOrdinaryUser(const std::function<bool()>& body) {
+  const pid_t child = ::fork();
+  if (child != 0) return child;
+  if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setresgid(kNobody, kNobody, kNobody) != 0 ||
+                           ::setresuid(kNobody, kNobody, kNobody) != 0)) {
+    ::_exit(2);
+  }
+  ::_exit(body() ? 0 : 1);
+}
+
+int Finish(pid_t child) {
+  int status = 0;
+  if (child < 0 || ::waitpid(child, &status, 0) != child) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+ino_t InodeOf(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
+// Two processes adding keys at once: every key must be there afterwards.
+void ExpectConcurrentWritersLoseNothing(const std::string& file) {
+  constexpr int kKeys = 12;
+  std::vector<pid_t> writers;
+  for (const char* prefix : {"A", "B"}) {
+    writers.push_back(StartAsOrdinaryUser([&] {
+      for (int i = 0; i < kKeys; ++i) {
+        if (!WritePrivateProfileString("Keys", prefix + std::to_string(i), "1", file)) return false;
+      }
+      return true;
+    }));
+  }
+  for (const pid_t writer : writers) EXPECT_EQ(Finish(writer), 0) << file;
+  for (const char* prefix : {"A", "B"}) {
+    for (int i = 0; i < kKeys; ++i) {
+      EXPECT_EQ(GetPrivateProfileInt("Keys", prefix + std::to_string(i), 0, file), 1)
+          << file << " lost " << prefix << i;
+    }
+  }
+}
+
+TEST_F(ProfileFileTest, FolderWithoutWriteOrListRightsIsWrittenInPlaceUnderTheLock) {
+  GiveToOrdinaryUser(dir_.Path());
+  const struct {
+    const char* name;
+    mode_t mode;
+  } folders[] = {{"not writable", 0555}, {"not listable", 0333}, {"only enterable", 0111}};
+  for (const auto& folder : folders) {
+    const std::string path = dir_ / folder.name;
+    const std::string file = path + "/torvane.ini";
+    ASSERT_EQ(::mkdir(path.c_str(), 0700), 0);
+    WriteAll(file, "[Overclock]\r\nInWatch=0\r\nSafeFreq=152\r\nTail=1\r\n");
+    GiveToOrdinaryUser(path);
+    GiveToOrdinaryUser(file);
+    const ino_t inode = InodeOf(file);
+    ASSERT_EQ(::chmod(path.c_str(), folder.mode), 0);
+
+    EXPECT_EQ(Finish(StartAsOrdinaryUser([&] {
+                return WritePrivateProfileString("Overclock", "InWatch", "1", file) &&
+                       WritePrivateProfileString("Overclock", "SafeFreq", std::nullopt, file);
+              })),
+              0)
+        << folder.name;
+    EXPECT_EQ(ReadAll(file), "[Overclock]\r\nInWatch=1\r\nTail=1\r\n") << folder.name;
+    EXPECT_EQ(InodeOf(file), inode) << folder.name;
+  }
+
+  // The lock holds whether the file is replaced (a folder we may write) or written in place.
+  const std::string writable = dir_ / "writable";
+  ASSERT_EQ(::mkdir(writable.c_str(), 0700), 0);
+  GiveToOrdinaryUser(writable);
+  ExpectConcurrentWritersLoseNothing(writable + "/torvane.ini");
+  ExpectConcurrentWritersLoseNothing(dir_ / "not listable/torvane.ini");
+  for (const auto& folder : folders) ::chmod((dir_ / folder.name).c_str(), 0700);
 }
 
 // The payload names its own generation, so a reader can tell a complete file

@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <vector>
 
+#include "platform/MessageBox.h"
 #include "platform/TestSupport.h"
 
 namespace rq::platform {
@@ -62,6 +64,74 @@ TEST(RuntimeDirTest, RefusesAFolderOfAnotherUserOrAFile) {
   std::filesystem::create_directory_symlink(foreign, link);
   ScopedEnv viaLink("RQ_RUNTIME_DIR", link);
   EXPECT_EQ(RuntimeDir(), "");
+}
+
+TEST(RuntimeDirTest, CandidatesEndInAFolderUnderTheHome) {
+  const std::string tmp = "/tmp/rhomboquest-" + std::to_string(::geteuid());
+  ScopedEnv noOverride("RQ_RUNTIME_DIR", std::nullopt);
+  ScopedEnv home("HOME", "/home/someone/");
+  ScopedEnv cache("XDG_CACHE_HOME", std::nullopt);
+  {
+    ScopedEnv xdg("XDG_RUNTIME_DIR", "/run/user/7/");
+    EXPECT_EQ(RuntimeDirCandidates(), (std::vector<std::string>{"/run/user/7/rhomboquest", tmp,
+                                                                "/home/someone/.cache/rhomboquest/run"}));
+  }
+  ScopedEnv noXdg("XDG_RUNTIME_DIR", std::nullopt);
+  EXPECT_EQ(RuntimeDirCandidates(), (std::vector<std::string>{tmp, "/home/someone/.cache/rhomboquest/run"}));
+  ScopedEnv ownCache("XDG_CACHE_HOME", "/cache");
+  EXPECT_EQ(RuntimeDirCandidates(), (std::vector<std::string>{tmp, "/cache/rhomboquest/run"}));
+  ScopedEnv override("RQ_RUNTIME_DIR", "/somewhere/");
+  EXPECT_EQ(RuntimeDirCandidates(), std::vector<std::string>{"/somewhere"});
+}
+
+TEST(RuntimeDirTest, PassesOverFoldersTakenByOthersLinksAndFiles) {
+  TempDir dir;
+  const std::string fallback = dir / "home/.cache/rhomboquest/run";
+  const std::string file = dir / "file";
+  test::WriteAll(file, "x");
+  const std::string ours = dir / "ours";
+  ASSERT_EQ(::mkdir(ours.c_str(), 0700), 0);
+  const std::string link = dir / "link";
+  std::filesystem::create_directory_symlink(ours, link);
+  std::vector<std::string> taken = {file, link};
+  if (::geteuid() == 0) {
+    const std::string foreign = dir / "foreign";
+    ASSERT_EQ(::mkdir(foreign.c_str(), 0700), 0);
+    ASSERT_EQ(::chown(foreign.c_str(), 65534, 65534), 0);
+    taken.push_back(foreign);
+  }
+  for (const std::string& path : taken) {
+    const RuntimeDirChoice choice = ChooseRuntimeDir({path, fallback}, true);
+    EXPECT_EQ(choice.path, fallback) << path;
+    ASSERT_EQ(choice.refused.size(), 1u) << path;
+    EXPECT_EQ(choice.refused[0].find(path), 0u) << choice.refused[0];
+  }
+  EXPECT_EQ(ModeOf(fallback), 0700u);
+  EXPECT_EQ(ModeOf(dir / "home/.cache"), 0700u);
+
+  const RuntimeDirChoice none = ChooseRuntimeDir({file, link}, true);
+  EXPECT_EQ(none.path, "");
+  EXPECT_EQ(none.refused.size(), 2u);
+}
+
+TEST(RuntimeDirTest, NoUsableFolderIsShownOnceInAMessageBox) {
+  TempDir dir;
+  const std::string file = dir / "file";
+  test::WriteAll(file, "x");
+  std::vector<std::string> shown;
+  SetMessageBoxHandler([&](const std::string& text, const std::string&, unsigned flags) {
+    EXPECT_EQ(flags & kMbIconError, kMbIconError);
+    shown.push_back(text);
+    return kIdOk;
+  });
+  {
+    ScopedEnv env("RQ_RUNTIME_DIR", file);
+    EXPECT_EQ(RuntimeDir(), "");
+    EXPECT_EQ(RuntimeDir(), "");
+  }
+  SetMessageBoxHandler({});
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_NE(shown[0].find(file + " is not a folder"), std::string::npos) << shown[0];
 }
 
 TEST(SystemDirectoryTest, OverrideThenXdgDataHomeThenHome) {
