@@ -1,18 +1,28 @@
 #pragma once
+#include <QDialog>
 #include <QObject>
+#include <QPointer>
 #include <condition_variable>
 #include <deque>
 #include <exception>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <utility>
+#include <vector>
 
 namespace rq::app {
 
 // Runs work from worker threads on the window thread and waits for it. Once the
 // program begins to close, pending and new work is dropped and the caller returns
 // at once: the window thread may then wait for a worker that was itself waiting
-// here, without a deadlock.
+// here, without a deadlock. A message box a worker is waiting for is answered
+// with its cancel answer and dismissed, since the close may arrive inside it.
+//
+// Work given to Run must not wait for the user (no dialog, no event loop of its
+// own): such work would hold its worker until the close handler returns, and the
+// close handler waits for the workers. Worker message boxes go through
+// ShowMessageBox, which is built to be let go.
 class WindowThreadDispatcher : public QObject {
  public:
   static WindowThreadDispatcher& Instance();
@@ -30,6 +40,12 @@ class WindowThreadDispatcher : public QObject {
   // false when dropped. An exception thrown by the work is rethrown here.
   bool Run(const std::function<void()>& work);
 
+  // Shows `dialog` modally on the window thread for a worker and returns its result.
+  // `dialog` is made on the window thread and must own everything it shows: once
+  // closing begins the worker gets `closingResult` at once while the dialog is
+  // dismissed with that result.
+  int RunDialog(const std::function<std::unique_ptr<QDialog>()>& makeDialog, int closingResult);
+
  private:
   struct Job {
     std::function<void()> work;
@@ -37,11 +53,18 @@ class WindowThreadDispatcher : public QObject {
     bool ran = false;
     std::exception_ptr error;
   };
+  bool Run(const std::function<void()>& work, const std::shared_ptr<Job>& job);
   void Execute(const std::shared_ptr<Job>& job);
+  // Window thread only.
+  void DismissWorkerDialogs();
 
   mutable std::mutex mutex_;
   std::condition_variable cv_;
   std::deque<std::shared_ptr<Job>> pending_;
+  // Jobs whose worker may go as soon as closing begins (open worker dialogs).
+  std::vector<std::shared_ptr<Job>> releasable_;
+  // Window thread only: open dialogs of workers with the result they close with.
+  std::vector<std::pair<QPointer<QDialog>, int>> workerDialogs_;
   bool closing_ = false;
 };
 

@@ -1,12 +1,15 @@
 #include "hw/SocketDriverHandle.h"
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 #include "driver/Protocol.h"
@@ -19,9 +22,39 @@ namespace wire = rq::driver::wire;
 // Every fixed-size request fits; only long physical-memory reads need the heap.
 constexpr std::size_t kSmallMessage = 64;
 
+using Deadline = std::chrono::steady_clock::time_point;
+
+// Waits until `fd` is ready for `events` or the deadline passes; false on time-out
+// or error.
+bool WaitReady(int fd, short events, Deadline deadline) {
+  for (;;) {
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return false;
+    pollfd entry{fd, events, 0};
+    const int ready = ::poll(
+        &entry, 1, static_cast<int>(std::min<std::int64_t>(left.count(), std::numeric_limits<int>::max())));
+    if (ready > 0) return true;  // an error or hang-up shows in the send or receive
+    if (ready < 0 && errno != EINTR) return false;
+  }
+}
+
+// Repeats `attempt` (a send or receive that does not block) until it moves data or
+// fails for good, waiting for `events` in between; -1 on failure or time-out.
+template <typename Attempt>
+ssize_t Transfer(int fd, short events, Deadline deadline, Attempt attempt) {
+  for (;;) {
+    const ssize_t moved = attempt();
+    if (moved >= 0) return moved;
+    if (errno == EINTR) continue;
+    if ((errno != EAGAIN && errno != EWOULDBLOCK) || !WaitReady(fd, events, deadline)) return -1;
+  }
+}
+
 }  // namespace
 
-std::unique_ptr<SocketDriverHandle> SocketDriverHandle::Connect(const std::string& path) {
+std::unique_ptr<SocketDriverHandle> SocketDriverHandle::Connect(const std::string& path,
+                                                                std::chrono::milliseconds replyTimeout) {
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   if (path.empty() || path.size() >= sizeof address.sun_path) return nullptr;
@@ -36,7 +69,7 @@ std::unique_ptr<SocketDriverHandle> SocketDriverHandle::Connect(const std::strin
     ::close(fd);
     return nullptr;
   }
-  return std::unique_ptr<SocketDriverHandle>(new SocketDriverHandle(fd));
+  return std::unique_ptr<SocketDriverHandle>(new SocketDriverHandle(fd, replyTimeout));
 }
 
 SocketDriverHandle::~SocketDriverHandle() {
@@ -62,23 +95,22 @@ bool SocketDriverHandle::RoundTrip(std::uint32_t code, std::uint8_t* buffer, std
   driver::StoreU32(message, 0, code);
   if (length != 0) std::memcpy(message + wire::kHeaderLength, buffer, length);
 
-  // A connection that fails once is given up: a reply that went missing would
-  // otherwise be taken as the answer to the next request.
+  // A connection that fails once, or whose reply is late, is given up: a reply
+  // that went missing or came late would otherwise be taken as the answer to the
+  // next request.
   auto broken = [this] {
     ::close(fd_);
     fd_ = -1;
     return false;
   };
-  ssize_t sent;
-  do {
-    sent = ::send(fd_, message, messageLength, MSG_NOSIGNAL);
-  } while (sent < 0 && errno == EINTR);
+  const Deadline deadline = std::chrono::steady_clock::now() + replyTimeout_;
+  const ssize_t sent = Transfer(fd_, POLLOUT, deadline, [&] {
+    return ::send(fd_, message, messageLength, MSG_NOSIGNAL | MSG_DONTWAIT);
+  });
   if (sent != static_cast<ssize_t>(messageLength)) return broken();
-
-  ssize_t received;
-  do {
-    received = ::recv(fd_, message, messageLength + 1, MSG_TRUNC);
-  } while (received < 0 && errno == EINTR);
+  const ssize_t received = Transfer(fd_, POLLIN, deadline, [&] {
+    return ::recv(fd_, message, messageLength + 1, MSG_TRUNC | MSG_DONTWAIT);
+  });
   if (received != static_cast<ssize_t>(messageLength)) return broken();
 
   if (driver::LoadU32(message, 0) != wire::kReplySuccess) return false;

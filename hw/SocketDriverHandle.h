@@ -1,4 +1,5 @@
 #pragma once
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -10,14 +11,23 @@ namespace rq::hw {
 
 // The open device: one connection to the ZQ_I2cIo daemon, one socket round trip
 // per request. Threads may share the handle; their round trips take turns. When
-// the daemon goes away every later request fails (the handle does not reconnect:
-// the daemon that comes back may serve a board reset in between).
+// the daemon goes away, or leaves a request unanswered past the reply time-out,
+// every later request fails at once (the handle does not reconnect: the daemon
+// that comes back may serve a board reset in between).
 class SocketDriverHandle final : public DriverHandle {
  public:
+  // The longest a request may legitimately wait: a request to a hung board is
+  // answered (with a failure) once the clock generator's watchdog resets it, at
+  // most 40 s after the watchdog was armed (its time-out as the program programs
+  // it, rounded up to the chip's units) plus the daemon's 20 ms tick. The rest is
+  // margin for a loaded machine. Beyond it the daemon is taken as gone.
+  static constexpr std::chrono::milliseconds kReplyTimeout{60'000};
+
   // The daemon's socket: <runtime folder>/ZQ_I2cIo.sock.
   static std::string DefaultPath();
   // Null when nobody serves at `path`.
-  static std::unique_ptr<SocketDriverHandle> Connect(const std::string& path);
+  static std::unique_ptr<SocketDriverHandle> Connect(const std::string& path,
+                                                     std::chrono::milliseconds replyTimeout = kReplyTimeout);
 
   ~SocketDriverHandle() override;
   SocketDriverHandle(const SocketDriverHandle&) = delete;
@@ -26,11 +36,12 @@ class SocketDriverHandle final : public DriverHandle {
   bool DeviceIoControl(std::uint32_t code, std::uint8_t* buffer, std::uint32_t length) override;
 
  private:
-  explicit SocketDriverHandle(int fd) : fd_(fd) {}
+  SocketDriverHandle(int fd, std::chrono::milliseconds replyTimeout) : fd_(fd), replyTimeout_(replyTimeout) {}
   bool RoundTrip(std::uint32_t code, std::uint8_t* buffer, std::uint32_t length);
 
   std::mutex mutex_;
-  int fd_;  // -1 once the connection broke
+  int fd_;  // -1 once the connection broke or a reply did not come in time
+  const std::chrono::milliseconds replyTimeout_;
 };
 
 }  // namespace rq::hw

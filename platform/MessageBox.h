@@ -21,6 +21,9 @@ using MessageBoxHandler =
 
 // Shows a message box through the installed handler. Until the windows install
 // theirs, the text goes to standard error as "caption: text" and the result is kIdOk.
+// Called from a worker thread while the program closes, it returns at once with the
+// box's cancel answer (kIdCancel, or kIdOk for a box with OK alone), and a box that
+// is open when the close begins is dismissed with that answer.
 int MessageBox(const std::string& text, const std::string& caption, unsigned flags);
 // Installs a handler; an empty handler restores the standard-error one.
 void SetMessageBoxHandler(MessageBoxHandler handler);

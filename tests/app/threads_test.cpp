@@ -81,6 +81,56 @@ TEST(WindowThread, ClosingReleasesAWorkerThatWaitsForTheWindowThread) {
   WindowThreadDispatcher::Instance().Reopen();
 }
 
+// A close that arrives while a worker's message box is open ("Result" at the end of
+// a verification) is handled inside that box's event loop: the close handler closes
+// the dispatcher and then waits for the worker without running events.
+TEST(WindowThread, ClosingAnswersAndDismissesTheBoxAWorkerWaitsFor) {
+  struct Case {
+    unsigned flags;
+    int answer;
+  };
+  for (const Case& c : {Case{platform::kMbIconInformation, platform::kIdOk},
+                        Case{platform::kMbOkCancel | platform::kMbIconWarning, platform::kIdCancel}}) {
+    WindowThreadDispatcher::Instance().Install();
+    std::atomic<bool> returned{false};
+    std::atomic<int> answer{-1};
+    std::thread worker([&] {
+      answer = platform::MessageBox("Current CPU clock has been verified successfully!", "Result", c.flags);
+      returned = true;
+    });
+    bool released = false;
+    bool forcedClose = false;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+      QWidget* box = QApplication::activeModalWidget();
+      if (box == nullptr) return;
+      poll.stop();
+      WindowThreadDispatcher::Instance().BeginClosing();
+      for (int ms = 0; ms < 2000 && !returned; ++ms)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      released = returned;
+      // Lets this test end instead of hanging when the box stays open.
+      QTimer::singleShot(released ? 2000 : 0, box, [&, box] {
+        forcedClose = true;
+        box->close();
+      });
+    });
+    poll.start(5);
+    ASSERT_TRUE(WaitUntil([&] { return returned.load(); }));
+    worker.join();
+    EXPECT_TRUE(released);
+    EXPECT_EQ(answer, c.answer);
+    EXPECT_TRUE(WaitUntil([] { return QApplication::activeModalWidget() == nullptr; }));
+    EXPECT_FALSE(forcedClose);
+    // Once closing, a worker's box is not shown and gets the same answer at once.
+    std::thread late([&] { answer = platform::MessageBox("Later", "Result", c.flags); });
+    late.join();
+    EXPECT_EQ(answer, c.answer);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    WindowThreadDispatcher::Instance().Reopen();
+  }
+}
+
 TEST(CpuSpeed, UsesTheLow32BitsOfTheCounterDifference) {
   EXPECT_DOUBLE_EQ(CpuSpeedFromCounters(1000, 1000 + 1'200'000'000ull), 2400.0);
   // A counter that wrapped its low word still measures the right span.

@@ -16,7 +16,12 @@ RQ_SCREEN_H=800
 rq_cleanup() {
   local pid
   for pid in "${RQ_PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
-  for pid in "${RQ_PIDS[@]}"; do wait "$pid" 2>/dev/null || true; done
+  # A program that does not close on SIGTERM (the fault a test caught) is killed.
+  for pid in "${RQ_PIDS[@]}"; do
+    for _ in $(seq 1 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    kill -KILL "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
   rm -rf "$RQ_WORK"
 }
 trap rq_cleanup EXIT
@@ -74,6 +79,19 @@ rq_start_program() {
   RQ_PIDS+=("$RQ_GUI")
   rq_wait_for 150 xdotool search --name '^Rhomboquest$' || rq_fail "main window did not appear"
   sleep 1.5  # first read-outs and the animation
+}
+
+# Waits up to 10 s for the program to end after it was asked to close ($1 says how)
+# and checks its exit code, 0.
+rq_expect_program_closed() {
+  local code
+  for _ in $(seq 1 100); do kill -0 "$RQ_GUI" 2>/dev/null || break; sleep 0.1; done
+  kill -0 "$RQ_GUI" 2>/dev/null && rq_fail "program still running 10 s after $1"
+  set +e
+  wait "$RQ_GUI"
+  code=$?
+  set -e
+  [[ $code -eq 0 ]] || rq_fail "program exited with $code after $1: $(cat "$RQ_WORK/gui.log")"
 }
 
 rq_setting() { grep -E "^$1=" "$RQ_WORK/program/torvane.ini" | cut -d= -f2- || true; }

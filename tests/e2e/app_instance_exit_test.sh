@@ -27,13 +27,7 @@ rq_watchdog_armed || rq_fail "watchdog not armed after the step"
 
 # Another process signals the exit event, well within ten seconds of the step.
 "$RQ_BIN/rhomboquest-exit" || rq_fail "rhomboquest-exit failed"
-for _ in $(seq 1 100); do kill -0 "$RQ_GUI" 2>/dev/null || break; sleep 0.1; done
-kill -0 "$RQ_GUI" 2>/dev/null && rq_fail "program still running 10 s after the exit event"
-set +e
-wait "$RQ_GUI"
-code=$?
-set -e
-[[ $code -eq 0 ]] || rq_fail "program exited with $code: $(cat "$RQ_WORK/gui.log")"
+rq_expect_program_closed "the exit event"
 [[ $(rq_setting InWatch) == 0 ]] || rq_fail "InWatch is '$(rq_setting InWatch)' after closing"
 rq_watchdog_armed && rq_fail "watchdog still armed after closing"
 echo "PASS"
