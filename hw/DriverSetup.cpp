@@ -3,8 +3,10 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <iostream>
 #include <system_error>
 
+#include "driver/SocketLocation.h"
 #include "hw/SocketDriverHandle.h"
 #include "platform/MessageBox.h"
 #include "platform/RuntimeDir.h"
@@ -51,6 +53,11 @@ std::string DriverSourcePath(const std::string& currentDirectory) {
 }
 
 DriverSetupEnvironment SystemDriverSetupEnvironment() {
+  if (!driver::PrivateRuntimeDirNamed() &&
+      driver::ProbeSystemSocket() == driver::SystemSocket::NotPermitted) {
+    std::cerr << "rhomboquest: this user may not use the hardware driver at " << driver::kSystemSocketFolder
+              << " (join its group and log in again); using a private virtual board\n";
+  }
   DriverSetupEnvironment environment;
   environment.openDevice = []() -> std::unique_ptr<DriverHandle> {
     const std::string path = SocketDriverHandle::DefaultPath();
