@@ -16,6 +16,17 @@ class Backend {
   virtual bool ReadPciConfigWord(std::uint8_t bus, std::uint8_t device, std::uint8_t function,
                                  std::uint8_t reg, std::uint16_t& value) = 0;
   virtual bool ReadPhysicalMemory(std::uint32_t address, std::span<std::uint8_t> out) = 0;
+  // One index/data pair access: the index goes to `indexPort`, then the data port
+  // is read or written. A backend that guards its ports overrides these to refuse
+  // the pair as a whole before touching either port.
+  virtual bool ReadIndexed(std::uint16_t indexPort, std::uint16_t dataPort, std::uint8_t index,
+                           std::uint8_t& value) {
+    return WritePort(indexPort, index) && ReadPort(dataPort, value);
+  }
+  virtual bool WriteIndexed(std::uint16_t indexPort, std::uint16_t dataPort, std::uint8_t index,
+                            std::uint8_t value) {
+    return WritePort(indexPort, index) && WritePort(dataPort, value);
+  }
   virtual bool ReadTimeStampCounter(std::uint64_t& /*tsc*/) { return false; }
 };
 

@@ -56,7 +56,7 @@ void ControlServer::Loop() {
     Fd connection(::accept4(listening_.Get(), nullptr, nullptr, SOCK_CLOEXEC));
     if (!connection.Valid()) continue;
     PeerCredentials peer;
-    if (!GetPeerCredentials(connection.Get(), peer) || (peer.uid != ServedUid() && peer.uid != 0)) continue;
+    if (!AcceptPeer(connection.Get(), peer)) continue;
     Answer(connection.Get());
   }
 }

@@ -1,6 +1,7 @@
 #include "driver/Daemon.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -15,14 +16,17 @@
 #include <filesystem>
 #include <iomanip>
 #include <iostream>
+#include <optional>
 #include <sstream>
 #include <thread>
+#include <vector>
 
 #include "driver/ControlServer.h"
 #include "driver/Dispatcher.h"
 #include "driver/ProcessTree.h"
 #include "driver/RealHardwareBackend.h"
 #include "driver/RequestServer.h"
+#include "driver/SocketLocation.h"
 #include "driver/UnixSocket.h"
 #include "driver/VirtualBoardBackend.h"
 #include "platform/RuntimeDir.h"
@@ -38,11 +42,46 @@ constexpr const char* kLockSuffix = ".lock";
 constexpr std::chrono::milliseconds kTickPeriod{20};
 constexpr std::size_t kBiosStringRead = 200;
 
+constexpr mode_t kSystemFolderMode = 0755;
+constexpr mode_t kSystemGroupFolderMode = 0750;
+constexpr std::size_t kGroupBuffer = 16384;
+
+std::string SystemSocketPath() { return std::string(kSystemSocketFolder) + "/" + kSocketFileName; }
+
+bool IsSystemDefault(const DaemonOptions& options) {
+  return options.socketPath.empty() && ::geteuid() == 0 && !PrivateRuntimeDirNamed();
+}
+
+// --socket, else the system folder for root, else the user's runtime folder.
 std::string SocketPath(const DaemonOptions& options) {
   if (!options.socketPath.empty()) return std::filesystem::absolute(options.socketPath).string();
+  if (IsSystemDefault(options)) return SystemSocketPath();
   const std::string folder = platform::RuntimeDir();
   if (folder.empty()) return {};
-  return folder + "/ZQ_I2cIo.sock";
+  return folder + "/" + kSocketFileName;
+}
+
+// Inspection looks where the program would: the system daemon when this user may
+// use it, else the user's own.
+std::string InspectedSocketPath(const DaemonOptions& options) {
+  if (options.socketPath.empty() && !PrivateRuntimeDirNamed() &&
+      ProbeSystemSocket() == SystemSocket::Usable) {
+    return SystemSocketPath();
+  }
+  return SocketPath(options);
+}
+
+std::string FileName(const std::string& path) { return std::filesystem::path(path).filename().string(); }
+std::string FolderOf(const std::string& path) { return std::filesystem::path(path).parent_path().string(); }
+
+gid_t GroupId(const std::string& name) {
+  std::vector<char> buffer(kGroupBuffer);
+  group entry{};
+  group* found = nullptr;
+  if (::getgrnam_r(name.c_str(), &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr) {
+    throw std::runtime_error("there is no group '" + name + "' (create it with: groupadd " + name + ")");
+  }
+  return entry.gr_gid;
 }
 
 void Fail(const std::string& message) { std::cerr << kProgram << ": " << message << '\n'; }
@@ -97,10 +136,13 @@ int Detach(Fd& readyPipe) {
 
 std::string DaemonUsage() {
   return "usage: ZQ_I2cIo [--board NAME|FILE.toml] [--socket PATH] [--ready-fd N] [--foreground]\n"
-         "                [--real-hardware]\n"
+         "                [--real-hardware] [--group NAME]\n"
          "       ZQ_I2cIo inspect [--json] [--socket PATH]\n"
          "Serves the I/O driver requests for a virtual mainboard (default) or, as root,\n"
-         "for this machine's hardware. Boards shipped: " +
+         "for this machine's hardware. As root it listens in " +
+         std::string(kSystemSocketFolder) +
+         "; --group NAME lets\n"
+         "the members of that group use it. Boards shipped: " +
          [] {
            std::string names;
            for (const auto& name : sim::Board::ShippedNames()) names += (names.empty() ? "" : ", ") + name;
@@ -159,7 +201,7 @@ nlohmann::json InspectBoard(sim::Board& board) {
 }
 
 int RunInspect(const DaemonOptions& options) {
-  const std::string path = SocketPath(options);
+  const std::string path = InspectedSocketPath(options);
   if (path.empty()) {
     Fail("no usable runtime folder; name the socket with --socket");
     return 1;
@@ -194,6 +236,7 @@ int RunDaemon(const DaemonOptions& options) {
   std::unique_ptr<sim::Board> board;
   std::unique_ptr<Backend> backend;
   try {
+    if (!options.group.empty()) ServeGroup(GroupId(options.group));
     if (options.realHardware) {
       backend = RealHardwareBackend::Open();
     } else {
@@ -219,14 +262,20 @@ int RunDaemon(const DaemonOptions& options) {
   sigaddset(&stopSignals, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
+  const std::string name = FileName(path);
+  const std::string controlName = name + kControlSuffix;
+  std::optional<SocketFolder> folder;
   Fd lock;
   std::unique_ptr<VirtualBoardBackend> virtualBackend;
   std::unique_ptr<Dispatcher> dispatcher;
   std::unique_ptr<RequestServer> server;
   std::unique_ptr<ControlServer> control;
   try {
-    PrepareSocketFolder(path);
-    lock = TryLockFile(path + kLockSuffix);
+    std::optional<mode_t> ownMode;
+    if (IsSystemDefault(options))
+      ownMode = options.group.empty() ? kSystemFolderMode : kSystemGroupFolderMode;
+    folder.emplace(SocketFolder::Open(FolderOf(path), ownMode));
+    lock = folder->Lock(name + kLockSuffix);
     if (!lock.Valid()) throw std::runtime_error("another ZQ_I2cIo already serves " + path);
     if (board) {
       virtualBackend = std::make_unique<VirtualBoardBackend>(*board, VirtualBoardBackend::WhenHung::Block);
@@ -234,9 +283,9 @@ int RunDaemon(const DaemonOptions& options) {
     } else {
       dispatcher = std::make_unique<Dispatcher>(*backend);
     }
-    server = std::make_unique<RequestServer>(*dispatcher, ListenUnix(path, SOCK_SEQPACKET));
+    server = std::make_unique<RequestServer>(*dispatcher, folder->Listen(name, SOCK_SEQPACKET));
     sim::Board* inspected = board.get();
-    control = std::make_unique<ControlServer>(ListenUnix(path + kControlSuffix, SOCK_STREAM), [inspected] {
+    control = std::make_unique<ControlServer>(folder->Listen(controlName, SOCK_STREAM), [inspected] {
       nlohmann::json state =
           inspected != nullptr ? InspectBoard(*inspected) : nlohmann::json{{"realHardware", true}};
       state["daemonPid"] = ::getpid();
@@ -244,7 +293,7 @@ int RunDaemon(const DaemonOptions& options) {
     });
   } catch (const std::exception& error) {
     Fail(error.what());
-    if (server) ::unlink(path.c_str());
+    if (server) folder->Remove(name);
     return 1;
   }
 
@@ -291,8 +340,8 @@ int RunDaemon(const DaemonOptions& options) {
   if (virtualBackend) virtualBackend->Shutdown();
   control->Stop();
   server->Stop();
-  ::unlink(path.c_str());
-  ::unlink((path + kControlSuffix).c_str());
+  folder->Remove(name);
+  folder->Remove(controlName);
   return 0;
 }
 

@@ -68,6 +68,9 @@ DaemonOptions ParseDaemonOptions(const std::vector<std::string>& args) {
     } else if (!inspect && value(arg, "--board", text)) {
       if (text.empty()) throw UsageError("--board needs a name or a file");
       options.board = text;
+    } else if (!inspect && value(arg, "--group", text)) {
+      if (text.empty()) throw UsageError("--group needs a group name");
+      options.group = text;
     } else if (!inspect && value(arg, "--ready-fd", text)) {
       options.readyFd = ParseFd(text);
     } else if (!inspect && arg == "--foreground") {

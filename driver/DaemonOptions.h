@@ -14,6 +14,7 @@ struct DaemonOptions {
   int readyFd = -1;
   bool foreground = false;
   bool realHardware = false;
+  std::string group;  // members of this group may use the daemon too
   bool json = false;  // inspect: JSON instead of text
 };
 

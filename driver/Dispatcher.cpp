@@ -110,8 +110,10 @@ bool Dispatcher::ReadIndexed(std::span<std::uint8_t> buffer) {
   if (indexPort > kMaxPort || dataPort > kMaxPort) return false;
   const auto index = static_cast<std::uint8_t>(LoadU32(buffer.data(), indexed_request::kRegister));
   std::uint8_t value = 0;
-  if (!backend_.WritePort(static_cast<std::uint16_t>(indexPort), index)) return false;
-  if (!backend_.ReadPort(static_cast<std::uint16_t>(dataPort), value)) return false;
+  if (!backend_.ReadIndexed(static_cast<std::uint16_t>(indexPort), static_cast<std::uint16_t>(dataPort),
+                            index, value)) {
+    return false;
+  }
   StoreU32(buffer.data(), indexed_request::kValueRead, value);
   return true;
 }
@@ -122,8 +124,8 @@ bool Dispatcher::WriteIndexed(std::span<std::uint8_t> buffer) {
   if (indexPort > kMaxPort || dataPort > kMaxPort) return false;
   const auto index = static_cast<std::uint8_t>(LoadU32(buffer.data(), indexed_request::kRegister));
   const auto value = static_cast<std::uint8_t>(LoadU32(buffer.data(), indexed_request::kValueToWrite));
-  return backend_.WritePort(static_cast<std::uint16_t>(indexPort), index) &&
-         backend_.WritePort(static_cast<std::uint16_t>(dataPort), value);
+  return backend_.WriteIndexed(static_cast<std::uint16_t>(indexPort), static_cast<std::uint16_t>(dataPort),
+                               index, value);
 }
 
 bool Dispatcher::ReadPci(std::span<std::uint8_t> buffer) {

@@ -4,6 +4,7 @@
 #include <sys/io.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -18,36 +19,89 @@ struct PciLocation {
   std::uint8_t bus, device, function;
 };
 
-// A block of ports whose base sits in a PCI configuration word (bit 0 marks I/O
-// space and is cleared). Sizes cover every register the program uses there,
-// rounded up to the block the chip decodes.
-struct BaseRegister {
+// A supported device: vendor and device IDs at one PCI location, as the chip
+// classes recognise it. No device list means any device of the vendor.
+struct PciIdentity {
   PciLocation location;
-  std::uint8_t offset;
-  std::uint16_t size;
-  const char* what;
+  std::uint16_t vendor;
+  std::span<const std::uint16_t> devices;
 };
 
-constexpr BaseRegister kBaseRegisters[] = {
-    {{0, 31, 3}, 0x20, 32, "Intel SMBus host"},
-    {{0, 17, 0}, 0xD0, 16, "VIA SMBus host"},
-    {{0, 1, 1}, 0x54, 64, "nVidia SMBus host"},
-    {{0, 31, 0}, 0x58, 64, "Intel GPIO"},
-    {{0, 17, 0}, 0x88, 128, "VIA power management and GPIO"},
-    {{0, 0, 0}, 0x68, 128, "SiS GPIO"},
+constexpr std::uint16_t kIntel = 0x8086;
+constexpr std::uint16_t kVia = 0x1106;
+constexpr std::uint16_t kNvidia = 0x10DE;
+constexpr std::uint16_t kSis = 0x1039;
+
+constexpr std::uint16_t kIntelSmbusHosts[] = {0x2443, 0x24C3, 0x24D3};  // ICH2, ICH4, ICH5
+constexpr std::uint16_t kViaSmbusHosts[] = {0x3147, 0x3177, 0x3227};    // VT8233A, VT8235, VT8237
+constexpr std::uint16_t kNvidiaSmbusHosts[] = {0x0064};                 // MCP
+constexpr std::uint16_t kSisSouthBridges[] = {0x0008};                  // 962/963
+constexpr std::uint16_t kIntelLpcBridges[] = {0x2440, 0x24C0, 0x24D0};  // ICH2, ICH4, ICH5
+constexpr std::uint16_t kViaGpioBridges[] = {0x3177, 0x3227};           // VT8235, VT8237
+
+constexpr PciIdentity kIntelSmbus{{0, 31, 3}, kIntel, kIntelSmbusHosts};
+constexpr PciIdentity kViaSmbus{{0, 17, 0}, kVia, kViaSmbusHosts};
+constexpr PciIdentity kNvidiaSmbus{{0, 1, 1}, kNvidia, kNvidiaSmbusHosts};
+constexpr PciIdentity kSisSouthBridge{{0, 2, 0}, kSis, kSisSouthBridges};
+constexpr PciIdentity kIntelLpc{{0, 31, 0}, kIntel, kIntelLpcBridges};
+constexpr PciIdentity kViaGpio{{0, 17, 0}, kVia, kViaGpioBridges};
+// The SiS GPIO base lies in the host bridge, whichever SiS north bridge it is.
+constexpr PciIdentity kSisHostBridge{{0, 0, 0}, kSis, {}};
+
+// A block of ports the program drives, granted only when `chip` is present. Its
+// base is the I/O base register at `baseOffset` of `baseHolder` (bit 0 marks I/O
+// space and is cleared), or `fixedBase` when the chip decodes a fixed block. Sizes
+// cover every register the program uses there, rounded up to the block the chip
+// decodes.
+struct PortBlock {
+  const char* what;
+  PciIdentity chip;
+  PciIdentity baseHolder;
+  std::uint8_t baseOffset;
+  std::uint16_t fixedBase;
+  std::uint16_t size;
+};
+
+constexpr std::uint8_t kFixed = 0;
+constexpr PortBlock kPortBlocks[] = {
+    {"Intel SMBus host", kIntelSmbus, kIntelSmbus, 0x20, 0, 32},
+    {"VIA SMBus host", kViaSmbus, kViaSmbus, 0xD0, 0, 16},
+    {"nVidia SMBus host", kNvidiaSmbus, kNvidiaSmbus, 0x54, 0, 64},
+    {"SiS SMBus host", kSisSouthBridge, kSisSouthBridge, kFixed, 0x10C0, 32},
+    {"Intel GPIO", kIntelLpc, kIntelLpc, 0x58, 0, 64},
+    {"VIA power management and GPIO", kViaGpio, kViaGpio, 0x88, 0, 128},
+    {"SiS GPIO", kSisSouthBridge, kSisHostBridge, 0x68, 0, 128},
 };
 constexpr std::uint16_t kIoSpaceBit = 0x0001;
-// Byte port 0xCF9 inside the PCI configuration range is the chipset's reset
-// control register: a stray write (0x06) resets the machine at once. Nothing the
-// program does writes it, so it is read-only here.
-constexpr std::uint16_t kResetControlPort = 0x0CF9;
 constexpr std::uint16_t kAbsent = 0xFFFF;
+constexpr std::uint8_t kVendorOffset = 0x00;
+constexpr std::uint8_t kDeviceOffset = 0x02;
+
+// Ports no base register may open, whatever the firmware put there: the legacy
+// system block below 0x100 (interrupt and DMA controllers, timer, keyboard
+// controller with its reset line, port 0x92, CMOS) and PCI configuration
+// mechanism 1 (0xCF8 address, 0xCF9 reset control, 0xCFC-0xCFF data, which lands
+// in whatever register the kernel last addressed).
+constexpr std::uint16_t kFirstDevicePort = 0x0100;
+constexpr std::uint16_t kPciConfigFirst = 0x0CF8;
+constexpr std::uint16_t kPciConfigLast = 0x0CFF;
 
 const PortRange kFixedRanges[] = {
-    {0x10C0, 0x10DF, "SiS SMBus host"},          {0x0295, 0x0296, "hardware monitor index/data"},
-    {0x002E, 0x002F, "Super I/O configuration"}, {0x104A, 0x104B, "overclock controller index/data"},
-    {0x0CF8, 0x0CFF, "PCI configuration"},
+    {0x0295, 0x0296, "hardware monitor index/data"},
+    {SuperIoGate::kIndexPort, SuperIoGate::kDataPort, "Super I/O configuration"},
+    {0x104A, 0x104B, "overclock controller index/data"},
 };
+
+// The ITE configuration-mode key, written to the index port.
+constexpr std::uint8_t kConfigKey[] = {0x87, 0x01, 0x55, 0x55};
+constexpr std::uint8_t kChipIdHigh = 0x20;
+constexpr std::uint8_t kChipIdLow = 0x21;
+constexpr std::uint8_t kConfigControl = 0x02;
+constexpr std::uint8_t kReturnToWaitForKey = 0x02;
+
+bool OverlapsForbidden(std::uint32_t first, std::uint32_t last) {
+  return first < kFirstDevicePort || (first <= kPciConfigLast && last >= kPciConfigFirst);
+}
 
 class X86PortIo final : public PortIo {
  public:
@@ -99,22 +153,69 @@ std::unique_ptr<RealHardwareBackend> RealHardwareBackend::Open(Environment envir
   return backend;
 }
 
+bool SuperIoGate::InConfigurationMode() const { return keyBytesSeen_ == std::size(kConfigKey); }
+
+std::optional<SuperIoGate> SuperIoGate::After(std::uint16_t port, std::uint8_t value) const {
+  SuperIoGate next = *this;
+  if (port == kIndexPort) {
+    next.index_ = kNoRegister;
+    if (!InConfigurationMode() && value == kConfigKey[keyBytesSeen_]) {
+      ++next.keyBytesSeen_;
+      return next;
+    }
+    // The key may start again at any point: a program that died half-way must be
+    // able to identify the chip once more. In configuration mode these bytes only
+    // select registers, which reading cannot harm.
+    if (value == kConfigKey[0]) {
+      next.keyBytesSeen_ = 1;
+      return next;
+    }
+    if (InConfigurationMode() && (value == kChipIdHigh || value == kChipIdLow || value == kConfigControl)) {
+      next.index_ = value;
+      return next;
+    }
+    return std::nullopt;
+  }
+  if (port == kDataPort && InConfigurationMode() && index_ == kConfigControl &&
+      value == kReturnToWaitForKey) {
+    return SuperIoGate{};
+  }
+  return std::nullopt;
+}
+
+namespace {
+
+bool Present(Backend& backend, const PciIdentity& identity) {
+  std::uint16_t vendor = kAbsent, device = kAbsent;
+  const PciLocation& at = identity.location;
+  if (!backend.ReadPciConfigWord(at.bus, at.device, at.function, kVendorOffset, vendor) ||
+      vendor != identity.vendor) {
+    return false;
+  }
+  if (identity.devices.empty()) return true;
+  if (!backend.ReadPciConfigWord(at.bus, at.device, at.function, kDeviceOffset, device)) return false;
+  return std::find(identity.devices.begin(), identity.devices.end(), device) != identity.devices.end();
+}
+
+}  // namespace
+
 void RealHardwareBackend::FindAllowedPorts() {
   allowed_.assign(std::begin(kFixedRanges), std::end(kFixedRanges));
-  for (const BaseRegister& base : kBaseRegisters) {
-    std::uint16_t vendor = kAbsent, word = 0;
-    if (!ReadPciConfigWord(base.location.bus, base.location.device, base.location.function, 0x00, vendor) ||
-        vendor == kAbsent) {
-      continue;
+  for (const PortBlock& block : kPortBlocks) {
+    if (!Present(*this, block.chip) || !Present(*this, block.baseHolder)) continue;
+    std::uint16_t first = block.fixedBase;
+    if (block.baseOffset != kFixed) {
+      const PciLocation& at = block.baseHolder.location;
+      std::uint16_t word = 0;
+      if (!ReadPciConfigWord(at.bus, at.device, at.function, block.baseOffset, word) || word == kAbsent)
+        continue;
+      first = word & static_cast<std::uint16_t>(~kIoSpaceBit);
     }
-    if (!ReadPciConfigWord(base.location.bus, base.location.device, base.location.function, base.offset,
-                           word)) {
-      continue;
-    }
-    const std::uint16_t first = word & static_cast<std::uint16_t>(~kIoSpaceBit);
-    if (first == 0 || word == kAbsent) continue;  // not set up by the BIOS
-    const std::uint32_t last = std::min<std::uint32_t>(first + base.size - 1u, 0xFFFF);
-    allowed_.push_back({first, static_cast<std::uint16_t>(last), base.what});
+    const std::uint32_t last = std::uint32_t{first} + block.size - 1u;
+    // A base of 0 was never set up by the firmware; one that would open system
+    // ports or run off the port space is not the block the program drives.
+    if (last > 0xFFFF || OverlapsForbidden(first, last)) continue;
+    allowed_.push_back({first, static_cast<std::uint16_t>(last), block.what});
   }
 }
 
@@ -125,6 +226,13 @@ bool RealHardwareBackend::Allowed(std::uint16_t port) const {
   return false;
 }
 
+std::optional<SuperIoGate> RealHardwareBackend::GateAfterWrite(const SuperIoGate& gate, std::uint16_t port,
+                                                               std::uint8_t value) const {
+  if (!Allowed(port)) return std::nullopt;
+  if (port == SuperIoGate::kIndexPort || port == SuperIoGate::kDataPort) return gate.After(port, value);
+  return gate;
+}
+
 bool RealHardwareBackend::ReadPort(std::uint16_t port, std::uint8_t& value) {
   if (!Allowed(port)) return false;
   value = environment_.ports->In(port);
@@ -132,8 +240,31 @@ bool RealHardwareBackend::ReadPort(std::uint16_t port, std::uint8_t& value) {
 }
 
 bool RealHardwareBackend::WritePort(std::uint16_t port, std::uint8_t value) {
-  if (!Allowed(port) || port == kResetControlPort) return false;
+  const auto gate = GateAfterWrite(superIo_, port, value);
+  if (!gate) return false;
   environment_.ports->Out(port, value);
+  superIo_ = *gate;
+  return true;
+}
+
+bool RealHardwareBackend::ReadIndexed(std::uint16_t indexPort, std::uint16_t dataPort, std::uint8_t index,
+                                      std::uint8_t& value) {
+  const auto gate = GateAfterWrite(superIo_, indexPort, index);
+  if (!gate || !Allowed(dataPort)) return false;
+  environment_.ports->Out(indexPort, index);
+  superIo_ = *gate;
+  value = environment_.ports->In(dataPort);
+  return true;
+}
+
+bool RealHardwareBackend::WriteIndexed(std::uint16_t indexPort, std::uint16_t dataPort, std::uint8_t index,
+                                       std::uint8_t value) {
+  const auto afterIndex = GateAfterWrite(superIo_, indexPort, index);
+  const auto afterData = afterIndex ? GateAfterWrite(*afterIndex, dataPort, value) : std::nullopt;
+  if (!afterData) return false;
+  environment_.ports->Out(indexPort, index);
+  environment_.ports->Out(dataPort, value);
+  superIo_ = *afterData;
   return true;
 }
 

@@ -78,7 +78,7 @@ void RequestServer::AcceptLoop() {
     Fd connection(::accept4(listening_.Get(), nullptr, nullptr, SOCK_CLOEXEC));
     if (!connection.Valid()) continue;
     PeerCredentials peer;
-    if (!GetPeerCredentials(connection.Get(), peer) || (peer.uid != ServedUid() && peer.uid != 0)) continue;
+    if (!AcceptPeer(connection.Get(), peer)) continue;
 
     std::lock_guard lock(mutex_);
     ReapFinished();

@@ -1,10 +1,18 @@
 #include "hw/DriverSetup.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <filesystem>
+#include <iostream>
 #include <system_error>
+#include <utility>
+#include <vector>
 
+#include "driver/SocketLocation.h"
 #include "hw/SocketDriverHandle.h"
 #include "platform/MessageBox.h"
 #include "platform/RuntimeDir.h"
@@ -19,21 +27,134 @@ constexpr const char* kServiceExistsText = "failure: CreateService, ERROR_SERVIC
 constexpr const char* kCreateFailedText = "CreateService failure!";
 constexpr const char* kErrorCaption = "Error";
 
-// Copies through a temporary file and a rename, so that an interrupted copy never
-// leaves a partial program where step 3 would take it for the driver.
-bool InstallCopy(const std::string& source, const std::string& target) {
+constexpr mode_t kInstalledMode = 0700;
+
+// An owned file descriptor.
+class OwnedFd {
+ public:
+  explicit OwnedFd(int fd = -1) : fd_(fd) {}
+  ~OwnedFd() { Reset(); }
+  OwnedFd(OwnedFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  OwnedFd& operator=(OwnedFd&&) = delete;
+  OwnedFd(const OwnedFd&) = delete;
+  OwnedFd& operator=(const OwnedFd&) = delete;
+  int Get() const { return fd_; }
+  bool Valid() const { return fd_ >= 0; }
+  void Reset() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  int fd_;
+};
+constexpr std::size_t kChunk = 1 << 16;
+
+void Refuse(const std::string& path, const std::string& reason) {
+  std::cerr << "rhomboquest: will not use the driver " << path << ": " << reason << '\n';
+}
+
+// The daemon file at `path`, opened once so that what is checked is what gets
+// copied. Invalid when there is none; also invalid, with the reason on standard
+// error, when it is a link or belongs to or may be written by another user.
+OwnedFd OpenTrustedProgram(const std::string& path) {
+  OwnedFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  if (!fd.Valid()) {
+    if (errno == ELOOP) Refuse(path, "it is a symbolic link");
+    return fd;
+  }
+  struct stat info {};
+  if (::fstat(fd.Get(), &info) != 0) return OwnedFd();
+  if (const std::string reason = platform::UntrustedProgramReason(info); !reason.empty()) {
+    Refuse(path, reason);
+    return OwnedFd();
+  }
+  return fd;
+}
+
+bool ReadAll(int fd, off_t offset, std::vector<char>& out) {
+  std::size_t done = 0;
+  while (done < out.size()) {
+    const ssize_t n = ::pread(fd, out.data() + done, out.size() - done, offset + static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+bool SameContent(int source, const std::string& target) {
+  OwnedFd installed(::open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  struct stat a {
+  }, b{};
+  if (!installed.Valid() || ::fstat(source, &a) != 0 || ::fstat(installed.Get(), &b) != 0 ||
+      a.st_size != b.st_size) {
+    return false;
+  }
+  std::vector<char> left(kChunk), right(kChunk);
+  for (off_t offset = 0; offset < a.st_size; offset += kChunk) {
+    const auto size = static_cast<std::size_t>(std::min<off_t>(kChunk, a.st_size - offset));
+    left.resize(size);
+    right.resize(size);
+    if (!ReadAll(source, offset, left) || !ReadAll(installed.Get(), offset, right) || left != right)
+      return false;
+  }
+  return true;
+}
+
+bool WriteAll(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// Copies through a temporary file, fsync and a rename, so that an interrupted
+// copy never leaves a partial program where step 3 would take it for the driver,
+// and a running old copy keeps its own file until it ends.
+bool InstallCopy(int source, const std::string& target) {
   std::error_code error;
   fs::create_directories(fs::path(target).parent_path(), error);
   if (error) return false;
   const std::string temporary = target + ".part";
-  if (!fs::copy_file(source, temporary, fs::copy_options::overwrite_existing, error)) return false;
-  fs::permissions(temporary, fs::perms::owner_all, fs::perm_options::add, error);
-  if (!error) fs::rename(temporary, target, error);
-  if (error) {
+  ::unlink(temporary.c_str());
+  OwnedFd out(
+      ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kInstalledMode));
+  bool copied = out.Valid() && ::fchmod(out.Get(), kInstalledMode) == 0;
+  std::vector<char> chunk(kChunk);
+  for (off_t offset = 0; copied;) {
+    const ssize_t n = ::pread(source, chunk.data(), chunk.size(), offset);
+    if (n < 0 && errno == EINTR) continue;
+    if (n == 0) break;
+    copied = n > 0 && WriteAll(out.Get(), chunk.data(), static_cast<std::size_t>(n));
+    offset += n;
+  }
+  copied = copied && ::fsync(out.Get()) == 0;
+  out.Reset();
+  if (copied) fs::rename(temporary, target, error);
+  if (!copied || error) {
     fs::remove(temporary, error);
     return false;
   }
+  OwnedFd folder(::open(fs::path(target).parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (folder.Valid()) ::fsync(folder.Get());
   return true;
+}
+
+// A newer program ships a newer daemon: an installed copy that is not the program
+// in the current folder is replaced, once its service is stopped. False when the
+// installed copy should be replaced but could not be.
+bool RefreshInstalledCopy(const DriverSetupEnvironment& environment, int source, const std::string& target) {
+  std::error_code error;
+  if (!fs::exists(target, error) || SameContent(source, target)) return true;
+  if (auto manager = environment.openServiceManager()) {
+    if (auto service = manager->OpenService(kDriverServiceName)) service->Stop();
+  }
+  return InstallCopy(source, target);
 }
 
 std::string CurrentDirectory() {
@@ -51,6 +172,11 @@ std::string DriverSourcePath(const std::string& currentDirectory) {
 }
 
 DriverSetupEnvironment SystemDriverSetupEnvironment() {
+  if (!driver::PrivateRuntimeDirNamed() &&
+      driver::ProbeSystemSocket() == driver::SystemSocket::NotPermitted) {
+    std::cerr << "rhomboquest: this user may not use the hardware driver at " << driver::kSystemSocketFolder
+              << " (join its group and log in again); using a private virtual board\n";
+  }
   DriverSetupEnvironment environment;
   environment.openDevice = []() -> std::unique_ptr<DriverHandle> {
     const std::string path = SocketDriverHandle::DefaultPath();
@@ -69,6 +195,26 @@ std::unique_ptr<DriverHandle> SetUpDriver(const DriverSetupEnvironment& environm
   // (1) A daemon that already serves is all we need.
   if (auto handle = environment.openDevice()) return handle;
 
+  const std::string target = environment.systemDirectory.empty()
+                                 ? std::string()
+                                 : environment.systemDirectory + kDriversFolder + kDriverFileName;
+  const OwnedFd source = environment.currentDirectory.empty()
+                             ? OwnedFd()
+                             : OpenTrustedProgram(DriverSourcePath(environment.currentDirectory));
+  if (source.Valid() && !target.empty() && !RefreshInstalledCopy(environment, source.Get(), target)) {
+    Refuse(target,
+           "it differs from " + DriverSourcePath(environment.currentDirectory) + " and cannot be replaced");
+    return nullptr;
+  }
+  // An installed copy someone else could have changed is never started.
+  struct stat installed {};
+  if (!target.empty() && ::stat(target.c_str(), &installed) == 0) {
+    if (const std::string reason = platform::UntrustedProgramReason(installed); !reason.empty()) {
+      Refuse(target, reason);
+      return nullptr;
+    }
+  }
+
   // (2) Start the registered service; any failure here falls through silently.
   bool started = false;
   if (auto manager = environment.openServiceManager()) {
@@ -76,16 +222,10 @@ std::unique_ptr<DriverHandle> SetUpDriver(const DriverSetupEnvironment& environm
   }
 
   if (!started) {
-    if (environment.systemDirectory.empty()) return nullptr;
+    if (target.empty()) return nullptr;
     // (3) The program in the system's drivers folder, or (4) copied there from the current folder.
-    const std::string target = environment.systemDirectory + kDriversFolder + kDriverFileName;
     std::error_code error;
-    if (!fs::exists(target, error)) {
-      const std::string source = DriverSourcePath(environment.currentDirectory);
-      if (environment.currentDirectory.empty() || !fs::is_regular_file(source, error) ||
-          !InstallCopy(source, target))
-        return nullptr;
-    }
+    if (!fs::exists(target, error) && (!source.Valid() || !InstallCopy(source.Get(), target))) return nullptr;
 
     // (5) Register the service and start it.
     std::unique_ptr<platform::Service> created;

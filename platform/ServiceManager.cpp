@@ -2,14 +2,17 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/ProfileFile.h"
@@ -25,6 +28,55 @@ constexpr const char* kKeyImagePath = "ImagePath";
 constexpr int kStartTimeoutMs = 10000;
 // The ready pipe's write end, as the program sees it.
 constexpr int kReadyFd = 3;
+// A stopped daemon gets this long to remove its sockets and end.
+constexpr auto kStopGrace = std::chrono::seconds(5);
+constexpr auto kStopPoll = std::chrono::milliseconds(20);
+
+// The processes of this user whose program file is `image`.
+std::vector<pid_t> ProcessesRunning(const struct stat& image) {
+  std::vector<pid_t> found;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+    const std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    struct stat process {
+    }, program{};
+    if (::stat(entry.path().c_str(), &process) != 0 || process.st_uid != ::geteuid()) continue;
+    if (::stat((entry.path() / "exe").c_str(), &program) != 0) continue;  // gone, or a zombie
+    if (program.st_dev == image.st_dev && program.st_ino == image.st_ino) found.push_back(std::stoi(name));
+  }
+  return found;
+}
+
+bool WaitUntilGone(const struct stat& image, std::chrono::steady_clock::duration grace) {
+  const auto deadline = std::chrono::steady_clock::now() + grace;
+  while (!ProcessesRunning(image).empty()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(kStopPoll);
+  }
+  return true;
+}
+
+bool StopProgram(const std::string& program) {
+  struct stat image {};
+  if (::stat(program.c_str(), &image) != 0) return true;  // nothing can be running it
+  for (const pid_t pid : ProcessesRunning(image)) {
+    ::kill(pid, SIGTERM);
+    ::kill(pid, SIGCONT);  // a stopped daemon must wake to see the request
+  }
+  if (WaitUntilGone(image, kStopGrace)) return true;
+  for (const pid_t pid : ProcessesRunning(image)) ::kill(pid, SIGKILL);
+  return WaitUntilGone(image, kStopGrace);
+}
+
+bool MayRun(const std::string& program) {
+  struct stat info {};
+  if (::stat(program.c_str(), &info) != 0) return false;
+  const std::string reason = UntrustedProgramReason(info);
+  if (reason.empty()) return true;
+  std::fprintf(stderr, "rhomboquest: will not run %s: %s\n", program.c_str(), reason.c_str());
+  return false;
+}
 
 // Starts `program --ready-fd 3` fully detached (own session, re-parented to init
 // by a double fork, no descriptor of ours but the pipe) and waits for its byte.
@@ -88,7 +140,8 @@ bool StartDetached(const std::string& program) {
 class ProgramService final : public Service {
  public:
   explicit ProgramService(std::string program) : program_(std::move(program)) {}
-  bool Start() override { return StartDetached(program_); }
+  bool Start() override { return MayRun(program_) && StartDetached(program_); }
+  bool Stop() override { return StopProgram(program_); }
 
  private:
   std::string program_;
@@ -128,6 +181,13 @@ class RegistryServiceManager final : public ServiceManager {
 };
 
 }  // namespace
+
+std::string UntrustedProgramReason(const struct stat& info) {
+  if (!S_ISREG(info.st_mode)) return "it is not a plain file";
+  if (info.st_uid != ::geteuid() && info.st_uid != 0) return "it belongs to another user";
+  if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) return "other users may write to it";
+  return {};
+}
 
 std::unique_ptr<ServiceManager> ServiceManager::Open() {
   const std::string folder = SystemDirectory();

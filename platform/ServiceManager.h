@@ -1,4 +1,6 @@
 #pragma once
+#include <sys/stat.h>
+
 #include <memory>
 #include <string>
 
@@ -11,9 +13,19 @@ namespace rq::platform {
 class Service {
  public:
   virtual ~Service() = default;
-  // Starts the service; true once the daemon reports itself ready.
+  // Starts the service; true once the daemon reports itself ready. A program file
+  // that fails TrustedProgram is not run (the reason goes to standard error).
   virtual bool Start() = 0;
+  // Stops every process of this user that runs the service's program (SIGTERM,
+  // then SIGKILL for one that is still there after a few seconds); true once none
+  // runs.
+  virtual bool Stop() = 0;
 };
+
+// Whether a program file (as fstat or stat describe it) may be run for this user:
+// a regular file owned by this user or root that nobody else may write. Empty when
+// it may, else why not, for a message.
+std::string UntrustedProgramReason(const struct stat& info);
 
 enum class CreateServiceResult { Created, AlreadyExists, Failed };
 

@@ -29,6 +29,7 @@ TEST(DaemonOptions, ParsesEveryOptionInBothForms) {
   EXPECT_TRUE(inspect.json);
   EXPECT_EQ(inspect.socketPath, "/s");
   EXPECT_TRUE(ParseDaemonOptions({"--real-hardware"}).realHardware);
+  EXPECT_EQ(ParseDaemonOptions({"--real-hardware", "--group", "rhomboquest"}).group, "rhomboquest");
   EXPECT_EQ(ParseDaemonOptions({"--help"}).mode, Mode::Help);
 }
 
@@ -43,6 +44,8 @@ TEST(DaemonOptions, RejectsWhatItCannotUse) {
                                              {"inspect", "--board", "x"},
                                              {"--board", "default", "--real-hardware"},
                                              {"--socket="},
+                                             {"--group="},
+                                             {"inspect", "--group", "g"},
                                              {"serve"}}) {
     EXPECT_THROW(ParseDaemonOptions(args), UsageError) << ::testing::PrintToString(args);
   }

@@ -108,17 +108,17 @@ TEST_F(RealHardwareTest, NoPortIoOnThisKindOfMachineIsSaidPlainly) {
   }
 }
 
-TEST_F(RealHardwareTest, AllowsTheFixedPortsAndTheBlocksNamedByBaseRegisters) {
-  AddPci("0000:00:1f.3", {{0x00, 0x8086}, {0x02, 0x24D3}, {0x20, 0x0401}});  // SMBus at 0x400
-  AddPci("0000:00:1f.0", {{0x00, 0x8086}, {0x58, 0x0481}});                  // GPIO at 0x480
-  AddPci("0000:00:11.0", {{0x00, 0x1106}, {0xD0, 0x0000}});                  // VIA base not set up
+TEST_F(RealHardwareTest, AllowsTheFixedPortsAndTheBlocksOfSupportedDevices) {
+  AddPci("0000:00:1f.3", {{0x00, 0x8086}, {0x02, 0x24D3}, {0x20, 0x0401}});  // ICH5 SMBus at 0x400
+  AddPci("0000:00:1f.0", {{0x00, 0x8086}, {0x02, 0x24D0}, {0x58, 0x0481}});  // ICH5 GPIO at 0x480
+  AddPci("0000:00:11.0", {{0x00, 0x1106}, {0x02, 0x3227}, {0xD0, 0x0000}});  // VIA base not set up
   auto backend = Open();
 
-  for (std::uint16_t port :
-       {0x400, 0x41F, 0x480, 0x4BF, 0x295, 0x296, 0x2E, 0x2F, 0x104A, 0x104B, 0xCF8, 0xCFF, 0x10C0, 0x10DF}) {
+  for (std::uint16_t port : {0x400, 0x41F, 0x480, 0x4BF, 0x295, 0x296, 0x2E, 0x2F, 0x104A, 0x104B}) {
     EXPECT_TRUE(backend->Allowed(port)) << std::hex << port;
   }
-  for (std::uint16_t port : {0x3FF, 0x420, 0x47F, 0x4C0, 0x294, 0x297, 0x80, 0x0, 0xCF7, 0xD00, 0x10E0}) {
+  for (std::uint16_t port : {0x3FF, 0x420, 0x47F, 0x4C0, 0x294, 0x297, 0x80, 0x0, 0xCF7, 0xCF8, 0xCF9, 0xCFC,
+                             0xCFF, 0xD00, 0x10C0}) {
     EXPECT_FALSE(backend->Allowed(port)) << std::hex << port;
   }
   // Exactly the allowed ranges were granted, nothing else.
@@ -126,17 +126,121 @@ TEST_F(RealHardwareTest, AllowsTheFixedPortsAndTheBlocksNamedByBaseRegisters) {
   EXPECT_THAT(ports.enabled, ::testing::Contains(std::make_pair(std::uint16_t{0x400}, std::uint32_t{32})));
 }
 
+// A base register counts only on the device the program drives there: another
+// device at the same location (or a known one whose base points at system ports)
+// opens nothing.
+TEST_F(RealHardwareTest, BaseRegistersOfOtherDevicesOpenNothing) {
+  struct Case {
+    const char* name;
+    std::map<std::uint8_t, std::uint16_t> words;
+    std::uint16_t probe;
+    bool allowed;
+  };
+  const Case cases[] = {
+      {"0000:00:1f.3", {{0x00, 0x8086}, {0x02, 0x24D3}, {0x20, 0x0501}}, 0x500, true},
+      {"0000:00:1f.3", {{0x00, 0x8086}, {0x02, 0x2930}, {0x20, 0x0501}}, 0x500, false},  // a later ICH
+      {"0000:00:1f.3", {{0x00, 0x1022}, {0x02, 0x24D3}, {0x20, 0x0501}}, 0x500, false},  // other vendor
+      {"0000:00:1f.3", {{0x00, 0x8086}, {0x02, 0x24D3}, {0x20, 0x0061}}, 0x64, false},  // keyboard controller
+      {"0000:00:1f.3", {{0x00, 0x8086}, {0x02, 0x24D3}, {0x20, 0x0CE1}}, 0xCF9, false},   // PCI configuration
+      {"0000:00:1f.3", {{0x00, 0x8086}, {0x02, 0x24D3}, {0x20, 0xFFF1}}, 0xFFF0, false},  // runs off the end
+      {"0000:00:11.0", {{0x00, 0x1106}, {0x02, 0x3147}, {0xD0, 0x0601}, {0x88, 0x0701}}, 0x600, true},
+      {"0000:00:11.0", {{0x00, 0x1106}, {0x02, 0x3147}, {0xD0, 0x0601}, {0x88, 0x0701}}, 0x700, false},
+      {"0000:00:11.0", {{0x00, 0x1106}, {0x02, 0x3227}, {0xD0, 0x0601}, {0x88, 0x0701}}, 0x700, true},
+      {"0000:00:01.1", {{0x00, 0x10DE}, {0x02, 0x0084}, {0x54, 0x0801}}, 0x800, false},
+      {"0000:00:1f.0", {{0x00, 0x8086}, {0x02, 0x2440}, {0x58, 0x0901}}, 0x900, true},
+      {"0000:00:1f.0", {{0x00, 0x8086}, {0x02, 0x2410}, {0x58, 0x0901}}, 0x900, false},
+  };
+  for (const Case& c : cases) {
+    std::filesystem::remove_all(std::filesystem::path(sysfs.Path()) / "bus/pci/devices");
+    AddPci(c.name, c.words);
+    EXPECT_EQ(Open()->Allowed(c.probe), c.allowed) << c.name << " port " << std::hex << c.probe;
+  }
+}
+
+TEST_F(RealHardwareTest, SisBlocksNeedTheSisSouthBridge) {
+  AddPci("0000:00:00.0", {{0x00, 0x1039}, {0x02, 0x0648}, {0x68, 0x0A01}});
+  EXPECT_FALSE(Open()->Allowed(0x10C0));
+  EXPECT_FALSE(Open()->Allowed(0xA00));
+  AddPci("0000:00:02.0", {{0x00, 0x1039}, {0x02, 0x0008}});
+  EXPECT_TRUE(Open()->Allowed(0x10C0));
+  EXPECT_TRUE(Open()->Allowed(0x10DF));
+  EXPECT_TRUE(Open()->Allowed(0xA7F));
+  AddPci("0000:00:00.0", {{0x00, 0x8086}, {0x02, 0x2570}, {0x68, 0x0A01}});  // GPIO base of a non-SiS host
+  EXPECT_FALSE(Open()->Allowed(0xA00));
+}
+
 TEST_F(RealHardwareTest, PortsOutsideTheListAreNeverTouched) {
   auto backend = Open();
   std::uint8_t value = 0x77;
   EXPECT_FALSE(backend->ReadPort(0x80, value));
-  EXPECT_FALSE(backend->WritePort(0xCF9, 0x06));  // the reset register inside the PCI configuration range
+  EXPECT_FALSE(backend->WritePort(0xCF9, 0x06));  // reset control
+  EXPECT_FALSE(backend->WritePort(0xCF8, 0x80));  // configuration address
+  EXPECT_FALSE(backend->WritePort(0xCFC, 0x00));  // configuration data
+  EXPECT_FALSE(backend->ReadPort(0xCFC, value));
   EXPECT_EQ(value, 0x77);
   EXPECT_TRUE(ports.touched.empty());
-  EXPECT_TRUE(backend->WritePort(0x2E, 0x87));
-  EXPECT_TRUE(backend->ReadPort(0x2E, value));
+}
+
+// The monitor chips' identification through 0x2E/0x2F, byte for byte: entry key,
+// the two chip ID registers, leaving configuration mode. Anything else is refused
+// and never reaches a port.
+TEST_F(RealHardwareTest, SuperIoPairPassesOnlyTheIdentificationSequence) {
+  struct Step {
+    std::uint16_t port;
+    std::uint8_t value;
+    bool passes;
+  };
+  const Step identification[] = {
+      {0x2F, 0x00, false},  // data before the key
+      {0x2E, 0x20, false},  // register select before the key
+      {0x2E, 0x87, true},  {0x2E, 0x01, true}, {0x2E, 0x55, true}, {0x2E, 0x55, true},
+      {0x2E, 0x20, true},                       // chip ID, high byte
+      {0x2F, 0x87, false},                      // no data write to an ID register
+      {0x2E, 0x21, true},                       // chip ID, low byte
+      {0x2E, 0x07, false},                      // logical device select
+      {0x2E, 0x60, false},                      // a base address register
+      {0x2E, 0x02, true},                       // configuration control
+      {0x2F, 0x03, false},                      // bit 0 resets every logical device
+      {0x2F, 0x01, false}, {0x2F, 0x02, true},  // back to "wait for key"
+      {0x2E, 0x02, false},                      // configuration mode is closed again
+      {0x2F, 0x02, false}, {0x2E, 0x87, true}, {0x2E, 0x01, true}, {0x2E, 0x87, true},  // the key starts over
+      {0x2E, 0x01, true},  {0x2E, 0x55, true}, {0x2E, 0x55, true}, {0x2E, 0x21, true},
+  };
+  auto backend = Open();
+  std::vector<std::uint16_t> expectedTouches;
+  int step = 0;
+  for (const Step& s : identification) {
+    EXPECT_EQ(backend->WritePort(s.port, s.value), s.passes)
+        << "step " << step << std::hex << " port " << s.port << " value " << int{s.value};
+    if (s.passes) expectedTouches.push_back(s.port);
+    ++step;
+  }
+  EXPECT_EQ(ports.touched, expectedTouches);
+  std::uint8_t value = 0;
+  EXPECT_TRUE(backend->ReadPort(0x2F, value));  // reads only show what the index selects
+}
+
+// An indexed request is checked as a whole: neither port is written when either
+// side is refused.
+TEST_F(RealHardwareTest, IndexedAccessChecksBothPortsFirst) {
+  auto backend = Open();
+  std::uint8_t value = 0x77;
+  EXPECT_FALSE(backend->WriteIndexed(0x295, 0x80, 0x4E, 0x80));  // data port outside the list
+  EXPECT_FALSE(backend->ReadIndexed(0x295, 0x80, 0x4E, value));
+  EXPECT_FALSE(backend->WriteIndexed(0x80, 0x296, 0x4E, 0x80));
+  EXPECT_FALSE(backend->WriteIndexed(0x2E, 0x2F, 0x87, 0x01));  // a key byte, then a data write
+  EXPECT_TRUE(ports.touched.empty());
+  EXPECT_EQ(value, 0x77);
+
+  for (std::uint8_t key : {0x87, 0x01, 0x55, 0x55}) ASSERT_TRUE(backend->WritePort(0x2E, key));
+  ports.ports[0x2F] = 0x87;
+  EXPECT_TRUE(backend->ReadIndexed(0x2E, 0x2F, 0x20, value));
   EXPECT_EQ(value, 0x87);
-  EXPECT_THAT(ports.touched, ::testing::ElementsAre(0x2E, 0x2E));
+  EXPECT_FALSE(backend->WriteIndexed(0x2E, 0x2F, 0x02, 0x03));
+  EXPECT_TRUE(backend->WriteIndexed(0x2E, 0x2F, 0x02, 0x02));
+  EXPECT_TRUE(backend->WriteIndexed(0x295, 0x296, 0x4E, 0x80));
+  EXPECT_THAT(ports.touched,
+              ::testing::ElementsAre(0x2E, 0x2E, 0x2E, 0x2E, 0x2E, 0x2F, 0x2E, 0x2F, 0x295, 0x296));
 }
 
 TEST_F(RealHardwareTest, PciWordsComeFromSysfsAndAbsentFunctionsReadAllOnes) {
@@ -168,7 +272,7 @@ TEST_F(RealHardwareTest, PhysicalMemoryOnlyInsideTheBiosArea) {
 }
 
 TEST_F(RealHardwareTest, ServesTheChannelThroughTheDecoder) {
-  AddPci("0000:00:1f.3", {{0x00, 0x8086}, {0x20, 0x0401}});
+  AddPci("0000:00:1f.3", {{0x00, 0x8086}, {0x02, 0x24D3}, {0x20, 0x0401}});
   auto backend = Open();
   InProcessDriverHandle handle(*backend);
   hw::ScopedDriverHandle scope(&handle);

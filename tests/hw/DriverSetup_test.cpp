@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "driver/TempDir.h"
 #include "platform/MessageBox.h"
@@ -51,6 +52,10 @@ class FakeService : public platform::Service {
     journal_.calls.push_back("start " + what_);
     if (journal_.startSucceeds) journal_.deviceOpenable = true;
     return journal_.startSucceeds;
+  }
+  bool Stop() override {
+    journal_.calls.push_back("stop " + what_);
+    return true;
   }
 
  private:
@@ -147,12 +152,78 @@ TEST_F(DriverSetupTest, CopiesTheProgramFromTheCurrentFolderAndRegistersIt) {
   EXPECT_TRUE(journal.boxes.empty());
 }
 
-TEST_F(DriverSetupTest, AProgramAlreadyInTheDriversFolderIsUsedAsItIs) {
+TEST_F(DriverSetupTest, AnInstalledCopyThatDiffersIsReplacedOnceItsServiceStopped) {
   fs::create_directories(system / "drivers");
   std::ofstream(Target()) << "installed";
   PutProgramInCurrentFolder("newer");
+  journal.registered = true;
   EXPECT_NE(SetUpDriver(environment), nullptr);
-  EXPECT_EQ(ReadFile(Target()), "installed");
+  EXPECT_EQ(ReadFile(Target()), "newer");
+  EXPECT_FALSE(fs::exists(Target() + ".part"));
+  EXPECT_THAT(journal.calls,
+              ElementsAre("open device", "open manager", "open service ZQ_I2cIo", "stop registered",
+                          "open manager", "open service ZQ_I2cIo", "start registered", "open device"));
+}
+
+TEST_F(DriverSetupTest, AnInstalledCopyLikeTheProgramIsLeftAlone) {
+  fs::create_directories(system / "drivers");
+  std::ofstream(Target()) << "same";
+  PutProgramInCurrentFolder("same");
+  struct stat before {
+  }, after{};
+  ASSERT_EQ(::stat(Target().c_str(), &before), 0);
+  journal.registered = true;
+  EXPECT_NE(SetUpDriver(environment), nullptr);
+  ASSERT_EQ(::stat(Target().c_str(), &after), 0);
+  EXPECT_EQ(before.st_ino, after.st_ino);
+  EXPECT_THAT(journal.calls, ::testing::Not(::testing::Contains("stop registered")));
+}
+
+// A daemon file another user owns or may write, or a link in its place, is
+// neither copied nor run; the set-up fails without a box.
+TEST_F(DriverSetupTest, ADaemonFileOthersControlIsNeverCopiedOrRun) {
+  struct Case {
+    const char* what;
+    bool installed;  // the file is the installed copy rather than the one in the current folder
+    std::function<void(const std::string&)> spoil;
+  };
+  const auto mode = [](mode_t m) { return [m](const std::string& path) { ::chmod(path.c_str(), m); }; };
+  std::vector<Case> cases = {
+      {"group-writable", false, mode(0775)},
+      {"world-writable", false, mode(0757)},
+      {"installed, group-writable", true, mode(0770)},
+      {"a link", false,
+       [this](const std::string& path) {
+         std::ofstream(system / "elsewhere") << "#!/bin/sh\n";
+         fs::remove(path);
+         fs::create_symlink(system / "elsewhere", path);
+       }},
+  };
+  if (::geteuid() == 0) {
+    cases.push_back({"another user's", false,
+                     [](const std::string& path) { ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0); }});
+    cases.push_back({"installed, another user's", true,
+                     [](const std::string& path) { ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0); }});
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(system / "drivers");
+    fs::remove(current / kDriverFileName);
+    journal = Journal{};
+    if (c.installed) {
+      fs::create_directories(system / "drivers");
+      std::ofstream(Target()) << "#!/bin/sh\n";
+      ::chmod(Target().c_str(), 0700);
+      journal.registered = true;
+    } else {
+      PutProgramInCurrentFolder();
+    }
+    c.spoil(c.installed ? Target() : current / kDriverFileName);
+    EXPECT_EQ(SetUpDriver(environment), nullptr);
+    EXPECT_EQ(fs::exists(Target()), c.installed);
+    EXPECT_THAT(journal.calls, ::testing::Not(::testing::Contains(::testing::StartsWith("start"))));
+    EXPECT_TRUE(journal.boxes.empty());
+  }
 }
 
 TEST_F(DriverSetupTest, AnExistingServiceShowsItsMessageAndFails) {

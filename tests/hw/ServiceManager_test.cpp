@@ -3,6 +3,9 @@
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -108,6 +111,48 @@ TEST_F(ServiceManagerTest, StartFailsWhenTheProgramEndsOrIsMissing) {
   manager->CreateService("missing", "missing", work / "nothing-here", missing);
   EXPECT_FALSE(quits->Start());
   EXPECT_FALSE(missing->Start());
+}
+
+TEST_F(ServiceManagerTest, AProgramOthersMayWriteIsNotStarted) {
+  auto manager = ServiceManager::Open();
+  std::unique_ptr<Service> service;
+  const std::string program = Script("open", "touch \"$(dirname \"$0\")/ran\"\nprintf x >&\"$2\"\n");
+  manager->CreateService("open", "open", program, service);
+  ::chmod(program.c_str(), 0777);
+  EXPECT_FALSE(service->Start());
+  EXPECT_FALSE(fs::exists(work / "ran"));
+  ::chmod(program.c_str(), 0700);
+  EXPECT_TRUE(service->Start());
+}
+
+// Stopping ends the processes that run the service's program file, and only
+// those; like the daemon, the stand-in ends cleanly on SIGTERM, even when stopped.
+TEST_F(ServiceManagerTest, StopEndsTheProgramsProcesses) {
+  const std::string program = work / "daemon";
+  fs::copy_file("/bin/sh", program);
+  auto manager = ServiceManager::Open();
+  std::unique_ptr<Service> service;
+  manager->CreateService("sleeper", "sleeper", program, service);
+  const auto spawn = [](const std::string& file) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      ::execl(file.c_str(), file.c_str(), "-c", "trap 'exit 0' TERM; while :; do sleep 0.05; done",
+              static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    return pid;
+  };
+  const pid_t daemon = spawn(program);
+  const pid_t bystander = spawn("/bin/sh");
+  ::usleep(100000);         // both have reached exec
+  ::kill(daemon, SIGSTOP);  // a stopped daemon still ends
+  EXPECT_TRUE(service->Stop());
+  int status = 0;
+  ASSERT_EQ(::waitpid(daemon, &status, 0), daemon);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);  // its own clean end, not the SIGKILL
+  EXPECT_EQ(::waitpid(bystander, &status, WNOHANG), 0);        // still running
+  ::kill(bystander, SIGKILL);
+  ::waitpid(bystander, &status, 0);
 }
 
 }  // namespace
