@@ -128,8 +128,8 @@ TEST_F(ServerLimits, AClientWhoseThreadCannotStartIsDroppedAndServingGoesOn) {
 // queued. The loop must pause between tries, wake at once for a stop, and take the
 // connection when descriptors are back.
 TEST_F(ServerLimits, RunningOutOfDescriptorsPausesAcceptingInsteadOfSpinning) {
-  constexpr auto kBackOff = 20ms;
-  constexpr auto kWindow = 200ms;
+  constexpr auto kBackOff = 10ms;
+  constexpr auto kWindow = 100ms;
   struct Case {
     const char* name;
     int type;
