@@ -10,8 +10,8 @@ namespace rq::sim {
 // slows down more than linearly on long lines and large files. A real profile is a
 // few KiB, a few levels deep, with lines of at most a few hundred characters.
 struct ProfileLimits {
-  static constexpr std::size_t kMaxBytes = 256 * 1024;
-  static constexpr std::size_t kMaxLineLength = 16 * 1024;
+  static constexpr std::size_t kMaxBytes = 128 * 1024;
+  static constexpr std::size_t kMaxLineLength = 8 * 1024;
   // Tables and arrays around a value: `a.b = [1]` puts 1 at depth 2.
   static constexpr int kMaxDepth = 32;
 };

@@ -176,9 +176,9 @@ TEST(ProfileLimits, DeepLongOrLargeProfilesAreRefusedWithTheLimit) {
       {"x = " + Repeat("[", 20) + "\"]]]]]]]]]]]]]]]]]]]]\", '" + Repeat("]", 20) + "', # " +
            Repeat("]", 20) + "\n" + Repeat("[", 20) + "\n",
        deep},
-      {"x = \"" + std::string(20000, 'a') + "\"\n", "line 1 is longer than 16384 characters"},
+      {"x = \"" + std::string(20000, 'a') + "\"\n", "line 1 is longer than 8192 characters"},
       {BoardHeader() + Repeat("# a long comment, line after line, that fills the file\n", 6000),
-       "larger than 256 KiB"},
+       "larger than 128 KiB"},
   };
   for (const auto& c : cases) {
     const std::string message = LoadError(c.text);
