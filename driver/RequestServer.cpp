@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <stdexcept>
 #include <string>
-#include <system_error>
 
 #include "driver/Protocol.h"
 
@@ -88,7 +87,7 @@ void RequestServer::Admit(Fd connection, const PeerCredentials& peer) {
   client.pid = peer.pid;
   try {
     client.thread = StartThread([this, &client] { ClientLoop(client); });
-  } catch (const std::system_error& error) {
+  } catch (const std::exception& error) {  // std::system_error, or no memory for its state
     clients_.pop_back();
     acceptor_.Log("dropped " + who + ": cannot start its thread (" + error.what() + ")");
     return;

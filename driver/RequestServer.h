@@ -19,7 +19,7 @@ struct RequestServerOptions {
   using ThreadStarter = std::function<std::thread(std::function<void()>)>;
 
   std::size_t maxClients = kDefaultMaxClients;
-  ThreadStarter startThread;  // empty: std::thread; may throw std::system_error
+  ThreadStarter startThread;  // empty: std::thread; may throw
   AcceptorOptions accept;
 };
 
