@@ -4,8 +4,8 @@
 #include <sys/socket.h>
 
 #include <cerrno>
-#include <cstring>
 #include <iostream>
+#include <system_error>
 #include <utility>
 
 namespace rq::driver {
@@ -75,7 +75,7 @@ void Acceptor::AcceptOne() {
     // Out of descriptors or memory: the connection waits in the queue until
     // something is freed; say so once per spell, not at every retry.
     if (!failing_) {
-      Log(std::string("cannot accept connections (") + std::strerror(error) + "), retrying every " +
+      Log("cannot accept connections (" + std::generic_category().message(error) + "), retrying every " +
           std::to_string(options_.backOff.count()) + " ms");
     }
     failing_ = true;
