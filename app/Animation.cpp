@@ -1,11 +1,15 @@
 #include "app/Animation.h"
 
+#include <QFileInfo>
 #include <QPainter>
+#include <algorithm>
 #include <cstdio>
+#include <vector>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/dict.h>
 #include <libavutil/imgutils.h>
 #include <libavutil/log.h>
 #include <libswscale/swscale.h>
@@ -16,6 +20,7 @@ namespace {
 
 constexpr int kSlowPercent = 110;
 constexpr int kMediumPercent = 120;
+constexpr qint64 kBytesPerPixel = 4;  // the frames are kept as 32-bit images
 
 // Owns the decoder objects of one decoding pass.
 struct Decoder {
@@ -41,19 +46,29 @@ QString AnimationFileFor(int overclockPercent) {
   return QStringLiteral("03.avi");
 }
 
-std::optional<AnimationClip> DecodeAnimation(const QString& path) {
+std::optional<AnimationClip> DecodeAnimation(const QString& path, const AnimationLimits& limits) {
   av_log_set_level(AV_LOG_ERROR);  // the decoder's notes are no concern of the user
+  const QFileInfo info(path);
+  if (!info.isFile() || info.size() > limits.maxFileBytes) return std::nullopt;
   Decoder d;
   const QByteArray file = path.toLocal8Bit();
   if (avformat_open_input(&d.format, file.constData(), nullptr, nullptr) < 0) return std::nullopt;
-  if (avformat_find_stream_info(d.format, nullptr) < 0) return std::nullopt;
+  // The decoders refuse a frame larger than the whole budget before allocating it,
+  // also while probing the streams.
+  const qint64 maxPixels = std::max<qint64>(1, limits.maxDecodedBytes / kBytesPerPixel);
+  std::vector<AVDictionary*> probeOptions(d.format->nb_streams, nullptr);
+  for (AVDictionary*& options : probeOptions) av_dict_set_int(&options, "max_pixels", maxPixels, 0);
+  const int probed = avformat_find_stream_info(d.format, probeOptions.data());
+  for (AVDictionary*& options : probeOptions) av_dict_free(&options);
+  if (probed < 0) return std::nullopt;
   const AVCodec* codec = nullptr;
   const int stream = av_find_best_stream(d.format, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
   if (stream < 0 || !codec) return std::nullopt;
   d.codec = avcodec_alloc_context3(codec);
-  if (!d.codec || avcodec_parameters_to_context(d.codec, d.format->streams[stream]->codecpar) < 0 ||
-      avcodec_open2(d.codec, codec, nullptr) < 0)
+  if (!d.codec || avcodec_parameters_to_context(d.codec, d.format->streams[stream]->codecpar) < 0)
     return std::nullopt;
+  d.codec->max_pixels = maxPixels;
+  if (avcodec_open2(d.codec, codec, nullptr) < 0) return std::nullopt;
   d.frame = av_frame_alloc();
   d.packet = av_packet_alloc();
 
@@ -61,6 +76,7 @@ std::optional<AnimationClip> DecodeAnimation(const QString& path) {
   const AVRational rate = av_guess_frame_rate(d.format, d.format->streams[stream], nullptr);
   if (rate.num > 0 && rate.den > 0) clip.frameIntervalMs = std::max(10, 1000 * rate.den / rate.num);
 
+  qint64 decodedBytes = 0;
   auto receive = [&]() -> bool {
     for (;;) {
       const int got = avcodec_receive_frame(d.codec, d.frame);
@@ -68,6 +84,10 @@ std::optional<AnimationClip> DecodeAnimation(const QString& path) {
       if (got < 0) return false;
       const int w = d.frame->width, h = d.frame->height;
       if (w <= 0 || h <= 0) return false;
+      decodedBytes += qint64{w} * h * kBytesPerPixel;
+      if (static_cast<qint64>(clip.frames.size()) >= limits.maxFrames ||
+          decodedBytes > limits.maxDecodedBytes)
+        return false;
       d.scaler = sws_getCachedContext(d.scaler, w, h, static_cast<AVPixelFormat>(d.frame->format), w, h,
                                       AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr, nullptr);
       if (!d.scaler) return false;

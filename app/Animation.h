@@ -14,8 +14,18 @@ struct AnimationClip {
   int frameIntervalMs = 66;
 };
 
-// Decodes every frame of the video file at `path`; nothing when it cannot be read.
-std::optional<AnimationClip> DecodeAnimation(const QString& path);
+// Every frame is kept decoded, so a clip is bounded before and while decoding: a
+// small file can hold huge or countless frames. The control is 160 × 64 and the
+// shipped clips are 30 frames (1.2 MiB decoded).
+struct AnimationLimits {
+  qint64 maxFileBytes = qint64{16} << 20;
+  qint64 maxFrames = 1000;
+  qint64 maxDecodedBytes = qint64{64} << 20;  // width × height × 4 over all frames
+};
+
+// Decodes every frame of the video file at `path`; nothing when it cannot be read
+// or goes past `limits`.
+std::optional<AnimationClip> DecodeAnimation(const QString& path, const AnimationLimits& limits = {});
 
 // The speed animation file for an overclock percentage: "01.avi" up to 110 %,
 // "02.avi" up to 120 %, "03.avi" above.

@@ -28,38 +28,17 @@ bool WriteAll(int fd, const std::string& text) {
 
 }  // namespace
 
-ControlServer::ControlServer(Fd listening, Inspector inspector)
-    : listening_(std::move(listening)), inspector_(std::move(inspector)) {}
+ControlServer::ControlServer(Fd listening, Inspector inspector, Acceptor::Options options)
+    : inspector_(std::move(inspector)),
+      acceptor_(
+          std::move(listening), [this](Fd connection, const PeerCredentials&) { Answer(connection.Get()); },
+          std::move(options)) {}
 
 ControlServer::~ControlServer() { Stop(); }
 
-void ControlServer::Start() {
-  thread_ = std::thread([this] { Loop(); });
-}
+void ControlServer::Start() { acceptor_.Start(); }
 
-void ControlServer::Stop() {
-  if (stopping_.exchange(true)) return;
-  wake_.Wake();
-  if (thread_.joinable()) thread_.join();
-  listening_.Reset();  // later connection attempts are refused, not left waiting
-}
-
-void ControlServer::Loop() {
-  while (!stopping_) {
-    pollfd fds[2] = {{listening_.Get(), POLLIN, 0}, {wake_.ReadFd(), POLLIN, 0}};
-    if (::poll(fds, 2, -1) < 0) {
-      if (errno == EINTR) continue;
-      return;
-    }
-    if (fds[1].revents != 0) return;
-    if ((fds[0].revents & POLLIN) == 0) continue;
-    Fd connection(::accept4(listening_.Get(), nullptr, nullptr, SOCK_CLOEXEC));
-    if (!connection.Valid()) continue;
-    PeerCredentials peer;
-    if (!AcceptPeer(connection.Get(), peer)) continue;
-    Answer(connection.Get());
-  }
-}
+void ControlServer::Stop() { acceptor_.Stop(); }
 
 void ControlServer::Answer(int fd) {
   std::string command;

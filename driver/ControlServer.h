@@ -1,9 +1,8 @@
 #pragma once
-#include <atomic>
 #include <functional>
 #include <string>
-#include <thread>
 
+#include "driver/Acceptor.h"
 #include "driver/UnixSocket.h"
 
 namespace rq::driver {
@@ -15,7 +14,7 @@ namespace rq::driver {
 class ControlServer {
  public:
   using Inspector = std::function<std::string()>;
-  ControlServer(Fd listening, Inspector inspector);
+  ControlServer(Fd listening, Inspector inspector, Acceptor::Options options = {});
   ~ControlServer();
   ControlServer(const ControlServer&) = delete;
   ControlServer& operator=(const ControlServer&) = delete;
@@ -27,14 +26,10 @@ class ControlServer {
   static bool Ask(const std::string& controlPath, const std::string& command, std::string& answer);
 
  private:
-  void Loop();
   void Answer(int fd);
 
-  Fd listening_;
   Inspector inspector_;
-  WakePipe wake_;
-  std::thread thread_;
-  std::atomic<bool> stopping_{false};
+  Acceptor acceptor_;  // last: its thread uses the inspector
 };
 
 }  // namespace rq::driver

@@ -7,25 +7,27 @@
 
 #include <cerrno>
 #include <stdexcept>
+#include <string>
 
 #include "driver/Protocol.h"
 
 namespace rq::driver {
 
-RequestServer::RequestServer(Dispatcher& dispatcher, Fd listening)
-    : dispatcher_(dispatcher), listening_(std::move(listening)) {}
+RequestServer::RequestServer(Dispatcher& dispatcher, Fd listening, Options options)
+    : dispatcher_(dispatcher),
+      options_(std::move(options)),
+      acceptor_(
+          std::move(listening),
+          [this](Fd connection, const PeerCredentials& peer) { Admit(std::move(connection), peer); },
+          options_.accept) {}
 
 RequestServer::~RequestServer() { Stop(); }
 
-void RequestServer::Start() {
-  acceptor_ = std::thread([this] { AcceptLoop(); });
-}
+void RequestServer::Start() { acceptor_.Start(); }
 
 void RequestServer::Stop() {
-  if (stopping_.exchange(true)) return;
-  wake_.Wake();
-  if (acceptor_.joinable()) acceptor_.join();
-  listening_.Reset();  // later connection attempts are refused, not left waiting
+  if (acceptor_.Stopping()) return;
+  acceptor_.Stop();
   DropClients();
   std::list<Client> finished;
   {
@@ -66,28 +68,31 @@ void RequestServer::ReapFinished() {
   }
 }
 
-void RequestServer::AcceptLoop() {
-  while (!stopping_) {
-    pollfd fds[2] = {{listening_.Get(), POLLIN, 0}, {wake_.ReadFd(), POLLIN, 0}};
-    if (::poll(fds, 2, -1) < 0) {
-      if (errno == EINTR) continue;
-      return;
-    }
-    if (fds[1].revents != 0) return;
-    if ((fds[0].revents & POLLIN) == 0) continue;
-    Fd connection(::accept4(listening_.Get(), nullptr, nullptr, SOCK_CLOEXEC));
-    if (!connection.Valid()) continue;
-    PeerCredentials peer;
-    if (!AcceptPeer(connection.Get(), peer)) continue;
+std::thread RequestServer::StartThread(std::function<void()> body) {
+  if (options_.startThread) return options_.startThread(std::move(body));
+  return std::thread(std::move(body));
+}
 
-    std::lock_guard lock(mutex_);
-    ReapFinished();
-    if (stopping_) return;
-    Client& client = clients_.emplace_back();
-    client.fd = connection.Release();
-    client.pid = peer.pid;
-    client.thread = std::thread([this, &client] { ClientLoop(client); });
+void RequestServer::Admit(Fd connection, const PeerCredentials& peer) {
+  std::lock_guard lock(mutex_);
+  ReapFinished();
+  if (acceptor_.Stopping()) return;
+  const std::string who = "a client (process " + std::to_string(peer.pid) + ")";
+  if (clients_.size() >= options_.maxClients) {
+    acceptor_.Log("refused " + who + ": already serving " + std::to_string(options_.maxClients) + " clients");
+    return;
   }
+  Client& client = clients_.emplace_back();
+  client.fd = connection.Get();
+  client.pid = peer.pid;
+  try {
+    client.thread = StartThread([this, &client] { ClientLoop(client); });
+  } catch (const std::exception& error) {  // std::system_error, or no memory for its state
+    clients_.pop_back();
+    acceptor_.Log("dropped " + who + ": cannot start its thread (" + error.what() + ")");
+    return;
+  }
+  connection.Release();  // the client's thread closes it
 }
 
 std::size_t RequestServer::Serve(Dispatcher& dispatcher, std::uint8_t* message, std::size_t length) {

@@ -1,24 +1,39 @@
 #pragma once
 #include <sys/types.h>
 
-#include <atomic>
+#include <functional>
 #include <list>
 #include <mutex>
 #include <thread>
 #include <vector>
 
+#include "driver/Acceptor.h"
 #include "driver/Dispatcher.h"
 #include "driver/UnixSocket.h"
 
 namespace rq::driver {
 
+struct RequestServerOptions {
+  // Each client costs a thread; the program needs a handful of connections.
+  static constexpr std::size_t kDefaultMaxClients = 64;
+  using ThreadStarter = std::function<std::thread(std::function<void()>)>;
+
+  std::size_t maxClients = kDefaultMaxClients;
+  ThreadStarter startThread;  // empty: std::thread; may throw
+  AcceptorOptions accept;
+};
+
 // Serves control requests on a listening SOCK_SEQPACKET socket, one thread per
 // client: each message is a request (u32 code + buffer), each reply the success
 // flag followed by the buffer. Clients of another user are turned away. A client
-// that misbehaves or vanishes only ends its own connection.
+// that misbehaves or vanishes only ends its own connection. Clients beyond a cap,
+// and a client whose thread cannot be started, are closed at once and logged: the
+// daemon keeps serving the others and the board keeps its state.
 class RequestServer {
  public:
-  RequestServer(Dispatcher& dispatcher, Fd listening);
+  using Options = RequestServerOptions;
+
+  RequestServer(Dispatcher& dispatcher, Fd listening, Options options = {});
   ~RequestServer();
   RequestServer(const RequestServer&) = delete;
   RequestServer& operator=(const RequestServer&) = delete;
@@ -44,17 +59,16 @@ class RequestServer {
     std::thread thread;
   };
 
-  void AcceptLoop();
+  void Admit(Fd connection, const PeerCredentials& peer);
+  std::thread StartThread(std::function<void()> body);
   void ClientLoop(Client& client);
   void ReapFinished();  // with mutex_ held
 
   Dispatcher& dispatcher_;
-  Fd listening_;
-  WakePipe wake_;
-  std::thread acceptor_;
+  Options options_;
   std::mutex mutex_;
   std::list<Client> clients_;
-  std::atomic<bool> stopping_{false};
+  Acceptor acceptor_;  // last: its thread uses the members above
 };
 
 }  // namespace rq::driver

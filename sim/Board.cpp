@@ -6,6 +6,8 @@
 #include <map>
 #include <sstream>
 
+#include "sim/ProfileLimits.h"
+
 namespace rq::sim {
 
 constexpr char kDefaultBoard[] = "default";
@@ -164,6 +166,7 @@ class BoardBuilder {
   BoardBuilder(std::string origin, TimeSource& time) : origin_(std::move(origin)), time_(time) {}
 
   std::unique_ptr<Board> Build(const std::string& text) {
+    CheckProfileLimits(text, origin_);
     toml::value root;
     try {
       std::istringstream in(text);
@@ -284,12 +287,15 @@ std::unique_ptr<Board> Board::FromProfileFile(const std::string& path, TimeSourc
   if (!file) {
     throw ProfileError(path + ": cannot open the board profile");
   }
-  std::ostringstream text;
-  text << file.rdbuf();
+  // One byte past the limit is enough to refuse it; the rest (a huge file, a
+  // device that never ends) is never read.
+  std::string text(ProfileLimits::kMaxBytes + 1, '\0');
+  file.read(text.data(), static_cast<std::streamsize>(text.size()));
   if (file.bad()) {
     throw ProfileError(path + ": cannot read the board profile");
   }
-  return FromProfileText(text.str(), time, path);
+  text.resize(static_cast<std::size_t>(file.gcount()));
+  return FromProfileText(text, time, path);
 }
 
 std::unique_ptr<Board> Board::Shipped(const std::string& name, TimeSource& time) {

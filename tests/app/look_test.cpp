@@ -2,17 +2,25 @@
 // buttons and the speed animations.
 #include <gtest/gtest.h>
 
+#include <QFileInfo>
 #include <QImage>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
+#include <cstring>
 
 #include "app/Animation.h"
 #include "app/Format.h"
 #include "app/ImageButton.h"
 #include "app/Region.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
 
 namespace rq::app {
 namespace {
@@ -173,6 +181,95 @@ TEST(Animation, ShippedFilesDecodeAndBrokenOnesDoNot) {
   player.Play();
   EXPECT_FALSE(player.Active());
   EXPECT_EQ(player.FrameCount(), 0);
+}
+
+// Writes `frames` grey frames of `width` × `height` as an MJPEG AVI.
+bool WriteGreyClip(const QString& path, int width, int height, int frames) {
+  const QByteArray file = path.toLocal8Bit();
+  AVFormatContext* format = nullptr;
+  if (avformat_alloc_output_context2(&format, nullptr, "avi", file.constData()) < 0) return false;
+  const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_MJPEG);
+  AVStream* stream = avformat_new_stream(format, nullptr);
+  AVCodecContext* context = avcodec_alloc_context3(codec);
+  AVFrame* frame = av_frame_alloc();
+  AVPacket* packet = av_packet_alloc();
+  context->width = width;
+  context->height = height;
+  context->time_base = AVRational{1, 15};
+  context->pix_fmt = AV_PIX_FMT_YUVJ420P;
+  frame->format = context->pix_fmt;
+  frame->width = width;
+  frame->height = height;
+  bool ok = avcodec_open2(context, codec, nullptr) >= 0 &&
+            avcodec_parameters_from_context(stream->codecpar, context) >= 0 &&
+            avio_open(&format->pb, file.constData(), AVIO_FLAG_WRITE) >= 0 &&
+            avformat_write_header(format, nullptr) >= 0 && av_frame_get_buffer(frame, 0) >= 0;
+  const auto drain = [&] {
+    while (ok && avcodec_receive_packet(context, packet) >= 0) {
+      av_packet_rescale_ts(packet, context->time_base, stream->time_base);
+      packet->stream_index = stream->index;
+      ok = av_interleaved_write_frame(format, packet) >= 0;
+    }
+  };
+  for (int i = 0; ok && i < frames; ++i) {
+    for (int plane = 0; plane < 3; ++plane) {
+      const int rows = plane == 0 ? height : (height + 1) / 2;
+      std::memset(frame->data[plane], 128, static_cast<std::size_t>(frame->linesize[plane]) * rows);
+    }
+    frame->pts = i;
+    ok = avcodec_send_frame(context, frame) >= 0;
+    drain();
+  }
+  ok = ok && avcodec_send_frame(context, nullptr) >= 0;
+  drain();
+  ok = ok && av_write_trailer(format) >= 0;
+  av_packet_free(&packet);
+  av_frame_free(&frame);
+  avcodec_free_context(&context);
+  avio_closep(&format->pb);
+  avformat_free_context(format);
+  return ok;
+}
+
+TEST(Animation, ClipsPastTheLimitsAreNotPlayed) {
+  QTemporaryDir dir;
+  // One picture is a clip of one frame to the decoder, whatever the file's name:
+  // 4096 × 4352 grey, 68 MiB decoded, from a file of a few dozen KiB.
+  const QString huge = dir.filePath("huge.avi");
+  QImage picture(4096, 4352, QImage::Format_Grayscale8);
+  picture.fill(128);
+  ASSERT_TRUE(picture.save(huge, "PNG", 80));  // light compression: quick to write
+  const QString endless = dir.filePath("endless.avi");
+  ASSERT_TRUE(WriteGreyClip(endless, 16, 16, 1001));
+  for (const QString& path : {huge, endless}) {
+    SCOPED_TRACE(path.toStdString());
+    EXPECT_LT(QFileInfo(path).size(), 2 << 20);  // small files: the file-size bound is not what refuses them
+    EXPECT_FALSE(DecodeAnimation(path));
+    QWidget parent;
+    AnimationPlayer player(&parent);
+    player.SetFileName(path);
+    player.Play();
+    EXPECT_FALSE(player.Active());
+    EXPECT_EQ(player.FrameCount(), 0);
+  }
+
+  // The bounds are inclusive: the shipped clip is 30 frames, 160 × 64 × 4 × 30 bytes.
+  const QString shipped = qEnvironmentVariable("RQ_BIN_DIR") + "/01.avi";
+  const qint64 size = QFileInfo(shipped).size();
+  struct Bound {
+    AnimationLimits limits;
+    bool decodes;
+  };
+  const Bound bounds[] = {
+      {{.maxFileBytes = size, .maxFrames = 30, .maxDecodedBytes = 1228800}, true},
+      {{.maxFileBytes = size - 1, .maxFrames = 30, .maxDecodedBytes = 1228800}, false},
+      {{.maxFileBytes = size, .maxFrames = 29, .maxDecodedBytes = 1228800}, false},
+      {{.maxFileBytes = size, .maxFrames = 30, .maxDecodedBytes = 1228799}, false},
+  };
+  for (const Bound& b : bounds) {
+    EXPECT_EQ(DecodeAnimation(shipped, b.limits).has_value(), b.decodes)
+        << b.limits.maxFileBytes << " " << b.limits.maxFrames << " " << b.limits.maxDecodedBytes;
+  }
 }
 
 }  // namespace

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 
 #include "sim/Board.h"
+#include "sim/ProfileLimits.h"
 #include "sim/SmbusRegisterFile.h"
 #include "sim_support.h"
 
@@ -144,6 +146,86 @@ TEST(ProfileFiles, LoadFromDiskAndReportMissingFiles) {
   } catch (const std::runtime_error& error) {
     EXPECT_NE(std::string(error.what()).find(path.string()), std::string::npos);
   }
+}
+
+std::string Repeat(const std::string& part, int times) {
+  std::string text;
+  for (int i = 0; i < times; ++i) text += part;
+  return text;
+}
+
+// Hostile profiles are refused before the parser sees them (it would overflow
+// its stack or take minutes); the message names the file and the limit.
+TEST(ProfileLimits, DeepLongOrLargeProfilesAreRefusedWithTheLimit) {
+  struct Case {
+    std::string text;
+    std::string mention;
+  };
+  const std::string deep = "nested deeper than 32 levels";
+  const std::vector<Case> cases = {
+      {"x = " + Repeat("[", 20000) + Repeat("]", 20000) + "\n", deep},
+      {"x = " + Repeat("[", 20000) + "\n", deep},
+      {"x = " + Repeat("{a = ", 20000) + "1" + Repeat("}", 20000) + "\n", deep},
+      {"a" + Repeat(".a", 20000) + " = 1\n", deep},
+      {"[a" + Repeat(".a", 20000) + "]\n", deep},
+      {"x = " + Repeat("[", 33) + Repeat("]", 33) + "\n", deep},
+      // Depth adds up across a table header, dotted keys, inline tables and arrays.
+      {"[a" + Repeat(".a", 19) + "]\nb" + Repeat(".b", 12) + " = [{c = 1}]\n", deep},
+      {"[[a" + Repeat(".a", 20) + "]]\nb" + Repeat(".b", 12) + " = 1\n", deep},
+      // Closing brackets inside strings and comments close nothing.
+      {"x = " + Repeat("[", 20) + "\"]]]]]]]]]]]]]]]]]]]]\", '" + Repeat("]", 20) + "', # " +
+           Repeat("]", 20) + "\n" + Repeat("[", 20) + "\n",
+       deep},
+      {"x = \"" + std::string(20000, 'a') + "\"\n", "line 1 is longer than 8192 characters"},
+      {BoardHeader() + Repeat("# a long comment, line after line, that fills the file\n", 6000),
+       "larger than 128 KiB"},
+  };
+  for (const auto& c : cases) {
+    const std::string message = LoadError(c.text);
+    EXPECT_NE(message.find("bad.toml"), std::string::npos) << message;
+    EXPECT_NE(message.find(c.mention), std::string::npos)
+        << message << "\nprofile: " << c.text.substr(0, 200);
+  }
+}
+
+TEST(ProfileLimits, BracketsInStringsAndCommentsAndDotsInValuesDoNotCount) {
+  const std::string many = std::string(40, '[') + std::string(40, '{');
+  const std::vector<std::string> fine = {
+      "x = " + Repeat("[", 32) + Repeat("]", 32) + "\n",
+      "[[a" + Repeat(".a", 29) + "]]\nb = 1\n",
+      "s = \"" + many + "\"\nt = '" + many + "'\n# " + many + "\n",
+      "s = \"\\\"" + many + "\\\\\"\n",
+      "s = \"\"\"\n\"\"" + many + "\n\\\"\"\" " + many + "\n\"\"\"\"\"\n",
+      "s = '''\n" + many + "\n''" + many + "'''''\n",
+      "\"" + Repeat("a.", 40) + "\" = 1\n",
+      "x = [" + Repeat("1.5, ", 40) + "]\nt = 1979-05-27T07:32:00.999999Z\n",
+      "x = [\n" + Repeat("  {a.b = [[1]], c = \"]]\"},  # ]]\n", 40) + "]\n",
+  };
+  for (const auto& text : fine) {
+    EXPECT_NO_THROW(CheckProfileLimits(text, "fine.toml")) << text;
+    EXPECT_EQ(LoadError(text).find("TOML"), std::string::npos) << text;  // the parser agrees it is valid
+  }
+}
+
+TEST(ProfileLimits, AHostileFileIsRefusedQuicklyAndNamed) {
+  const auto path = std::filesystem::temp_directory_path() / "rq_sim_deep_profile.toml";
+  {
+    std::ofstream file(path);
+    file << "x = " << Repeat("[", 20000) << Repeat("]", 20000) << "\n";
+  }
+  ManualTimeSource time;
+  const auto before = std::chrono::steady_clock::now();
+  try {
+    Board::FromProfileFile(path.string(), time);
+    FAIL() << "loaded a 20000-deep profile";
+  } catch (const std::runtime_error& error) {
+    EXPECT_NE(
+        std::string(error.what()).find(path.string() + ": line 1: tables and arrays nested deeper than 32"),
+        std::string::npos)
+        << error.what();
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(500));
+  std::filesystem::remove(path);
 }
 
 TEST(GenericChips, PciFunctionTakesIdentityAndRawConfiguration) {
