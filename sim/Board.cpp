@@ -319,7 +319,8 @@ std::vector<std::string> Board::ShippedNames() {
 // ---------------------------------------------------------------------------
 // The running board
 
-Board::Board(std::string name, TimeSource& time) : name_(std::move(name)), time_(time) {}
+Board::Board(std::string name, TimeSource& time)
+    : name_(std::move(name)), time_(time), analog_(std::make_unique<Analog>(*this)) {}
 
 Board::~Board() {
   // Chips may release ports or bus addresses as they go; the buses outlive them.
@@ -336,6 +337,7 @@ std::vector<const Chip*> Board::Chips() const {
 
 void Board::Tick() {
   auto lock = Lock();
+  analog_->Settle();
   watchdog_->Check();
 }
 
@@ -353,6 +355,8 @@ void Board::ResetParts() {
   for (auto& chip : chips_) {
     chip->PowerOnReset();
   }
+  // Last: the first power-on takes the clock the clock generator chose as reference.
+  analog_->PowerOnReset();
 }
 
 void Board::PowerOnReset() {
@@ -382,6 +386,7 @@ nlohmann::json Board::Inspect() const {
           {"resets", resets_},
           {"cpu", cpu_->Inspect()},
           {"watchdog", watchdog_->Inspect()},
+          {"analog", analog_->Inspect()},
           {"chips", std::move(chips)},
           {"planned", planned_}};
 }
