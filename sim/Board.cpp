@@ -90,11 +90,9 @@ void Register(const char* type, Factory factory) {
 }
 
 // Families whose simulated chips do not exist yet; see PlannedChipTypes.
-constexpr std::array<const char*, 14> kPlannedTypes = {
+constexpr std::array<const char*, 9> kPlannedTypes = {
     // jumper-free overclock controllers
     "atxp3", "atxp1",
-    // hardware monitor chips
-    "w83627hf", "w83697hf", "it8712f", "it8705f", "it8722f",
     // GPIO wiring of the voltage regulators
     "ich2-gpio", "ich4-gpio", "ich5-gpio", "vt8235-gpio", "vt8237-gpio", "sis962-gpio",
     // sensors fed by clocks, voltages and load
