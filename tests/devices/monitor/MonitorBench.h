@@ -52,6 +52,19 @@ class FakeMonitor : public sim::PortDevice {
   std::uint8_t index_ = 0;
 };
 
+// A settings file holding one board section (`lines`), made the system's for the
+// object's life, with the board model set to the section's name.
+class BoardSection {
+ public:
+  BoardSection(const std::string& boardModel, const std::string& lines);
+  ~BoardSection();
+  BoardSection(const BoardSection&) = delete;
+  BoardSection& operator=(const BoardSection&) = delete;
+
+ private:
+  std::string file_;
+};
+
 // A board whose monitor ports lead to a FakeMonitor (or, with a chip entry, to the
 // virtual board's own monitor chip), with the program's driver channel, board model
 // and settings file pointed at it. `settings` are lines of the board's section.
@@ -68,12 +81,12 @@ class MonitorBench {
   sim::Board& Board() { return *board_; }
 
  private:
+  BoardSection section_;
   sim::ManualTimeSource time_;
   std::unique_ptr<sim::Board> board_;
   std::unique_ptr<PortRecorder> recorder_;
   std::unique_ptr<driver::InProcessDriverHandle> driver_;
   std::unique_ptr<hw::ScopedDriverHandle> handle_;
-  std::string settingsFile_;
 };
 
 // Every sensor key of a board section set to `value`.

@@ -46,8 +46,19 @@ void FakeMonitor::Out(std::uint16_t port, std::uint8_t value) {
   if (port == 0x296) Set(index_, value, Bank(index_));
 }
 
+BoardSection::BoardSection(const std::string& boardModel, const std::string& lines) {
+  static int serial = 0;
+  file_ = "/tmp/rq-monitor-test-" + std::to_string(getpid()) + "-" + std::to_string(++serial) + ".ini";
+  std::ofstream(file_) << "[" << boardModel << "]\n" << lines;
+  CurrentSystem().boardModel = boardModel;
+  CurrentSystem().settingsFile = file_;
+}
+
+BoardSection::~BoardSection() { std::remove(file_.c_str()); }
+
 MonitorBench::MonitorBench(const std::string& boardModel, const std::string& settings,
-                           const std::string& chipEntry) {
+                           const std::string& chipEntry)
+    : section_(boardModel, settings) {
   board_ = sim::Board::FromProfileText(
       "name = \"monitor-test\"\n[bios]\nmodel = \"MONITOR TEST\"\n"
       "[cpu]\nmultiplier = 18\nmax_stable_fsb = 148.0\npower_on_fsb = 133.3\n" +
@@ -63,19 +74,11 @@ MonitorBench::MonitorBench(const std::string& boardModel, const std::string& set
   board_->Ports().Claim(0x2E, 0x2F, *recorder_);
   driver_ = std::make_unique<driver::InProcessDriverHandle>(*board_);
   handle_ = std::make_unique<hw::ScopedDriverHandle>(driver_.get());
-
-  static int serial = 0;
-  settingsFile_ =
-      "/tmp/rq-monitor-test-" + std::to_string(getpid()) + "-" + std::to_string(++serial) + ".ini";
-  std::ofstream(settingsFile_) << "[" << boardModel << "]\n" << settings;
-  CurrentSystem().boardModel = boardModel;
-  CurrentSystem().settingsFile = settingsFile_;
 }
 
 MonitorBench::~MonitorBench() {
   handle_.reset();
   board_->Ports().Release(*recorder_);
-  std::remove(settingsFile_.c_str());
 }
 
 std::string AllSensors(int value) {

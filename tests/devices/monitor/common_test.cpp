@@ -107,9 +107,10 @@ TEST_P(EveryChip, V5AndVCoreDecodeTheSameOnEveryChip) {
   EXPECT_DOUBLE_EQ(vcore, 1.6);
 }
 
-INSTANTIATE_TEST_SUITE_P(Monitors, EveryChip, ::testing::Range(0, 5), [](const ::testing::TestParamInfo<int>& param) {
-  return HardwareMonitorCandidates()[param.param]()->GetModel();
-});
+INSTANTIATE_TEST_SUITE_P(Monitors, EveryChip, ::testing::Range(0, 5),
+                         [](const ::testing::TestParamInfo<int>& param) {
+                           return HardwareMonitorCandidates()[param.param]()->GetModel();
+                         });
 
 }  // namespace
 }  // namespace rq::devices

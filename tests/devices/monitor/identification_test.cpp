@@ -64,8 +64,7 @@ TEST(Identification, EveryShippedBoardFindsItsMonitorAndReadsBelievableValues) {
     const auto board = sim::Board::Shipped(c.board, time);
     driver::InProcessDriverHandle driver(*board);
     hw::ScopedDriverHandle handle(&driver);
-    MonitorBench settings("TESTBD", testing::AllSensors(1));  // for its settings file only
-    hw::ScopedDriverHandle onBoard(&driver);
+    testing::BoardSection section("TESTBD", testing::AllSensors(1));
     const auto chip = DetectFirst(HardwareMonitorCandidates(), [](ISAHwMonitorIo& m) { return m.Probe(); });
     ASSERT_NE(chip, nullptr) << c.board;
     EXPECT_EQ(chip->GetModel(), c.model) << c.board;
