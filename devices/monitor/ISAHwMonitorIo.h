@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "devices/Candidates.h"
 #include "hw/IOInterface.h"

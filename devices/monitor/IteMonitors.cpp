@@ -119,30 +119,29 @@ bool IteHwMonitorIo::ReadTempSensor3(double& value) {
   return ReadTemperature8("TempSensor3", kRegTemp3, value);
 }
 
-std::optional<std::uint8_t> IteHwMonitorIo::FanDivisors() const { return ReadRegister(kRegFanDivisor); }
+std::optional<unsigned> IteHwMonitorIo::FanDivisorCode(int fan) const {
+  const auto divisors = ReadRegister(kRegFanDivisor);
+  if (!divisors) return std::nullopt;
+  switch (fan) {
+    case 1:
+      return *divisors & kCodeMask;
+    case 2:
+      return (*divisors >> kFan2Shift) & kCodeMask;
+    default:
+      return (*divisors & kFan3Slow) != 0 ? kFan3SlowCode : kFan3FastCode;
+  }
+}
 
 bool IteHwMonitorIo::ReadFan1(std::int32_t& rpm) {
-  return ReadFan("Fan1", kRegFan1, rpm, [this]() -> std::optional<unsigned> {
-    const auto divisors = FanDivisors();
-    if (!divisors) return std::nullopt;
-    return *divisors & kCodeMask;
-  });
+  return ReadFan("Fan1", kRegFan1, rpm, [this] { return FanDivisorCode(1); });
 }
 
 bool IteHwMonitorIo::ReadFan2(std::int32_t& rpm) {
-  return ReadFan("Fan2", kRegFan2, rpm, [this]() -> std::optional<unsigned> {
-    const auto divisors = FanDivisors();
-    if (!divisors) return std::nullopt;
-    return (*divisors >> kFan2Shift) & kCodeMask;
-  });
+  return ReadFan("Fan2", kRegFan2, rpm, [this] { return FanDivisorCode(2); });
 }
 
 bool IteHwMonitorIo::ReadFan3(std::int32_t& rpm) {
-  return ReadFan("Fan3", kRegFan3, rpm, [this]() -> std::optional<unsigned> {
-    const auto divisors = FanDivisors();
-    if (!divisors) return std::nullopt;
-    return (*divisors & kFan3Slow) != 0 ? kFan3SlowCode : kFan3FastCode;
-  });
+  return ReadFan("Fan3", kRegFan3, rpm, [this] { return FanDivisorCode(3); });
 }
 
 bool IteHwMonitorIo::ReadVCoreA(double& value) { return ReadPositive("VCoreA", kVCoreA, kRegVCoreA, value); }

@@ -79,7 +79,7 @@ class IteHwMonitorIo : public ISAHwMonitorIo {
   bool IdentifyInConfigurationMode(bool& matches) const;
   void LeaveConfigurationMode() const;
   bool ReadNegative(const char* key, Rail rail, std::uint8_t reg, double& value) const;
-  std::optional<std::uint8_t> FanDivisors() const;
+  std::optional<unsigned> FanDivisorCode(int fan) const;
 
   std::uint8_t chipIdLow_;
 };
