@@ -142,7 +142,7 @@ class WinbondMonitor final : public SuperIoMonitor {
   WinbondMonitor(Board& board, std::uint16_t base, const Model& model)
       : SuperIoMonitor(board, model.name, base), model_(model) {}
 
-  std::uint8_t ReadRegister(std::uint8_t reg) override {
+  std::uint8_t ReadRegister(std::uint8_t reg) const override {
     using namespace winbond;
     const Analog& side = board_.Analogue();
     if (reg >= kBankedFirst && reg <= kBankedLast) return ReadBanked(reg);
@@ -242,6 +242,11 @@ class WinbondMonitor final : public SuperIoMonitor {
   }
 
   void ConfigDataWrite(std::uint8_t) override {}
+
+  std::vector<std::uint8_t> SensorRegisters() const override {
+    using namespace winbond;
+    return {kVCoreA, kVinR0, kV33, kV5, kV12, kVN12, kVN5, kTemp1, kFan1, kFan2, kFan3};
+  }
 
   nlohmann::json InspectRegisters() const override {
     return {{"bank", Bank()},
@@ -353,7 +358,7 @@ class IteMonitor final : public SuperIoMonitor {
   IteMonitor(Board& board, std::uint16_t base, const char* name, std::uint8_t chipIdLow, bool v33Halved)
       : SuperIoMonitor(board, name, base), chipIdLow_(chipIdLow), v33Halved_(v33Halved) {}
 
-  std::uint8_t ReadRegister(std::uint8_t reg) override {
+  std::uint8_t ReadRegister(std::uint8_t reg) const override {
     using namespace ite;
     const Analog& side = board_.Analogue();
     switch (reg) {
@@ -459,6 +464,12 @@ class IteMonitor final : public SuperIoMonitor {
     if (configMode_ && configIndex_ == kConfigControl && (value & kWaitForKey) != 0) configMode_ = false;
   }
 
+  std::vector<std::uint8_t> SensorRegisters() const override {
+    using namespace ite;
+    return {kFan1, kFan2, kFan3, kVin0, kVin1,  kVin2,  kVin3, kVin4,
+            kVin5, kVin6, kVin7, kVBat, kTemp1, kTemp2, kTemp3};
+  }
+
   nlohmann::json InspectRegisters() const override {
     return {{"fanDivisor0B", Hex(fanDivisor_)},
             {"batteryRaw", battery_},
@@ -540,6 +551,11 @@ void SuperIoMonitor::PowerOnReset() {
 
 nlohmann::json SuperIoMonitor::Inspect() const {
   nlohmann::json state = InspectRegisters();
+  nlohmann::json sensors = nlohmann::json::object();
+  for (const std::uint8_t reg : SensorRegisters()) {
+    sensors[Hex(reg).get<std::string>()] = Hex(ReadRegister(reg));
+  }
+  state["sensorRegisters"] = std::move(sensors);
   state["indexPort"] = IndexPort();
   state["dataPort"] = DataPort();
   return state;

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "sim/Chip.h"
 #include "sim/PortSpace.h"
@@ -33,8 +34,9 @@ class SuperIoMonitor : public Chip, public PortDevice {
   void PowerOnReset() override;
   nlohmann::json Inspect() const override;
 
-  // Monitor registers as the program's index/data accesses see them.
-  virtual std::uint8_t ReadRegister(std::uint8_t reg) = 0;
+  // Monitor registers as the program's index/data accesses see them; reading
+  // changes nothing.
+  virtual std::uint8_t ReadRegister(std::uint8_t reg) const = 0;
   virtual void WriteRegister(std::uint8_t reg, std::uint8_t value) = 0;
 
  protected:
@@ -44,6 +46,8 @@ class SuperIoMonitor : public Chip, public PortDevice {
   virtual std::uint8_t ConfigDataRead() = 0;
   virtual void ConfigDataWrite(std::uint8_t value) = 0;
   virtual nlohmann::json InspectRegisters() const = 0;
+  // The unbanked registers that carry measurements, shown by Inspect as read now.
+  virtual std::vector<std::uint8_t> SensorRegisters() const = 0;
 
   Board& board_;
 

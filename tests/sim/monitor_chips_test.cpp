@@ -90,6 +90,12 @@ TEST(WinbondMonitorChip, EncodesSuppliesTemperaturesAndFans) {
   chip.Write(0x5D, 0x20);
   EXPECT_EQ(chip.Read(0x47), 0x25) << "VID bits stay";
   EXPECT_EQ(chip.Read(0x28), 0x07) << "3000 RPM / 64: count 7.03";
+
+  const nlohmann::json shown = chip.GetBoard().Inspect()["chips"].back();
+  EXPECT_EQ(shown["name"], "w83627hf");
+  EXPECT_EQ(shown["sensorRegisters"]["0x20"], "0x5E");
+  EXPECT_EQ(shown["sensorRegisters"]["0x28"], "0x07");
+  EXPECT_EQ(shown["bank"], 0);
 }
 
 TEST(WinbondMonitorChip, SuperIoIdentificationNeedsTheDoubleKey) {
