@@ -72,7 +72,8 @@ double Analog::Volts(Supply supply) const {
 
 void Analog::OverrideCore(double volts) {
   Settle();
-  coreOverride_ = volts;
+  // A regulator cannot deliver less than nothing; NaN from a bad decode is nothing.
+  coreOverride_ = volts > 0.0 ? volts : 0.0;
   // Re-setting the same FSB checks it against the limit the new voltage allows.
   board_.Processor().SetFsb(board_.Processor().Fsb());
 }

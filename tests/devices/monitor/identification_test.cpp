@@ -50,6 +50,11 @@ TEST(Identification, IteOnAWinbondBoardStopsAtTheFirstIdByteAndStillLeaves) {
                                                   Out(0x2E, 0x02), In(0x2F, 0xFF), Out(0x2F, 0xFF)));
 }
 
+TEST(Identification, ABoardWithoutAMonitorHasNone) {
+  MonitorBench bench;  // registers read 0, the configuration ports 0xFF
+  EXPECT_EQ(DetectFirst(HardwareMonitorCandidates(), [](ISAHwMonitorIo& m) { return m.Probe(); }), nullptr);
+}
+
 struct ShippedCase {
   const char* board;
   const char* model;
