@@ -195,6 +195,7 @@ nlohmann::json InspectBoard(sim::Board& board) {
     state["chips"] = report["chips"];
     if (report.contains("planned")) state["planned"] = report["planned"];
     if (report.contains("description")) state["description"] = report["description"];
+    if (report.contains("analog")) state["analog"] = report["analog"];
   }
   state["board"] = std::move(report);
   return state;

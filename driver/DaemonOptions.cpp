@@ -1,8 +1,10 @@
 #include "driver/DaemonOptions.h"
 
 #include <cstdlib>
+#include <initializer_list>
 #include <iomanip>
 #include <sstream>
+#include <utility>
 
 namespace rq::driver {
 namespace {
@@ -33,6 +35,43 @@ std::string Mhz(const nlohmann::json& value) {
   std::ostringstream out;
   out << std::fixed << std::setprecision(2) << value.get<double>() << " MHz";
   return out.str();
+}
+
+// "label value unit" pairs from an object of numbers, in the order given.
+std::string Readings(const nlohmann::json& values,
+                     std::initializer_list<std::pair<const char*, const char*>> names, const char* unit,
+                     int decimals) {
+  std::ostringstream out;
+  out << std::fixed << std::setprecision(decimals);
+  for (const auto& [key, label] : names) {
+    if (!values.contains(key) || !values[key].is_number()) continue;
+    out << (out.tellp() > 0 ? ", " : "") << label << ' ' << values[key].get<double>() << unit;
+  }
+  return out.str();
+}
+
+// The analogue side: what the monitor chips measure, as the board really has it.
+void FormatAnalog(std::ostringstream& out, const nlohmann::json& analog) {
+  if (!analog.is_object()) return;
+  const auto part = [&analog](const char* key) {
+    return analog.contains(key) ? analog[key] : nlohmann::json::object();
+  };
+  out << "Supplies:  "
+      << Readings(part("volts"),
+                  {{"vcore", "VCore"},
+                   {"vmem", "VMem"},
+                   {"v33", "+3.3"},
+                   {"v5", "+5"},
+                   {"v12", "+12"},
+                   {"vn12", "-12"},
+                   {"vn5", "-5"},
+                   {"vbat", "VBAT"},
+                   {"5vsb", "5VSB"}},
+                  " V", 3)
+      << '\n'
+      << "Temps:     " << Readings(analog, {{"cpuTempC", "CPU"}, {"boardTempC", "board"}}, " C", 1) << '\n'
+      << "Fans:      "
+      << Readings(part("fanRpm"), {{"cpu", "CPU"}, {"system", "system"}, {"aux", "aux"}}, " RPM", 0) << '\n';
 }
 
 }  // namespace
@@ -112,6 +151,7 @@ std::string FormatInspection(const nlohmann::json& state) {
       << "Hung:      " << (state.value("hung", false) ? "yes" : "no") << '\n'
       << "Resets:    " << state.value("resetCount", 0) << '\n';
   if (state.contains("description")) out << "About:     " << state["description"].get<std::string>() << '\n';
+  if (state.contains("analog")) FormatAnalog(out, state["analog"]);
   const auto list = [&out](const char* title, const nlohmann::json& items) {
     if (!items.is_array() || items.empty()) return;
     out << title << '\n';

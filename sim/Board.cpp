@@ -92,11 +92,9 @@ void Register(const char* type, Factory factory) {
 }
 
 // Families whose simulated chips do not exist yet; see PlannedChipTypes.
-constexpr std::array<const char*, 14> kPlannedTypes = {
+constexpr std::array<const char*, 9> kPlannedTypes = {
     // jumper-free overclock controllers
     "atxp3", "atxp1",
-    // hardware monitor chips
-    "w83627hf", "w83697hf", "it8712f", "it8705f", "it8722f",
     // GPIO wiring of the voltage regulators
     "ich2-gpio", "ich4-gpio", "ich5-gpio", "vt8235-gpio", "vt8237-gpio", "sis962-gpio",
     // sensors fed by clocks, voltages and load
@@ -325,7 +323,8 @@ std::vector<std::string> Board::ShippedNames() {
 // ---------------------------------------------------------------------------
 // The running board
 
-Board::Board(std::string name, TimeSource& time) : name_(std::move(name)), time_(time) {}
+Board::Board(std::string name, TimeSource& time)
+    : name_(std::move(name)), time_(time), analog_(std::make_unique<Analog>(*this)) {}
 
 Board::~Board() {
   // Chips may release ports or bus addresses as they go; the buses outlive them.
@@ -342,6 +341,7 @@ std::vector<const Chip*> Board::Chips() const {
 
 void Board::Tick() {
   auto lock = Lock();
+  analog_->Settle();
   watchdog_->Check();
 }
 
@@ -359,6 +359,8 @@ void Board::ResetParts() {
   for (auto& chip : chips_) {
     chip->PowerOnReset();
   }
+  // Last: the first power-on takes the clock the clock generator chose as reference.
+  analog_->PowerOnReset();
 }
 
 void Board::PowerOnReset() {
@@ -388,6 +390,7 @@ nlohmann::json Board::Inspect() const {
           {"resets", resets_},
           {"cpu", cpu_->Inspect()},
           {"watchdog", watchdog_->Inspect()},
+          {"analog", analog_->Inspect()},
           {"chips", std::move(chips)},
           {"planned", planned_}};
 }

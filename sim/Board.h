@@ -8,6 +8,7 @@
 #include <toml.hpp>
 #include <vector>
 
+#include "sim/Analog.h"
 #include "sim/Chip.h"
 #include "sim/ChipConfig.h"
 #include "sim/Cpu.h"
@@ -76,6 +77,8 @@ class Board {
   Watchdog& Dog() { return *watchdog_; }
   BiosRom& Bios() { return *bios_; }
   TimeSource& Time() { return time_; }
+  // Supplies, temperatures and fans: what the monitor chips measure.
+  Analog& Analogue() { return *analog_; }
 
   // Takes ownership of a chip so that it is reset and inspected with the board.
   template <typename T>
@@ -132,6 +135,7 @@ class Board {
   SmbusBus smbus_;
   std::unique_ptr<Cpu> cpu_;
   std::unique_ptr<Watchdog> watchdog_;
+  std::unique_ptr<Analog> analog_;
   BiosRom* bios_ = nullptr;
   std::vector<std::unique_ptr<Chip>> chips_;
   std::vector<nlohmann::json> planned_;

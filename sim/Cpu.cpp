@@ -25,12 +25,16 @@ double Cpu::CountSince(std::int64_t ns) const {
   return static_cast<double>(ns) / kNsPerUs * CoreMhz();
 }
 
+double Cpu::MaxStableFsb() const { return maxStableFsb_ + board_.Analogue().StableFsbHeadroomMhz(); }
+
 void Cpu::SetFsb(double mhz) {
+  // The heat of the old clock up to now belongs to the old clock.
+  board_.Analogue().Settle();
   const std::int64_t now = board_.Time().Now().count();
   tscBase_ += CountSince(now - tscBaseNs_);
   tscBaseNs_ = now;
   fsb_ = mhz < 0.0 ? 0.0 : mhz;
-  if (fsb_ > maxStableFsb_ + kFsbTolerance) {
+  if (fsb_ > MaxStableFsb() + kFsbTolerance) {
     board_.Hang();
   }
 }
@@ -49,7 +53,8 @@ nlohmann::json Cpu::Inspect() const {
   return {{"fsbMhz", fsb_},
           {"multiplier", multiplier_},
           {"coreMhz", CoreMhz()},
-          {"maxStableFsbMhz", maxStableFsb_},
+          {"maxStableFsbMhz", MaxStableFsb()},
+          {"ratedMaxStableFsbMhz", maxStableFsb_},
           {"timeStampCounter", TimeStampCounter()}};
 }
 

@@ -18,7 +18,8 @@ class Cpu {
  public:
   Cpu(Board& board, double multiplier, double maxStableFsb);
   double Multiplier() const { return multiplier_; }
-  double MaxStableFsb() const { return maxStableFsb_; }
+  // The rated limit plus what a core voltage above the VID buys.
+  double MaxStableFsb() const;
   double Fsb() const { return fsb_; }
   double CoreMhz() const { return fsb_ * multiplier_; }
   // Called by the clock generator whenever its PLL registers change the bus clock.

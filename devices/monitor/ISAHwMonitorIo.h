@@ -1,6 +1,9 @@
 #pragma once
+#include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "devices/Candidates.h"
 #include "hw/IOInterface.h"
@@ -15,9 +18,21 @@ class ISAIo : public hw::IOInterface {
 };
 
 // A hardware monitor chip: temperatures, fans and voltages. A read returns false
-// for a sensor the chip lacks or the board switches off.
+// for a sensor the chip lacks, the board switches off (its key in the board's
+// settings section is 0; checked before any port is touched) or whose register
+// cannot be read.
 class ISAHwMonitorIo : public ISAIo {
  public:
+  // The rails in the order of the resistor table.
+  enum Rail : std::size_t { kVCoreA, kVCoreB, kV33, kV5, kV12, kVN12, kVN5, kVBat, k5VSb, kRailCount };
+  // External divider of a rail: r1 to the rail (or reference), r2 to ground;
+  // 0/0 means the rail reaches the pin directly.
+  struct ResistorPair {
+    std::int32_t r1;
+    std::int32_t r2;
+  };
+  using ResistorTable = std::array<ResistorPair, kRailCount>;
+
   virtual bool Probe() = 0;
   virtual bool ReadTempSensor1(double& value) = 0;
   virtual bool ReadFan1(std::int32_t& rpm) = 0;
@@ -39,11 +54,58 @@ class ISAHwMonitorIo : public ISAIo {
   const std::string& GetDescription() const { return description_; }
 
  protected:
+  ISAHwMonitorIo(std::string modelName, std::string description, const ResistorTable& resistors)
+      : modelName_(std::move(modelName)), description_(std::move(description)), resistors_(resistors) {}
+
+  // The sensor's switch in the board's settings section, read anew on every call.
+  static bool TemperatureOn(const char* key);
+  static bool FanOn(const char* key);
+  static bool VoltageOn(const char* key);
+
+  // One register of the monitor through the index/data pair; nullopt when the
+  // driver refuses the access.
+  std::optional<std::uint8_t> ReadRegister(std::uint8_t reg) const;
+  bool WriteRegister(std::uint8_t reg, std::uint8_t value) const;
+
+  // A positive rail: the ADC step, then the divider when it has one.
+  bool ReadPositive(const char* key, Rail rail, std::uint8_t reg, double& value) const;
+  double ScalePositive(Rail rail, std::uint8_t raw) const;
+  double AdcVolts(std::uint8_t raw) const { return raw * voltageLsb_; }
+  // An 8-bit temperature register in whole degrees, two's complement.
+  bool ReadTemperature8(const char* key, std::uint8_t reg, double& value) const;
+  // A fan count register; the divisor code comes from `code` once the count shows
+  // a turning fan.
+  template <typename DivisorCode>
+  bool ReadFan(const char* key, std::uint8_t countReg, std::int32_t& rpm, DivisorCode code) const {
+    if (!FanOn(key)) return false;
+    const auto count = ReadRegister(countReg);
+    if (!count) return false;
+    if (IsStopped(*count)) {
+      rpm = 0;
+      return true;
+    }
+    const auto divisorCode = code();
+    if (!divisorCode) return false;
+    rpm = FanRpm(*count, *divisorCode);
+    return true;
+  }
+  static bool IsStopped(std::uint8_t count);
+  static std::int32_t FanRpm(std::uint8_t count, unsigned divisorCode);
+  // Every temperature and voltage leaves with at most two decimals.
+  static double TwoDecimals(double value);
+
+  const ResistorPair& Resistors(Rail rail) const { return resistors_[rail]; }
+  void SetResistors(Rail rail, ResistorPair pair) { resistors_[rail] = pair; }
+
   std::string modelName_;
   std::string description_;
+  double voltageLsb_ = 0.016;
+
+ private:
+  ResistorTable resistors_;
 };
 
-// Detection order; no monitor chip is supported yet, so the family reports absent.
+// Detection order: both Winbond chips, then the three ITE chips.
 CandidateList<ISAHwMonitorIo> HardwareMonitorCandidates();
 
 }  // namespace rq::devices

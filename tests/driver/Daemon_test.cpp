@@ -83,6 +83,18 @@ TEST(Inspection, TextShowsTheStateForPeople) {
   EXPECT_THAT(FormatInspection({{"watchdog", {{"armed", false}}}}), HasSubstr("Watchdog:  off"));
 }
 
+TEST(Inspection, TextShowsTheAnalogueSide) {
+  const nlohmann::json state = {{"analog",
+                                 {{"volts", {{"vcore", 1.5251}, {"v12", 12.1}, {"vn12", -11.98}}},
+                                  {"cpuTempC", 47.26},
+                                  {"boardTempC", 34.0},
+                                  {"fanRpm", {{"cpu", 3100.4}, {"system", 0.0}}}}}};
+  const std::string text = FormatInspection(state);
+  EXPECT_THAT(text, HasSubstr("Supplies:  VCore 1.525 V, +12 12.100 V, -12 -11.980 V\n"));
+  EXPECT_THAT(text, HasSubstr("Temps:     CPU 47.3 C, board 34.0 C\n"));
+  EXPECT_THAT(text, HasSubstr("Fans:      CPU 3100 RPM, system 0 RPM\n"));
+}
+
 TEST(ControlServer, AnswersInspectAndRefusesOtherCommands) {
   testing::TempDir dir;
   const std::string path = dir / "s.sock.ctl";
