@@ -202,16 +202,11 @@ void CypressByteModeClockGenIo::EnableWatchdog(bool on) {
 }
 
 double CypressByteModeClockGenIo::GetDefaultFsb() {
-  std::int32_t select = 0;
-  std::int32_t pllM = 0;
-  {
-    BusSequence sequence(true);
-    select = ReadRegister(traits_.selectRegister);
-    pllM = ReadRegister(kRegPllM);
-  }
-  // A programmed PLL no longer runs at the select entry: classify what it runs at.
-  const double f = (pllM & kProgrammedMode) ? GetFsb() : (*traits_.table)[(select >> 3) & 0x1F];
-  return Mhz(kByteModeClass.Pick(f));
+  // The select register keeps the latched strap in programmed mode too, so the
+  // power-on clock stays readable after any change of the PLL (classing the clock
+  // the PLL runs at would move the default with every step across a class).
+  const std::int32_t select = ReadRegisterSequence(traits_.selectRegister);
+  return Mhz(kByteModeClass.Pick((*traits_.table)[(static_cast<unsigned>(select) >> 3) & 0x1F]));
 }
 
 CYPW312Io::CYPW312Io(ClockGenBus bus) : CypressByteModeClockGenIo(std::move(bus), kW312) {}

@@ -46,6 +46,10 @@ class I2cClockGenIo {
   virtual double GetAgpClock(double fsb) = 0;
   virtual double GetPciClock(double fsb) = 0;
   virtual double GetMemRefClock() = 0;
+  // True when GetDefaultFsb names the board's power-on clock whatever the PLL runs
+  // at now (a frequency-select strap the chip keeps); false for parts that can only
+  // class the clock they run at, whose answer moves once the clock is changed.
+  virtual bool ReportsPowerOnFsb() const { return true; }
 
   const std::string& GetModel() const { return model_; }
   const std::string& GetDescription() const { return description_; }
