@@ -399,9 +399,12 @@ void CYPCY28341Io::EnableWatchdog(bool on) {
   WriteRegisterSequence(kCy28341RegWatchdog, on ? kCy28341WatchdogOn : kCy28341WatchdogOff);
 }
 
+// The select register keeps the strap while the PLL runs programmed: its entry,
+// classed, is the power-on clock wherever the PLL has been moved since.
 double CYPCY28341Io::GetDefaultFsb() {
-  if (GetPllN() == 0 || GetPllM() == 0) return TableFsb();
-  return Mhz(kCy28341Class.Pick(GetFsb()));
+  const double strap = TableFsb();
+  if (GetPllN() == 0 || GetPllM() == 0) return strap;
+  return Mhz(kCy28341Class.Pick(strap));
 }
 
 }  // namespace rq::devices

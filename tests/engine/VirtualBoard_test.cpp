@@ -206,6 +206,7 @@ TEST_P(PowerOnDefaultTest, AStepAcrossABusClassKeepsTheDefaultAndTheSafeClock) {
 INSTANTIATE_TEST_SUITE_P(Boards, PowerOnDefaultTest,
                          ::testing::Values(PowerOnCase{"cg-cy28325", 133.0, 128.0},
                                            PowerOnCase{"cg-w312", 167.0, 150.0},
+                                           PowerOnCase{"cg-cy28341", 133.3, 128.0},
                                            PowerOnCase{"cg-ics94228", 133.0, 128.0},
                                            PowerOnCase{"cg-ics952001", 133.3, 128.0}),
                          [](const ::testing::TestParamInfo<PowerOnCase>& param) {

@@ -419,8 +419,12 @@ TEST(Cy28341, SharedReferenceTableFallbackAndClasses) {
   EXPECT_EQ(chip->GetFsb(), 100.0);
   EXPECT_EQ(chip->GetDefaultFsb(), 100.0);
   chip->SetFsb(160.0);
-  EXPECT_EQ(chip->GetDefaultFsb(), 166.6);
+  EXPECT_EQ(chip->GetDefaultFsb(), 100.0) << "the strap, not the class of the running clock";
   EXPECT_EQ(chip->GetAgpDivider(), 5U);
+  bench.Poke(0, 0x30);  // index 3 (133.3), PLL at 160 MHz (N 80, M 48)
+  bench.Poke(7, 0x50);
+  bench.Poke(9, 0x61);
+  EXPECT_EQ(chip->GetDefaultFsb(), 133.3);
   chip->SetWatchdogTime(40);
   EXPECT_EQ(bench.Reg(6), 0);
   chip->EnableWatchdog(true);
