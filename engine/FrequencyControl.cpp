@@ -96,6 +96,9 @@ std::optional<double> MSupport::StoredSafeFreq() const {
   const std::optional<double> value = PositiveClock(ReadSettingString(kOverclockSection, kKeySafeFreq));
   if (!value.has_value()) return std::nullopt;
   if (hwDefaultClock > 0.0 && *value > hwDefaultClock * kHighestSafeFactor) return std::nullopt;
+  // A clock the PLL cannot make would be clamped to its fastest: a recovery
+  // stepping down from there would try that same clock again and again.
+  if (clockGenerator != nullptr && *value > clockGenerator->GetHighestFsb()) return std::nullopt;
   return value;
 }
 

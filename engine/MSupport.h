@@ -116,8 +116,9 @@ class MSupport {
   int GetOverclockPercent() const;
   void SaveSafeFreq() const;
   double GetSafeFreq(bool useDefault) const;
-  // The stored safe clock when it is one to trust: a finite number above 0 and
-  // not absurdly far above the hardware default clock; otherwise nothing.
+  // The stored safe clock when it is one to trust: a finite number above 0, not
+  // absurdly far above the hardware default clock and within what the clock
+  // generator can make; otherwise nothing.
   std::optional<double> StoredSafeFreq() const;
   void ClearSafeFreq() const;
   void SaveHwDefaultClock(double clock) const;

@@ -175,6 +175,11 @@ void CypressByteModeClockGenIo::SetFsb(double mhz) {
   });
 }
 
+// Fast targets take the smaller M, which reaches the highest clock.
+double CypressByteModeClockGenIo::GetHighestFsb() {
+  return Mhz(clockgen::kCypressReferenceMhz * (kMaxPllN + 3) / (kFastM + 3));
+}
+
 double CypressByteModeClockGenIo::GetAgpClock(double fsb) { return Divided(fsb, GetAgpDivider()); }
 double CypressByteModeClockGenIo::GetPciClock(double fsb) { return Divided(fsb, GetPciDivider()); }
 
@@ -309,6 +314,10 @@ void CYPCY28405Io::SetFsb(double mhz) {
   });
 }
 
+double CYPCY28405Io::GetHighestFsb() {
+  return Mhz(kMaxPllN * clockgen::Cy28405Scale(GetDefaultFsb()) / kCy28405M);
+}
+
 double CYPCY28405Io::GetAgpClock(double /*fsb*/) { return 66.7; }
 double CYPCY28405Io::GetPciClock(double /*fsb*/) { return 33.3; }
 
@@ -390,6 +399,8 @@ void CYPCY28341Io::SetFsb(double mhz) {
   WriteRegister(kCy28341RegPllN, static_cast<std::int32_t>(*n));
   WriteRegister(kCy28341RegPllM, kCy28341ProgrammedM48);
 }
+
+double CYPCY28341Io::GetHighestFsb() { return Mhz(clockgen::kCy28341ReferenceMhz * kMaxPllN / kCy28341M); }
 
 double CYPCY28341Io::GetAgpClock(double fsb) { return Divided(fsb, GetAgpDivider()); }
 double CYPCY28341Io::GetPciClock(double fsb) { return Divided(fsb, GetPciDivider()); }

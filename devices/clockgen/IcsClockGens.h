@@ -21,6 +21,7 @@ class IcsClockGenIo : public I2cClockGenIo {
   double GetAgpClock(double fsb) override;
   double GetPciClock(double fsb) override;
   double GetMemRefClock() override { return 0.0; }
+  double GetHighestFsb() override;
 
   static constexpr unsigned kMaxPllN = 0x1FF;  // nine bits
 

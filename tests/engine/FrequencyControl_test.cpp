@@ -91,6 +91,8 @@ TEST_F(FrequencyControlTest, SafeFreqAndHardwareDefaultBookkeeping) {
   }
   settings_.Write("SafeFreq", "266.6");
   EXPECT_EQ(support->GetSafeFreq(false), 266.6);
+  clockGen_->highestFsb = 250.0;  // beyond what the PLL makes: as if absent
+  EXPECT_EQ(support->GetSafeFreq(false), 133.3);
 
   support->SaveHwDefaultClock(133.3);
   EXPECT_EQ(settings_.Read("HWDefCPUClk"), "133.3");

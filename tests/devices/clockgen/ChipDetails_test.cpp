@@ -289,6 +289,23 @@ TEST(CypressByteMode, W312PllWriteAndWatchdog) {
   EXPECT_EQ(bench.Reg(9), 0x04);
 }
 
+// The fastest clock each PLL layout makes: its count at the top of the field.
+TEST(AllLayouts, HighestFsbIsTheLargestPllCount) {
+  Bench ics("ics950218", {31, 0}, kIntelP4);
+  auto ics950218 = ics.Make<ICS950218Io>();
+  ASSERT_TRUE(ics950218->Detect());
+  ics.Poke(15, 0x00);                            // CPU divider 2
+  ics.Poke(11, 0x05);                            // M 5
+  EXPECT_EQ(ics950218->GetHighestFsb(), 530.8);  // 14.31818 x 519 / 2 / 7
+
+  Bench byteMode("cy28325", {31, 0}, kViaP4);
+  EXPECT_EQ(byteMode.Make<CYPCY28325Io>()->GetHighestFsb(), 258.0);  // 48.00741 x 258 / 48
+  Bench cy28405("cy28405", {10, 0}, kIntelP4);                       // strapped 133.6 MHz
+  EXPECT_EQ(cy28405.Make<CYPCY28405Io>()->GetHighestFsb(), 340.7);   // 511 x 31.9989666 / 48
+  Bench cy28341("cy28341", {3, 0}, kViaK7);
+  EXPECT_EQ(cy28341.Make<CYPCY28341Io>()->GetHighestFsb(), 254.0);  // 96.016 x 127 / 48
+}
+
 // In programmed mode the select register still holds the latched strap: the
 // default is the class of its entry, wherever the PLL now runs.
 TEST(CypressByteMode, DefaultIsTheStrapInProgrammedModeToo) {
