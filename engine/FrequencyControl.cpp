@@ -22,7 +22,7 @@ constexpr double kHighestSafeFactor = 2.0;
 // chip reports: a record far from it is no record of this board.
 constexpr double kRecordedDefaultFactor = 2.0;
 
-// A recorded default: a finite number above 0, else nothing.
+// A clock read from the settings: a finite number above 0, else nothing.
 std::optional<double> PositiveClock(const std::string& text) {
   const std::optional<double> value = TextToFloat(text);
   if (!value.has_value() || *value <= 0.0) return std::nullopt;
