@@ -113,7 +113,8 @@ void TOverclockForm::Step(ImageButton& panel, double megahertz) {
   BusyPanel busy(panel);
   // Unbounded on purpose: a step the board cannot take hangs it, and the watchdog
   // armed by the change brings it back.
-  system_.ChangeFsb(system_.fsbClock + megahertz, true);
+  // A refused change left the clock as it was; the user has been told why.
+  if (!system_.ChangeFsb(system_.fsbClock + megahertz, true)) return;
   system_.RefreshClocks();
   ShowClock();
   if (TMainForm* main = AppForms().mainForm) main->RefreshReadouts();
@@ -168,7 +169,8 @@ void TOverclockForm::RecoveryClick() {
 
 void TOverclockForm::ResetClick() {
   BusyPanel busy(*Reset);
-  system_.ChangeFsb(system_.hwDefaultClock, true);
+  // Refused: the clock stays where it was, and so do the voltages that carry it.
+  if (!system_.ChangeFsb(system_.hwDefaultClock, true)) return;
   system_.RefreshClocks();
   ShowClock();
   system_.SaveSafeFreq();

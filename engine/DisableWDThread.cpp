@@ -6,7 +6,7 @@
 namespace rq::engine {
 
 DisableWDThread::DisableWDThread(devices::I2cClockGenIo* clockGenerator,
-                                 std::function<void(bool)> writeInWatch, Timing& timing)
+                                 std::function<bool(bool)> writeInWatch, Timing& timing)
     : clockGenerator_(clockGenerator), writeInWatch_(std::move(writeInWatch)), timing_(timing) {}
 
 DisableWDThread::~DisableWDThread() { Stop(); }
@@ -20,7 +20,19 @@ void DisableWDThread::Arm() {
 void DisableWDThread::Execute() {
   running_ = true;
   Arm();
-  writeInWatch_(true);
+  if (!writeInWatch_(true)) {
+    // Nothing on disk would bring the machine back after a reset: take the watchdog
+    // back and let the caller refuse the change. The file keeps what it held.
+    if (clockGenerator_ != nullptr) clockGenerator_->EnableWatchdog(false);
+    markFailed_ = true;
+    {
+      std::lock_guard lock(mutex_);
+      ended_ = true;
+    }
+    changed_.notify_all();
+    running_ = false;
+    return;
+  }
   {
     std::lock_guard lock(mutex_);
     armed_ = true;

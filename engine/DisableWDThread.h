@@ -19,16 +19,18 @@ namespace rq::engine {
 // Hand-over is synchronous: the caller of a clock change learns that the watchdog is
 // armed and the mark is on disk before it touches the clock generator, and a change
 // that arrives while the thread is already disarming is refused, so the caller
-// starts a fresh thread instead of programming an unwatched clock.
+// starts a fresh thread instead of programming an unwatched clock. A mark that
+// cannot be written ends the thread at once, disarmed: a change it would watch
+// could hang the machine with nothing on disk to recover from.
 class DisableWDThread : public platform::WorkerThread {
  public:
   static constexpr int kWatchdogSeconds = 40;
   static constexpr int kCountReload = 10;
   static constexpr std::uint32_t kTickMs = 1000;
 
-  // `writeInWatch` stores the mark durably; `clockGenerator` may be null (nothing
-  // is armed then, but the mark is still kept).
-  DisableWDThread(devices::I2cClockGenIo* clockGenerator, std::function<void(bool)> writeInWatch,
+  // `writeInWatch` stores the mark durably and answers whether it did;
+  // `clockGenerator` may be null (nothing is armed then, but the mark is still kept).
+  DisableWDThread(devices::I2cClockGenIo* clockGenerator, std::function<bool(bool)> writeInWatch,
                   Timing& timing);
   ~DisableWDThread() override;
 
@@ -39,6 +41,8 @@ class DisableWDThread : public platform::WorkerThread {
   // Blocks until the watchdog is armed and InWatch = 1 is written; false when the
   // thread ended (or was never started) without arming.
   bool WaitUntilArmed();
+  // True when the thread ended because InWatch = 1 could not be written.
+  bool MarkFailed() const { return markFailed_.load(); }
   // Hands one more change to the running thread: it re-arms the watchdog and
   // restarts its count. Blocks until that re-arming is done. False when the thread
   // has begun to disarm or has ended; the caller must then start a new thread.
@@ -53,11 +57,12 @@ class DisableWDThread : public platform::WorkerThread {
   void Arm();
 
   devices::I2cClockGenIo* clockGenerator_;
-  std::function<void(bool)> writeInWatch_;
+  std::function<bool(bool)> writeInWatch_;
   Timing& timing_;
   platform::Event event_;  // auto-reset: one signal per handed-over change
   std::atomic<bool> running_{false};
   std::atomic<bool> autoDisarm_{true};
+  std::atomic<bool> markFailed_{false};
 
   std::mutex mutex_;
   std::condition_variable changed_;

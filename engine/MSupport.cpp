@@ -2,6 +2,8 @@
 
 #include <array>
 #include <cstdint>
+#include <filesystem>
+#include <system_error>
 #include <utility>
 
 #include "devices/Candidates.h"
@@ -9,6 +11,7 @@
 #include "engine/DisableWDThread.h"
 #include "hw/DriverSetup.h"
 #include "hw/IOInterface.h"
+#include "platform/MessageBox.h"
 #include "platform/ProfileFile.h"
 
 namespace rq::engine {
@@ -25,6 +28,11 @@ constexpr const char* kKeyNoShowOverClkMsg = "NoShowOverClkMsg";
 constexpr const char* kKeyGpioOverVolt = "GPIOOverVolt";
 
 MSupport* g_instance = nullptr;
+
+constexpr const char* kWriteFailedCaption = "Error";
+constexpr const char* kWriteFailedFirstLine = "Rhomboquest cannot write its settings file:\n";
+constexpr const char* kWriteFailedLastLine =
+    "\n\nClock changes are refused and settings are not kept until this file can be written.";
 
 std::string ReadBiosModel() {
   std::array<std::uint8_t, kBiosModelBufferSize> buffer{};
@@ -185,17 +193,34 @@ std::string MSupport::ReadSettingString(const std::string& section, const std::s
 
 bool MSupport::WriteSettingString(const std::string& section, const std::string& key,
                                   const std::optional<std::string>& value) const {
-  std::lock_guard lock(settingsMutex_);
-  return platform::WritePrivateProfileString(section, key, value, options_.settingsFile);
+  bool written = false;
+  {
+    std::lock_guard lock(settingsMutex_);
+    written = platform::WritePrivateProfileString(section, key, value, options_.settingsFile);
+  }
+  // The file can be written again: a later failure is news to the user.
+  if (written) writeFailureReported_ = false;
+  return written;
+}
+
+void MSupport::ReportSettingsWriteFailure() const {
+  if (writeFailureReported_.exchange(true)) return;
+  std::error_code error;
+  std::filesystem::path where = std::filesystem::absolute(options_.settingsFile, error);
+  if (error) where = options_.settingsFile;
+  platform::MessageBox(kWriteFailedFirstLine + where.string() + kWriteFailedLastLine, kWriteFailedCaption,
+                       platform::kMbIconError);
 }
 
 bool MSupport::GetInWatch() const { return ReadSettingInt(kOverclockSection, kKeyInWatch, 0) != 0; }
-void MSupport::SetInWatch(bool on) const {
-  WriteSettingString(kOverclockSection, kKeyInWatch, on ? "1" : "0");
+bool MSupport::SetInWatch(bool on) const {
+  return WriteSettingString(kOverclockSection, kKeyInWatch, on ? "1" : "0");
 }
 bool MSupport::GetVoltShift() const { return ReadSettingInt(kOverclockSection, kKeyVoltShift, 0) != 0; }
-void MSupport::SetVoltShift(bool on) const {
-  WriteSettingString(kOverclockSection, kKeyVoltShift, on ? "1" : "0");
+bool MSupport::SetVoltShift(bool on) const {
+  const bool written = WriteSettingString(kOverclockSection, kKeyVoltShift, on ? "1" : "0");
+  if (!written) ReportSettingsWriteFailure();
+  return written;
 }
 bool MSupport::GetRecoverToDef() const { return ReadSettingInt(kOverclockSection, kKeyRecoverToDef, 0) != 0; }
 void MSupport::SetRecoverToDef(bool on) const {

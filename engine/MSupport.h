@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -92,21 +93,33 @@ class MSupport {
   bool WriteSettingString(const std::string& section, const std::string& key,
                           const std::optional<std::string>& value) const;
   bool GetInWatch() const;
-  void SetInWatch(bool on) const;
+  bool SetInWatch(bool on) const;
   bool GetVoltShift() const;
-  void SetVoltShift(bool on) const;
+  // A failed write is reported to the user (ReportSettingsWriteFailure).
+  bool SetVoltShift(bool on) const;
   bool GetRecoverToDef() const;
   void SetRecoverToDef(bool on) const;
   bool GetNoShowOverClkMsg() const;
   void SetNoShowOverClkMsg(bool on) const;
   const std::string& SettingsFile() const { return options_.settingsFile; }
+  // Tells the user that the settings file cannot be written and where: once per
+  // streak of failed writes (a successful write ends the streak). Never call it
+  // while holding a lock another thread may wait for: the box waits for the user.
+  void ReportSettingsWriteFailure() const;
 
   // --- frequency control ------------------------------------------------------
-  void ChangeFsb(double target, bool autoDisarm);
+  // False when the change was refused: InWatch = 1 could not be written first, so
+  // a hang would go unrecovered. The clock generator is then left untouched and
+  // the user told (ReportSettingsWriteFailure).
+  bool ChangeFsb(double target, bool autoDisarm);
   void RefreshClocks();
   int GetOverclockPercent() const;
   void SaveSafeFreq() const;
   double GetSafeFreq(bool useDefault) const;
+  // The stored safe clock when it is one to trust: a finite number above 0, not
+  // absurdly far above the hardware default clock and within what the clock
+  // generator can make; otherwise nothing.
+  std::optional<double> StoredSafeFreq() const;
   void ClearSafeFreq() const;
   void SaveHwDefaultClock(double clock) const;
   double LoadHwDefaultClock() const;
@@ -135,6 +148,11 @@ class MSupport {
   void DetectDevices();
   void SetUpVoltages();
   void RestoreClockAtStartUp();
+  double ReadHwDefaultClock() const;
+  std::optional<double> RecordedHwDefaultClock() const;
+  void RecordHwDefaultClock() const;
+  double RecoveryClock() const;
+  bool WriteSafeFreq(const std::optional<std::string>& value) const;
   void Shutdown();
   Timing& Clock() const;
 
@@ -142,6 +160,8 @@ class MSupport {
   // Serialises every read-modify-write of the settings file: the watchdog thread
   // writes InWatch while other threads write other keys.
   mutable std::mutex settingsMutex_;
+  // Set while a streak of failed writes has been reported to the user.
+  mutable std::atomic<bool> writeFailureReported_{false};
   // Serialises clock changes and the hand-over of the watchdog thread.
   mutable std::mutex watchdogMutex_;
   std::unique_ptr<platform::InstanceLock> instanceLock_;

@@ -12,8 +12,11 @@ VerifySystem::~VerifySystem() { Shutdown(); }
 
 void VerifySystem::Execute() {
   // Apply the clock under test afresh, with the watchdog armed until the pass ends.
-  support_.ChangeFsb(support_.hwDefaultClock, true);
-  support_.ChangeFsb(support_.fsbClock, false);
+  // A refused change (nothing on disk to recover from) runs no pass: it proves nothing.
+  if (!support_.ChangeFsb(support_.hwDefaultClock, true) || !support_.ChangeFsb(support_.fsbClock, false)) {
+    Cancel();
+    return;
+  }
 
   StartPrograms();
   const auto terminated = [this] { return abort_ || Terminated(); };

@@ -37,7 +37,7 @@ void AutoVerifyThread::Execute() {
     lastGood = support_.fsbClock;
     const double next = NextClock(support_.fsbClock, support_.hwDefaultClock);
     support_.fsbClock = next;
-    support_.ChangeFsb(next, true);
+    if (!support_.ChangeFsb(next, true)) break;  // refused: the user has been told
     env_.UpdateClockLabel();
 
     const std::unique_ptr<VerifySystem> pass = RunPass();
@@ -53,9 +53,7 @@ void AutoVerifyThread::Execute() {
   env_.SetWindowsEnabled(true);
 }
 
-bool Verification::StartSingle() {
-  return Launch(std::make_unique<SingleVerifyThread>(support_, env_));
-}
+bool Verification::StartSingle() { return Launch(std::make_unique<SingleVerifyThread>(support_, env_)); }
 
 bool Verification::StartAuto() { return Launch(std::make_unique<AutoVerifyThread>(support_, env_)); }
 

@@ -175,6 +175,11 @@ void CypressByteModeClockGenIo::SetFsb(double mhz) {
   });
 }
 
+// Fast targets take the smaller M, which reaches the highest clock.
+double CypressByteModeClockGenIo::GetHighestFsb() {
+  return Mhz(clockgen::kCypressReferenceMhz * (kMaxPllN + 3) / (kFastM + 3));
+}
+
 double CypressByteModeClockGenIo::GetAgpClock(double fsb) { return Divided(fsb, GetAgpDivider()); }
 double CypressByteModeClockGenIo::GetPciClock(double fsb) { return Divided(fsb, GetPciDivider()); }
 
@@ -202,16 +207,11 @@ void CypressByteModeClockGenIo::EnableWatchdog(bool on) {
 }
 
 double CypressByteModeClockGenIo::GetDefaultFsb() {
-  std::int32_t select = 0;
-  std::int32_t pllM = 0;
-  {
-    BusSequence sequence(true);
-    select = ReadRegister(traits_.selectRegister);
-    pllM = ReadRegister(kRegPllM);
-  }
-  // A programmed PLL no longer runs at the select entry: classify what it runs at.
-  const double f = (pllM & kProgrammedMode) ? GetFsb() : (*traits_.table)[(select >> 3) & 0x1F];
-  return Mhz(kByteModeClass.Pick(f));
+  // The select register keeps the latched strap in programmed mode too, so the
+  // power-on clock stays readable after any change of the PLL (classing the clock
+  // the PLL runs at would move the default with every step across a class).
+  const std::int32_t select = ReadRegisterSequence(traits_.selectRegister);
+  return Mhz(kByteModeClass.Pick((*traits_.table)[(static_cast<unsigned>(select) >> 3) & 0x1F]));
 }
 
 CYPW312Io::CYPW312Io(ClockGenBus bus) : CypressByteModeClockGenIo(std::move(bus), kW312) {}
@@ -314,6 +314,10 @@ void CYPCY28405Io::SetFsb(double mhz) {
   });
 }
 
+double CYPCY28405Io::GetHighestFsb() {
+  return Mhz(kMaxPllN * clockgen::Cy28405Scale(GetDefaultFsb()) / kCy28405M);
+}
+
 double CYPCY28405Io::GetAgpClock(double /*fsb*/) { return 66.7; }
 double CYPCY28405Io::GetPciClock(double /*fsb*/) { return 33.3; }
 
@@ -396,6 +400,8 @@ void CYPCY28341Io::SetFsb(double mhz) {
   WriteRegister(kCy28341RegPllM, kCy28341ProgrammedM48);
 }
 
+double CYPCY28341Io::GetHighestFsb() { return Mhz(clockgen::kCy28341ReferenceMhz * kMaxPllN / kCy28341M); }
+
 double CYPCY28341Io::GetAgpClock(double fsb) { return Divided(fsb, GetAgpDivider()); }
 double CYPCY28341Io::GetPciClock(double fsb) { return Divided(fsb, GetPciDivider()); }
 
@@ -404,9 +410,12 @@ void CYPCY28341Io::EnableWatchdog(bool on) {
   WriteRegisterSequence(kCy28341RegWatchdog, on ? kCy28341WatchdogOn : kCy28341WatchdogOff);
 }
 
+// The select register keeps the strap while the PLL runs programmed: its entry,
+// classed, is the power-on clock wherever the PLL has been moved since.
 double CYPCY28341Io::GetDefaultFsb() {
-  if (GetPllN() == 0 || GetPllM() == 0) return TableFsb();
-  return Mhz(kCy28341Class.Pick(GetFsb()));
+  const double strap = TableFsb();
+  if (GetPllN() == 0 || GetPllM() == 0) return strap;
+  return Mhz(kCy28341Class.Pick(strap));
 }
 
 }  // namespace rq::devices

@@ -55,6 +55,7 @@ class CypressByteModeClockGenIo : public CypressClockGenIo {
   double GetFsb() override;
   double GetAgpClock(double fsb) override;
   double GetPciClock(double fsb) override;
+  double GetHighestFsb() override;
 
   static constexpr unsigned kMaxPllN = 0xFF;
 
@@ -132,6 +133,7 @@ class CYPCY28405Io : public CypressClockGenIo {
   double GetFsb() override;
   double GetAgpClock(double fsb) override;
   double GetPciClock(double fsb) override;
+  double GetHighestFsb() override;
 
   static constexpr unsigned kMaxPllN = 0x1FF;
 };
@@ -153,6 +155,7 @@ class CYPCY28341Io : public CypressClockGenIo {
   double GetFsb() override;
   double GetAgpClock(double fsb) override;
   double GetPciClock(double fsb) override;
+  double GetHighestFsb() override;
 
   static constexpr unsigned kMaxPllN = 0x7F;
 

@@ -1,6 +1,7 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <string>
 
@@ -46,6 +47,14 @@ class I2cClockGenIo {
   virtual double GetAgpClock(double fsb) = 0;
   virtual double GetPciClock(double fsb) = 0;
   virtual double GetMemRefClock() = 0;
+  // True when GetDefaultFsb names the board's power-on clock whatever the PLL runs
+  // at now (a frequency-select strap the chip keeps); false for parts that can only
+  // class the clock they run at, whose answer moves once the clock is changed.
+  virtual bool ReportsPowerOnFsb() const { return true; }
+  // The fastest clock SetFsb can make with the chip's present dividers (its PLL
+  // count at the top of its field); a faster target would be clamped to it.
+  // Unbounded for parts that do not say.
+  virtual double GetHighestFsb() { return std::numeric_limits<double>::infinity(); }
 
   const std::string& GetModel() const { return model_; }
   const std::string& GetDescription() const { return description_; }

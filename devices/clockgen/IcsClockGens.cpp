@@ -105,6 +105,12 @@ void IcsClockGenIo::SetFsb(double mhz) {
   if (n) WritePllN(*n);
 }
 
+double IcsClockGenIo::GetHighestFsb() {
+  const unsigned d = GetCpuDivider();
+  if (d == 0) return 0.0;
+  return Mhz(clockgen::kIcsReferenceMhz * (kMaxPllN + 8) / d / (GetPllM() + 2));
+}
+
 double IcsClockGenIo::GetAgpClock(double fsb) {
   const unsigned a = GetAgpDivider();
   if (a == 0) return 0.0;

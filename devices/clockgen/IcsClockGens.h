@@ -21,6 +21,7 @@ class IcsClockGenIo : public I2cClockGenIo {
   double GetAgpClock(double fsb) override;
   double GetPciClock(double fsb) override;
   double GetMemRefClock() override { return 0.0; }
+  double GetHighestFsb() override;
 
   static constexpr unsigned kMaxPllN = 0x1FF;  // nine bits
 
@@ -122,7 +123,9 @@ class ICS94228Io : public IcsClockGenIo {
   bool Detect() override;
   void SetWatchdogTime(int seconds) override;
   void EnableWatchdog(bool on) override;
+  // No frequency-select register: the default is the bus class of the running clock.
   double GetDefaultFsb() override;
+  bool ReportsPowerOnFsb() const override { return false; }
 
  protected:
   void WritePllN(unsigned n) override;
@@ -175,7 +178,9 @@ class ICS952001Io : public IcsSisBoardClockGenIo {
  public:
   explicit ICS952001Io(ClockGenBus bus = OpenClockGenBus());
   bool Detect() override;
+  // No frequency-select register: the default is the bus class of the running clock.
   double GetDefaultFsb() override;
+  bool ReportsPowerOnFsb() const override { return false; }
   double GetMemRefClock() override;
 
  protected:

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QRadioButton>
 #include <QScreen>
+#include <filesystem>
 
 #include "AppTestSupport.h"
 #include "app/Forms.h"
@@ -151,6 +152,26 @@ TEST_F(Windows, OverclockNoteShowsOnFirstOpeningOnlyAndAgainAfterReset) {
   main->OverClockClick();
   main->OverClockClick();
   EXPECT_EQ(dialogs.size(), 2u);
+}
+
+// With a settings file that cannot take the InWatch mark, steps and the reset
+// leave the clock and the voltages as they were, and the user hears of it once.
+TEST_F(Windows, RefusedChangesLeaveClockAndVoltagesAsTheyWere) {
+  overclock->IncrMoreClick();
+  system->StopWatchdogThread();  // the next change needs a fresh mark
+  volts->raised = true;
+  const int restores = volts->restores;
+  std::filesystem::remove(system->SettingsFile());
+  std::filesystem::create_directory(system->SettingsFile());  // nothing can be written there now
+  clock->requests.clear();
+  overclock->ResetClick();
+  overclock->IncrClick();
+  EXPECT_TRUE(clock->requests.empty());
+  EXPECT_EQ(overclock->lblNewCPUClk->text(), "136.3");
+  EXPECT_TRUE(volts->raised);
+  EXPECT_EQ(volts->restores, restores);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].caption, "Error");
 }
 
 TEST_F(Windows, IncrStepsFromTheReadBackClock) {

@@ -18,7 +18,12 @@ class WatchdogThreadTest : public ::testing::Test {
  protected:
   std::unique_ptr<DisableWDThread> StartThread(bool autoDisarm) {
     auto thread = std::make_unique<DisableWDThread>(
-        &chip_, [this](bool on) { marks_.push_back(on); }, timing_);
+        &chip_,
+        [this](bool on) {
+          marks_.push_back(on);
+          return true;
+        },
+        timing_);
     thread->SetAutoDisarm(autoDisarm);
     thread->Start();
     EXPECT_TRUE(thread->WaitUntilArmed());
@@ -97,7 +102,12 @@ TEST_F(WatchdogThreadTest, AFinishedThreadRefusesAChange) {
 TEST_F(WatchdogThreadTest, WithoutAClockGeneratorOnlyTheMarkIsKept) {
   std::vector<bool> marks;
   DisableWDThread thread(
-      nullptr, [&](bool on) { marks.push_back(on); }, timing_);
+      nullptr,
+      [&](bool on) {
+        marks.push_back(on);
+        return true;
+      },
+      timing_);
   thread.Start();
   ASSERT_TRUE(thread.WaitUntilArmed());
   thread.Stop();
@@ -110,6 +120,7 @@ TEST_F(WatchdogThreadTest, MarkIsSetAfterArmingAndClearedOnlyAfterDisarming) {
       [this](bool on) {
         std::lock_guard lock(state_->mutex);
         state_->log.push_back(on ? "mark 1" : "mark 0");
+        return true;
       },
       timing_);
   thread.Start();
@@ -121,7 +132,7 @@ TEST_F(WatchdogThreadTest, MarkIsSetAfterArmingAndClearedOnlyAfterDisarming) {
 
 TEST_F(WatchdogThreadTest, NeverStartedThreadIsNotArmed) {
   DisableWDThread thread(
-      &chip_, [](bool) {}, timing_);
+      &chip_, [](bool) { return true; }, timing_);
   EXPECT_FALSE(thread.WaitUntilArmed());
   EXPECT_FALSE(thread.Rearm(true));
 }

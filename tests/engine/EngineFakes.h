@@ -49,6 +49,7 @@ struct ClockGenState {
   bool present = true;
   double defaultFsb = 133.0;
   double fsb = 133.0;
+  double highestFsb = 400.0;  // what the PLL can make at most
   bool watchdogOn = false;
   int watchdogSeconds = 0;
   int watchdogEnables = 0;  // EnableWatchdog(true) calls
@@ -78,6 +79,7 @@ class FakeClockGen : public devices::I2cClockGenIo {
   double GetAgpClock(double fsb) override { return fsb * 2.0 / 4.0; }
   double GetPciClock(double fsb) override { return fsb / 4.0; }
   double GetMemRefClock() override { return 0.0; }
+  double GetHighestFsb() override { return state_->highestFsb; }
 
  private:
   std::shared_ptr<ClockGenState> state_;

@@ -1,9 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
 #include "EngineFakes.h"
 #include "engine/DisableWDThread.h"
 #include "engine/Formatting.h"
 #include "engine/MSupport.h"
+#include "platform/MessageBox.h"
 #include "platform/ProfileFile.h"
 
 namespace rq::engine {
@@ -79,7 +84,14 @@ TEST_F(FrequencyControlTest, SafeFreqAndHardwareDefaultBookkeeping) {
   settings_.Write("SafeFreq", "147.5");
   EXPECT_EQ(support->GetSafeFreq(false), 147.5);
   EXPECT_EQ(support->GetSafeFreq(true), 133.3);
-  settings_.Write("SafeFreq", "fast");  // not a number: as if absent
+  // Not a number, not above 0, or absurdly far above the default: as if absent.
+  for (const char* untrusted : {"fast", "1e300", "266.7", "0", "-140"}) {
+    settings_.Write("SafeFreq", untrusted);
+    EXPECT_EQ(support->GetSafeFreq(false), 133.3) << untrusted;
+  }
+  settings_.Write("SafeFreq", "266.6");
+  EXPECT_EQ(support->GetSafeFreq(false), 266.6);
+  clockGen_->highestFsb = 250.0;  // beyond what the PLL makes: as if absent
   EXPECT_EQ(support->GetSafeFreq(false), 133.3);
 
   support->SaveHwDefaultClock(133.3);
@@ -89,10 +101,12 @@ TEST_F(FrequencyControlTest, SafeFreqAndHardwareDefaultBookkeeping) {
   EXPECT_FALSE(support->HwDefaultClockChanged());
   support->hwDefaultClock = 166.0;
   EXPECT_TRUE(support->HwDefaultClockChanged());
-  settings_.Write("HWDefCPUClk", "");
-  EXPECT_EQ(support->LoadHwDefaultClock(), 0.0);
-  settings_.Write("HWDefCPUClk", "garbage");
-  EXPECT_EQ(support->LoadHwDefaultClock(), 0.0);
+  // Only a record that reads as a clock can tell of a change.
+  for (const char* unreadable : {"", "garbage", "13x3", "0"}) {
+    settings_.Write("HWDefCPUClk", unreadable);
+    EXPECT_EQ(support->LoadHwDefaultClock(), 0.0) << unreadable;
+    EXPECT_FALSE(support->HwDefaultClockChanged()) << unreadable;
+  }
 }
 
 TEST_F(FrequencyControlTest, InWatchIsOnDiskBeforeTheFirstRegisterIsWritten) {
@@ -223,14 +237,83 @@ INSTANTIATE_TEST_SUITE_P(
         RestoreCase{"HangWithRecoverToDefault", "1", "1", "150", "133", 133, 133, "133"},
         RestoreCase{"SafeAtMostThreeAboveGoesToDefault", "1", "0", "136", "133", 133, 133, "133"},
         RestoreCase{"ChangedDefaultForgetsSafeFirst", "1", "0", "150", "100", 133, 133, "133"},
-        RestoreCase{"FirstStartRecordsDefault", "1", "0", "150", nullptr, 133, 133, "133"},
+        RestoreCase{"AbsentRecordedDefaultKeepsSafe", "1", "0", "150", nullptr, 133, 147, "147"},
         RestoreCase{"CleanRunReappliesSafe", "0", "0", "150", "133", 133, 150, "150"},
         RestoreCase{"CleanRunWithoutSafeGoesToDefault", "0", "0", nullptr, "133", 133, 133, nullptr},
         RestoreCase{"InWatchFiveCountsAsSet", "5", "0", "150", "133", 133, 147, "147"},
         RestoreCase{"UnreadableSafeIsTreatedAsAbsent", "0", "0", "oops", "133", 133, 133, "oops"},
         RestoreCase{"UnreadableSafeAfterHang", "1", "0", "oops", "133", 133, 133, "133"},
-        RestoreCase{"UnreadableRecordedDefaultIsRewritten", "0", "0", "150", "x", 133, 133, nullptr}),
+        RestoreCase{"UnreadableRecordedDefaultKeepsSafe", "0", "0", "150", "13x3", 133, 150, "150"},
+        RestoreCase{"AbsurdSafeIsTreatedAsAbsent", "0", "0", "1e300", "133", 133, 133, "1e300"},
+        RestoreCase{"AbsurdSafeAfterHang", "1", "0", "1e300", "133", 133, 133, "133"}),
     [](const ::testing::TestParamInfo<RestoreCase>& param) { return std::string(param.param.name); });
+
+// The machine stops inside SetFsb; the next start finds the file as it was then.
+TEST_F(FrequencyControlTest, ARecoveryClockThatHangsIsNeverTriedAgain) {
+  settings_.Write("InWatch", "1");
+  settings_.Write("SafeFreq", "152");
+  settings_.Write("HWDefCPUClk", "133");
+  std::string leftOnDisk;
+  clockGen_->onSetFsb = [&](double) {
+    std::ifstream in(settings_.File());
+    std::stringstream text;
+    text << in.rdbuf();
+    leftOnDisk = text.str();
+  };
+  std::vector<double> tried;
+  for (double expected : {149.0, 146.0, 143.0}) {
+    Start().reset();
+    std::ofstream(settings_.File()) << leftOnDisk;
+    ASSERT_EQ(settings_.Read("InWatch"), "1");
+    tried.push_back(clockGen_->SetFsbCalls().back());
+    EXPECT_EQ(tried.back(), expected);
+  }
+  // Near the default the recovery goes to the default, whatever was tried.
+  settings_.Write("SafeFreq", "135");
+  Start().reset();
+  EXPECT_EQ(clockGen_->SetFsbCalls().back(), 133.0);
+}
+
+// The settings live in a folder the test takes away and brings back.
+TEST_F(FrequencyControlTest, AChangeThatCannotBeMarkedIsRefusedAndToldOncePerStreak) {
+  namespace fs = std::filesystem;
+  const fs::path folder = fs::path(settings_.File()).parent_path() / "settings";
+  const fs::path away = folder.string() + ".away";
+  fs::create_directory(folder);
+  MSupportOptions options = FakeBoardOptions(settings_, "KOL1234A Gra", clockGen_, timing_);
+  options.settingsFile = (folder / "torvane.ini").string();
+  std::vector<std::string> boxes;
+  platform::SetMessageBoxHandler([&](const std::string& text, const std::string&, unsigned) {
+    boxes.push_back(text);
+    return platform::kIdOk;
+  });
+  MSupport support(options);
+  timing_->AdvanceSeconds(10);
+  support.WatchdogThread()->WaitFor();
+  const std::size_t programmed = clockGen_->SetFsbCalls().size();
+
+  fs::rename(folder, away);
+  EXPECT_FALSE(support.ChangeFsb(150, true));
+  EXPECT_FALSE(support.ChangeFsb(151, true));
+  EXPECT_EQ(clockGen_->SetFsbCalls().size(), programmed) << "no clock without the mark on disk";
+  EXPECT_FALSE(clockGen_->WatchdogOn());
+  EXPECT_FALSE(support.SetVoltShift(true));
+  support.fsbClock = 150;
+  support.SaveSafeFreq();
+  ASSERT_EQ(boxes.size(), 1u) << "one box for the whole streak";
+  EXPECT_NE(boxes[0].find(options.settingsFile), std::string::npos) << boxes[0];
+
+  fs::rename(away, folder);
+  EXPECT_TRUE(support.ChangeFsb(150, true));
+  EXPECT_EQ(clockGen_->SetFsbCalls().back(), 150);
+  timing_->AdvanceSeconds(10);
+  support.WatchdogThread()->WaitFor();
+  fs::rename(folder, away);
+  EXPECT_FALSE(support.SetVoltShift(true));
+  EXPECT_EQ(boxes.size(), 2u) << "a new streak is news again";
+  fs::rename(away, folder);
+  platform::SetMessageBoxHandler({});
+}
 
 TEST_F(FrequencyControlTest, RestoreWithoutHangLeavesInWatchMarkToTheThread) {
   settings_.Write("InWatch", "1");

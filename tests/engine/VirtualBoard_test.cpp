@@ -10,6 +10,8 @@
 #include "engine/DisableWDThread.h"
 #include "engine/Formatting.h"
 #include "engine/MSupport.h"
+#include "hw/I2CIo.h"
+#include "hw/SmbusHost.h"
 #include "sim/Board.h"
 #include "sim/TimeSource.h"
 
@@ -152,6 +154,68 @@ TEST_F(DefaultBoardTest, HangBeyondTheLimitIsResetByTheWatchdogAndRecoveredAtThe
   EXPECT_EQ(settings_.Read("InWatch"), "0");
   EXPECT_FALSE(BoardWatchdogOn());
 }
+
+// Parts that lose their power-on clock once the PLL is programmed (or never had it
+// in a register): a run that ends across a bus-class boundary must not change the
+// hardware default the next start sees.
+struct PowerOnCase {
+  const char* board;
+  double powerOnDefault;
+  double lowerClock;  // in another bus class than the power-on clock
+};
+
+class PowerOnDefaultTest : public ::testing::TestWithParam<PowerOnCase> {
+ protected:
+  std::unique_ptr<MSupport> Start(sim::Board& board) {
+    hw::ProcessSmbusHost() = {};  // the host found on another test's board
+    MSupportOptions options;
+    options.settingsFile = settings_.File();
+    options.timing = timing_;
+    options.openDriver = [&board]() -> std::unique_ptr<hw::DriverHandle> {
+      return std::make_unique<driver::InProcessDriverHandle>(board);
+    };
+    return std::make_unique<MSupport>(options);
+  }
+
+  SettingsFolder settings_;
+  std::shared_ptr<testing::FakeTiming> timing_ = std::make_shared<testing::FakeTiming>();
+  sim::ManualTimeSource time_;
+  hw::VirtualSmbusClock smbusClock_;
+  hw::ScopedSmbusClock smbusClockScope_{smbusClock_};
+};
+
+TEST_P(PowerOnDefaultTest, AStepAcrossABusClassKeepsTheDefaultAndTheSafeClock) {
+  const PowerOnCase& c = GetParam();
+  auto board = sim::Board::Shipped(c.board, time_);
+  settings_.Write("SafeFreq", "140");
+  {
+    auto support = Start(*board);
+    ASSERT_NE(support->clockGenerator, nullptr);
+    EXPECT_EQ(support->hwDefaultClock, c.powerOnDefault);
+    support->ChangeFsb(c.lowerClock, true);
+    support->RefreshClocks();
+    ASSERT_NEAR(support->fsbClock, c.lowerClock, 0.6);
+  }
+  auto support = Start(*board);
+  EXPECT_EQ(support->hwDefaultClock, c.powerOnDefault);
+  EXPECT_EQ(settings_.Read("SafeFreq"), "140");
+  EXPECT_EQ(TextToFloat(settings_.Read("HWDefCPUClk")), c.powerOnDefault);
+  EXPECT_NEAR(support->fsbClock, 140.0, 0.6);
+}
+
+INSTANTIATE_TEST_SUITE_P(Boards, PowerOnDefaultTest,
+                         ::testing::Values(PowerOnCase{"cg-cy28325", 133.0, 128.0},
+                                           PowerOnCase{"cg-w312", 167.0, 150.0},
+                                           PowerOnCase{"cg-cy28341", 133.3, 128.0},
+                                           PowerOnCase{"cg-ics94228", 133.0, 128.0},
+                                           PowerOnCase{"cg-ics952001", 133.3, 128.0}),
+                         [](const ::testing::TestParamInfo<PowerOnCase>& param) {
+                           std::string name = param.param.board;
+                           for (char& c : name) {
+                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                           }
+                           return name;
+                         });
 
 }  // namespace
 }  // namespace rq::engine

@@ -7,8 +7,10 @@
 #include <mutex>
 #include <set>
 
+#include "engine/DisableWDThread.h"
 #include "engine/MSupport.h"
 #include "engine/Timing.h"
+#include "platform/MessageBox.h"
 #include "platform/ProfileFile.h"
 #include "verify/VerifySystem.h"
 #include "verify/VerifyThreads.h"
@@ -171,7 +173,9 @@ class VerifyThreadsTest : public ::testing::Test {
     writes_.clear();
   }
 
-  std::string SafeFreq() const { return platform::GetPrivateProfileString("Overclock", "SafeFreq", "", settings_); }
+  std::string SafeFreq() const {
+    return platform::GetPrivateProfileString("Overclock", "SafeFreq", "", settings_);
+  }
 
   void RunToEnd(Verification& verification) {
     while (verification.Running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -192,7 +196,8 @@ TEST_F(VerifyThreadsTest, SinglePassAppliesTheClockAfreshRunsTheProgramsAndStore
 
   EXPECT_THAT(writes_, ElementsAre(133.3, 140));
   EXPECT_THAT(env_.started, ElementsAre("Loomfield", "Pallwick", "Graniton"));
-  EXPECT_THAT(env_.closeRequests, ElementsAre("Testing Program", "DirectDraw Testing Program", "DShow Testing"));
+  EXPECT_THAT(env_.closeRequests,
+              ElementsAre("Testing Program", "DirectDraw Testing Program", "DShow Testing"));
   EXPECT_TRUE(env_.killed.empty());
   EXPECT_EQ(env_.sleptMs, 4000u + 10 * 1000u);
   EXPECT_EQ(env_.statusShown, 1);
@@ -224,6 +229,33 @@ TEST_F(VerifyThreadsTest, CancelEndsTheWaitingAtOnceAndStoresNothing) {
   EXPECT_EQ(env_.verifiedMessages, 0);
   EXPECT_EQ(SafeFreq(), "");
   EXPECT_THAT(env_.enabledStates, ElementsAre(false, true));
+}
+
+// A settings file that cannot take InWatch = 1: the clock under test is never
+// programmed, no pass runs and nothing counts as proven.
+TEST_F(VerifyThreadsTest, AClockThatCannotBeWatchedRunsNoPassAndStoresNothing) {
+  StepTo(140);
+  support_->WatchdogThread()->WaitFor();
+  std::filesystem::remove(settings_);
+  std::filesystem::create_directory(settings_);  // no file can be written there now
+  int boxes = 0;
+  platform::SetMessageBoxHandler([&](const std::string&, const std::string&, unsigned) {
+    ++boxes;
+    return platform::kIdOk;
+  });
+  Verification verification(*support_, env_);
+  ASSERT_TRUE(verification.StartSingle());
+  RunToEnd(verification);
+  ASSERT_TRUE(verification.StartAuto());
+  RunToEnd(verification);
+  platform::SetMessageBoxHandler({});
+
+  EXPECT_TRUE(writes_.empty()) << "no clock was programmed";
+  EXPECT_TRUE(env_.started.empty());
+  EXPECT_EQ(env_.verifiedMessages, 0);
+  EXPECT_EQ(support_->fsbClock, 140) << "the search ends at the clock it started from";
+  EXPECT_EQ(boxes, 1);
+  EXPECT_THAT(env_.enabledStates, ElementsAre(false, true, false, true));
 }
 
 TEST_F(VerifyThreadsTest, AProgramThatCannotStartIsMissingFromThePass) {

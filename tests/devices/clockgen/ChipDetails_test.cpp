@@ -275,7 +275,7 @@ TEST(CypressByteMode, W312PllWriteAndWatchdog) {
   EXPECT_EQ(chip->GetFsb(), 133.0);
   chip->SetFsb(120.0);  // finer M below 130 MHz
   EXPECT_EQ(bench.Reg(14), 0x80 | 93);
-  EXPECT_EQ(chip->GetDefaultFsb(), 100.0) << "a programmed PLL is classed by what it runs at";
+  EXPECT_EQ(chip->GetDefaultFsb(), 133.0) << "the strap still names the power-on clock";
 
   bench.Poke(4, 0xC0);
   chip->SetWatchdogTime(40);
@@ -287,6 +287,59 @@ TEST(CypressByteMode, W312PllWriteAndWatchdog) {
   EXPECT_EQ(bench.Reg(9), 0x16);
   chip->EnableWatchdog(false);
   EXPECT_EQ(bench.Reg(9), 0x04);
+}
+
+// The fastest clock each PLL layout makes: its count at the top of the field.
+TEST(AllLayouts, HighestFsbIsTheLargestPllCount) {
+  Bench ics("ics950218", {31, 0}, kIntelP4);
+  auto ics950218 = ics.Make<ICS950218Io>();
+  ASSERT_TRUE(ics950218->Detect());
+  ics.Poke(15, 0x00);                            // CPU divider 2
+  ics.Poke(11, 0x05);                            // M 5
+  EXPECT_EQ(ics950218->GetHighestFsb(), 530.8);  // 14.31818 x 519 / 2 / 7
+
+  Bench byteMode("cy28325", {31, 0}, kViaP4);
+  EXPECT_EQ(byteMode.Make<CYPCY28325Io>()->GetHighestFsb(), 258.0);  // 48.00741 x 258 / 48
+  Bench cy28405("cy28405", {10, 0}, kIntelP4);                       // strapped 133.6 MHz
+  EXPECT_EQ(cy28405.Make<CYPCY28405Io>()->GetHighestFsb(), 340.7);   // 511 x 31.9989666 / 48
+  Bench cy28341("cy28341", {3, 0}, kViaK7);
+  EXPECT_EQ(cy28341.Make<CYPCY28341Io>()->GetHighestFsb(), 254.0);  // 96.016 x 127 / 48
+}
+
+// In programmed mode the select register still holds the latched strap: the
+// default is the class of its entry, wherever the PLL now runs.
+TEST(CypressByteMode, DefaultIsTheStrapInProgrammedModeToo) {
+  struct Case {
+    const char* type;
+    Platform platform;
+    std::unique_ptr<I2cClockGenIo> (*make)(Bench&);
+    std::uint8_t selectRegister;
+    std::uint8_t select;
+    std::uint8_t pllN;
+    std::uint8_t pllM;
+    double expected;
+  };
+  const Case cases[] = {
+      // entry 29 (166.6 MHz), PLL at 128 MHz (N 253, M 93)
+      {"w312", kViaK7, [](Bench& b) -> std::unique_ptr<I2cClockGenIo> { return b.Make<CYPW312Io>(); }, 5,
+       0xE8, 0xFD, 0xDD, 167.0},
+      // entry 29 (100 MHz), PLL at 140 MHz (N 137, M 45)
+      {"cy28323", kIntelP4, [](Bench& b) -> std::unique_ptr<I2cClockGenIo> { return b.Make<CYPCY28323Io>(); },
+       5, 0xE8, 0x89, 0xAD, 100.0},
+      // entry 31 (133.3 MHz), PLL at 128 MHz
+      {"cy28325", kViaP4, [](Bench& b) -> std::unique_ptr<I2cClockGenIo> { return b.Make<CYPCY28325Io>(); },
+       15, 0xF8, 0xFD, 0xDD, 133.0},
+  };
+  for (const Case& c : cases) {
+    Bench bench(c.type, {29, 0}, c.platform);
+    auto chip = c.make(bench);
+    ASSERT_TRUE(chip->Detect()) << c.type;
+    bench.Poke(c.selectRegister, c.select);
+    bench.Poke(13, c.pllN);
+    bench.Poke(14, c.pllM);
+    EXPECT_EQ(chip->GetDefaultFsb(), c.expected) << c.type;
+    EXPECT_TRUE(chip->ReportsPowerOnFsb()) << c.type;
+  }
 }
 
 TEST(CypressByteMode, Cy28325DividersAt130) {
@@ -383,8 +436,12 @@ TEST(Cy28341, SharedReferenceTableFallbackAndClasses) {
   EXPECT_EQ(chip->GetFsb(), 100.0);
   EXPECT_EQ(chip->GetDefaultFsb(), 100.0);
   chip->SetFsb(160.0);
-  EXPECT_EQ(chip->GetDefaultFsb(), 166.6);
+  EXPECT_EQ(chip->GetDefaultFsb(), 100.0) << "the strap, not the class of the running clock";
   EXPECT_EQ(chip->GetAgpDivider(), 5U);
+  bench.Poke(0, 0x30);  // index 3 (133.3), PLL at 160 MHz (N 80, M 48)
+  bench.Poke(7, 0x50);
+  bench.Poke(9, 0x61);
+  EXPECT_EQ(chip->GetDefaultFsb(), 133.3);
   chip->SetWatchdogTime(40);
   EXPECT_EQ(bench.Reg(6), 0);
   chip->EnableWatchdog(true);
