@@ -64,8 +64,8 @@ constexpr int kRowTops[kSensorRows] = {121, 143, 165, 189, 210, 230, 250, 121, 1
 struct Column {
   int nameLeft, nameRight, valueLeft, unitLeft, unitWidth;
 };
-constexpr Column kLeftColumn{8, 87, 88, 129, 22};
-constexpr Column kRightColumn{153, 181, 183, 224, 30};
+constexpr Column kLeftColumn{8, 87, 88, 129, 23};
+constexpr Column kRightColumn{155, 181, 183, 224, 30};
 constexpr int kValueWidth = 40;
 constexpr int kRowHeight = 16;
 constexpr int kSmallestPixelSize = 7;
@@ -91,6 +91,7 @@ void ShrinkToFit(QLabel& label, int designPixelSize) {
 }
 
 constexpr int kNamePixelSize = 10;
+constexpr int kUnitPixelSize = 9;
 
 }  // namespace
 
@@ -128,7 +129,9 @@ QString SensorValueText(const SensorReading& reading) {
 }
 
 THwMonitorForm::THwMonitorForm(engine::MSupport& system)
-    : TPanelForm("Hardware Monitor", "HwMonitorBk.png", "HWMonitorBackGrnd", kMonitorSize), system_(system) {
+    : TPanelForm("Hardware Monitor", "HwMonitorBk.png", "HWMonitorBackGrnd", kMonitorSize),
+      system_(system),
+      traceValues_(std::getenv("RQ_MONITOR_TRACE") != nullptr) {
   setObjectName("HwMonitorForm");
   Background()->setObjectName("HwMonitorBkImage");
   for (std::size_t row = 0; row < kSensorRows; ++row) {
@@ -147,6 +150,9 @@ THwMonitorForm::THwMonitorForm(engine::MSupport& system)
     Colour(*r.value, kYellow);
     Colour(*r.unit, kSilver);
     ShrinkToFit(*r.name, kNamePixelSize);
+    QFont unitFont = r.unit->font();
+    unitFont.setPixelSize(kUnitPixelSize);
+    r.unit->setFont(unitFont);
   }
   // The monitor thread is still suspended: the layout pass has the chip to itself.
   if (system_.hardwareMonitor) FillSensorRows(ReadSensors(*system_.hardwareMonitor));
@@ -178,6 +184,16 @@ void THwMonitorForm::ShowSensorValues(const SensorReadings& readings) {
   RequireWindowThread("ShowSensorValues");
   for (std::size_t row = 0; row < readings.size() && row < kSensorRows; ++row)
     rows_[row].value->setText(SensorValueText(readings[row]));
+  if (traceValues_) TraceRows();
+}
+
+void THwMonitorForm::TraceRows() const {
+  QString line = "monitor:";
+  for (const Row& row : rows_) {
+    if (row.unit->text().isEmpty()) continue;
+    line += " " + row.name->text() + "=" + row.value->text() + " " + row.unit->text() + ";";
+  }
+  std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
 }
 
 }  // namespace rq::app

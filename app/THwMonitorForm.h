@@ -62,7 +62,12 @@ class THwMonitorForm : public TPanelForm {
   // that would corrupt Qt's state at random, so it stops the program at once.
   void RequireWindowThread(const char* what) const;
 
+  // RQ_MONITOR_TRACE=1: every refresh writes the rows as shown to standard error,
+  // so that the end-to-end tests can compare them with the board.
+  void TraceRows() const;
+
   engine::MSupport& system_;
+  bool traceValues_;
   std::array<Row, kSensorRows> rows_{};
 };
 
