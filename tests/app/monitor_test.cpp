@@ -13,6 +13,7 @@
 #include "AppTestSupport.h"
 #include "app/HwMonitorThread.h"
 #include "app/THwMonitorForm.h"
+#include "app/TInfoForm.h"
 #include "app/TMainForm.h"
 #include "app/WindowThread.h"
 #include "driver/InProcessDriverHandle.h"
@@ -289,6 +290,14 @@ TEST_F(MonitorOnBoard, ShippedSectionNamesTheRowsAndAChipWithoutVCoreBPutsThreeP
   EXPECT_EQ(Names(), (std::vector<std::string>{"System Temp", "CPU Temp", "CPU Fan", "System Fan", "VCore",
                                                "3.3V", "5V", "12V", "-12V", "-5V", "VBAT", "5VSB"}));
   EXPECT_NEAR(form->Rows()[5].value->text().toDouble(), 3.3, 0.1);
+}
+
+TEST_F(MonitorOnBoard, InformationPanelNamesTheChipWithItsDescription) {
+  Start("default");
+  TInfoForm info(*system);
+  EXPECT_EQ(info.lblHWMonitor->text(), "W83627HF");
+  EXPECT_EQ(info.lblHWMonitor->toolTip().toStdString(), system->hardwareMonitor->GetDescription());
+  EXPECT_FALSE(info.lblHWMonitor->toolTip().isEmpty());
 }
 
 TEST_F(MonitorOnBoard, SwitchingAKeyOnWhileThePanelIsOutShiftsValuesButNotNames) {
