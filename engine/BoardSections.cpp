@@ -86,7 +86,7 @@ const std::vector<BoardKey> kIteThreeFans = {
     {"V33", "1"},
     {"V5", "1"},
     {"V12", "1"},
-    {"VN12", "0"},
+    {"VN12", "1"},
     {"VN5", "0"},
     {"VBAT", "1"},
     {"5VSB", "0"},
