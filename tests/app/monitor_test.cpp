@@ -177,6 +177,19 @@ TEST_F(MonitorWindow, TouchingTheRowsOffTheWindowThreadStopsTheProgram) {
       "off the window thread");
 }
 
+TEST_F(MonitorWindow, WithoutAChipTheButtonIsUnavailableAndTheRowsKeepTheirDesignTexts) {
+  Build(BoardSpec{});
+  TMainForm::Options windowOptions;
+  windowOptions.sleep = [](int) {};
+  TMainForm main(*system, windowOptions);
+  THwMonitorForm form(*system);
+  main.show();
+  EXPECT_EQ(main.HwMonitor->Visible(), ImageButton::Picture::Disable);
+  EXPECT_FALSE(main.HwMonitor->isEnabled());
+  EXPECT_EQ(form.Rows()[0].name->text(), "CPU Temp");
+  EXPECT_EQ(form.Rows()[0].value->text(), "");
+}
+
 TEST_F(MonitorWindow, ThreadRunsOnlyWhileThePanelIsOutAndClosingWithItOutDoesNotHang) {
   *values = {45};
   std::atomic<int> passes{0};
