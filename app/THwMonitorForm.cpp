@@ -125,7 +125,8 @@ QString SensorUnit(std::size_t sensor) {
 QString SensorValueText(const SensorReading& reading) {
   if (kSensors[reading.sensor].quantity == Quantity::Fan)
     return QString::number(static_cast<std::int32_t>(reading.value));
-  return FormatGeneral(reading.value);
+  // A rail that rounds to nothing from below reads 0, not "-0".
+  return FormatGeneral(reading.value == 0.0 ? 0.0 : reading.value);
 }
 
 THwMonitorForm::THwMonitorForm(engine::MSupport& system)
