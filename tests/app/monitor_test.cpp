@@ -192,11 +192,13 @@ TEST_F(MonitorWindow, WithoutAChipTheButtonIsUnavailableAndTheRowsKeepTheirDesig
 
 TEST_F(MonitorWindow, ThreadRunsOnlyWhileThePanelIsOutAndClosingWithItOutDoesNotHang) {
   *values = {45};
-  std::atomic<int> passes{0};
+  // Shared with the thread, which outlives this body when an assertion ends it early.
+  auto counted = std::make_shared<std::atomic<int>>(0);
+  std::atomic<int>& passes = *counted;
   monitor = [state = values] { return std::make_unique<FakeMonitor>(state); };
-  monitorThread = [&passes](engine::MSupport& s) -> std::unique_ptr<platform::WorkerThread> {
-    return std::make_unique<HwMonitorThread>(s, [&passes](std::uint32_t) {
-      ++passes;
+  monitorThread = [counted](engine::MSupport& s) -> std::unique_ptr<platform::WorkerThread> {
+    return std::make_unique<HwMonitorThread>(s, [counted](std::uint32_t) {
+      ++*counted;
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
       return true;
     });
@@ -231,7 +233,10 @@ TEST_F(MonitorWindow, ThreadRunsOnlyWhileThePanelIsOutAndClosingWithItOutDoesNot
 
   // Closed with the panel out while the thread keeps handing values over.
   main->HwMonitorClick();
-  while (passes < afterClose + 3) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  waited.restart();
+  while (passes < afterClose + 3 && waited.elapsed() < 5000)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  EXPECT_GE(passes, afterClose + 3);
   main->close();
   form.reset();
   main.reset();
