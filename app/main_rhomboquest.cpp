@@ -15,7 +15,9 @@
 #include <memory>
 
 #include "app/CPUSpeedThread.h"
+#include "app/HwMonitorThread.h"
 #include "app/Skins.h"
+#include "app/THwMonitorForm.h"
 #include "app/TInfoForm.h"
 #include "app/TMainForm.h"
 #include "app/TOverclockForm.h"
@@ -92,6 +94,10 @@ int main(int argc, char** argv) {
       [](rq::engine::MSupport& system) -> std::unique_ptr<rq::platform::WorkerThread> {
     return std::make_unique<rq::app::CPUSpeedThread>(system);
   };
+  options.makeHwMonitorThread =
+      [](rq::engine::MSupport& system) -> std::unique_ptr<rq::platform::WorkerThread> {
+    return std::make_unique<rq::app::HwMonitorThread>(system);
+  };
   const qint64 detectionStart = sinceStart.elapsed();
   rq::engine::MSupport system(std::move(options));
   const qint64 detectionMs = sinceStart.elapsed() - detectionStart;
@@ -111,7 +117,7 @@ int main(int argc, char** argv) {
 
     rq::app::TMainForm mainForm(system);
     rq::app::TOverclockForm overclockForm(system);
-    // The hardware monitor window is created here, between these two.
+    rq::app::THwMonitorForm hwMonitorForm(system);
     rq::app::TInfoForm infoForm(system);
     // The voltage window is created here, last.
     mainForm.show();

@@ -8,6 +8,7 @@
 
 #include "devices/Candidates.h"
 #include "devices/SystemFacts.h"
+#include "engine/BoardSections.h"
 #include "engine/DisableWDThread.h"
 #include "hw/DriverSetup.h"
 #include "hw/IOInterface.h"
@@ -81,6 +82,8 @@ void MSupport::Construct() {
   biosModel += ReadBiosModel();
   boardModel = DeriveBoardModel(biosModel);
   facts.boardModel = boardModel;
+  // The detection below and the monitor read the board's section of the settings.
+  InstallBoardSection(boardModel, options_.settingsFile);
 
   // 8.-11.
   DetectDevices();

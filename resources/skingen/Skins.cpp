@@ -167,7 +167,7 @@ QImage HwMonitorSkin() {
   PaintRecess(image, QRectF(6, 112, 267, 166), 8);
   QPainter p(&image);
   p.setPen(QPen(QColor(90, 216, 255, 40), 1));
-  p.drawLine(QPointF(139.5, 118), QPointF(139.5, 272));
+  p.drawLine(QPointF(153.5, 118), QPointF(153.5, 272));  // after the left column's units
   p.end();
   // Ventilation slots below the rows.
   QPainter v(&image);

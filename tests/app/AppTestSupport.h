@@ -3,12 +3,14 @@
 
 #include <QDialog>
 #include <QTemporaryDir>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "app/Modal.h"
 #include "devices/clockgen/I2cClockGenIo.h"
+#include "devices/monitor/ISAHwMonitorIo.h"
 #include "devices/northbridge/PciMchIo.h"
 #include "devices/overclock/I2cOverclkIo.h"
 #include "engine/MSupport.h"
@@ -116,6 +118,11 @@ class AppTest : public ::testing::Test {
     unsigned flags;
   };
   std::vector<Message> messages;
+
+  // The board's hardware monitor chip and the thread the system object makes for
+  // it, when a test sets them before Build.
+  std::function<std::unique_ptr<devices::ISAHwMonitorIo>()> monitor;
+  std::function<std::unique_ptr<platform::WorkerThread>(engine::MSupport&)> monitorThread;
 
   std::unique_ptr<QTemporaryDir> dir;
   std::shared_ptr<FakeClockGen::State> clock = std::make_shared<FakeClockGen::State>();

@@ -63,7 +63,12 @@ void AppTest::Build(const BoardSpec& spec) {
     if (withVolts) list.push_back([voltState] { return std::make_unique<FakeOverclocker>(voltState); });
     return list;
   };
-  options.hardwareMonitorCandidates = [] { return devices::CandidateList<devices::ISAHwMonitorIo>{}; };
+  options.hardwareMonitorCandidates = [chip = monitor] {
+    devices::CandidateList<devices::ISAHwMonitorIo> list;
+    if (chip) list.push_back(chip);
+    return list;
+  };
+  options.makeHwMonitorThread = monitorThread;
   options.gpioVoltageCandidates = [] { return devices::CandidateList<devices::GpioVoltIo>{}; };
   system.reset();
   system = std::make_unique<engine::MSupport>(std::move(options));

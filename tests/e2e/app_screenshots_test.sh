@@ -41,12 +41,11 @@ rq_shot "$out/main-about.png" "308x600+$RQ_MAIN_X+$((RQ_MAIN_Y - 200))"
 rq_click_main 250 359
 sleep 0.5
 
-# The voltage and monitor buttons are unavailable while their windows are not part
-# of the program: clicking them opens nothing.
+# The voltage button is unavailable while its window is not part of the program:
+# clicking it opens nothing. (The monitor panel has its own test.)
 rq_click_main 122 359
-rq_click_main 186 359
 sleep 0.5
-painted $((RQ_MAIN_X + 150)) $((RQ_MAIN_Y - 100)) && rq_fail "a disabled button opened a panel"
+painted $((RQ_MAIN_X + 150)) $((RQ_MAIN_Y - 100)) && rq_fail "the disabled button opened a panel"
 rq_shot "$out/main-after.png" "$main_geometry"
 
 "$RQ_BIN/rhomboquest-exit"

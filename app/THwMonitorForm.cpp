@@ -1,0 +1,200 @@
+#include "app/THwMonitorForm.h"
+
+#include <QFontMetrics>
+#include <QThread>
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/Format.h"
+#include "devices/monitor/ISAHwMonitorIo.h"
+#include "engine/MSupport.h"
+
+namespace rq::app {
+namespace {
+
+constexpr QSize kMonitorSize(279, 397);
+
+enum class Quantity { Temperature, Fan, Voltage };
+
+using Chip = devices::ISAHwMonitorIo;
+
+// The fifteen sensors in the order they take rows. A name comes from the board's
+// settings section when `nameKey` is set, else it is `fixedName`.
+struct Sensor {
+  Quantity quantity;
+  const char* nameKey;
+  const char* fixedName;
+  bool (*read)(Chip&, double&);
+};
+
+template <bool (Chip::*Read)(std::int32_t&)>
+bool ReadFanAsNumber(Chip& chip, double& value) {
+  std::int32_t rpm = 0;
+  if (!(chip.*Read)(rpm)) return false;
+  value = rpm;
+  return true;
+}
+
+template <bool (Chip::*Read)(double&)>
+bool ReadNumber(Chip& chip, double& value) {
+  return (chip.*Read)(value);
+}
+
+constexpr Sensor kSensors[] = {
+    {Quantity::Temperature, "TempSensor1Label", nullptr, &ReadNumber<&Chip::ReadTempSensor1>},
+    {Quantity::Temperature, "TempSensor2Label", nullptr, &ReadNumber<&Chip::ReadTempSensor2>},
+    {Quantity::Temperature, "TempSensor3Label", nullptr, &ReadNumber<&Chip::ReadTempSensor3>},
+    {Quantity::Fan, "Fan1Label", nullptr, &ReadFanAsNumber<&Chip::ReadFan1>},
+    {Quantity::Fan, "Fan2Label", nullptr, &ReadFanAsNumber<&Chip::ReadFan2>},
+    {Quantity::Fan, "Fan3Label", nullptr, &ReadFanAsNumber<&Chip::ReadFan3>},
+    {Quantity::Voltage, "VCoreALabel", nullptr, &ReadNumber<&Chip::ReadVCoreA>},
+    {Quantity::Voltage, "VCoreBLabel", nullptr, &ReadNumber<&Chip::ReadVCoreB>},
+    {Quantity::Voltage, nullptr, "3.3V", &ReadNumber<&Chip::ReadV33>},
+    {Quantity::Voltage, nullptr, "5V", &ReadNumber<&Chip::ReadV5>},
+    {Quantity::Voltage, nullptr, "12V", &ReadNumber<&Chip::ReadV12>},
+    {Quantity::Voltage, nullptr, "-12V", &ReadNumber<&Chip::ReadVN12>},
+    {Quantity::Voltage, nullptr, "-5V", &ReadNumber<&Chip::ReadVN5>},
+    {Quantity::Voltage, nullptr, "VBAT", &ReadNumber<&Chip::ReadVBAT>},
+    {Quantity::Voltage, nullptr, "5VSB", &ReadNumber<&Chip::Read5VSB>},
+};
+
+// Row geometry: the tops of the rows and where each column's name ends, value
+// starts and unit starts.
+constexpr int kRowTops[kSensorRows] = {121, 143, 165, 189, 210, 230, 250, 121, 144, 166, 189, 210};
+struct Column {
+  int nameLeft, nameRight, valueLeft, unitLeft, unitWidth;
+};
+constexpr Column kLeftColumn{8, 87, 88, 129, 23};
+constexpr Column kRightColumn{155, 181, 183, 224, 30};
+constexpr int kValueWidth = 40;
+constexpr int kRowHeight = 16;
+constexpr int kSmallestPixelSize = 7;
+
+const QColor kSilver(200, 206, 214);
+const QColor kYellow(255, 226, 64);
+
+void Colour(QLabel& label, const QColor& colour) {
+  QPalette colours = label.palette();
+  colours.setColor(QPalette::WindowText, colour);
+  label.setPalette(colours);
+}
+
+// A board's label may be long: a smaller font rather than a cut-off name.
+void ShrinkToFit(QLabel& label, int designPixelSize) {
+  QFont font = label.font();
+  font.setPixelSize(designPixelSize);
+  while (font.pixelSize() > kSmallestPixelSize &&
+         QFontMetrics(font).horizontalAdvance(label.text()) > label.width()) {
+    font.setPixelSize(font.pixelSize() - 1);
+  }
+  label.setFont(font);
+}
+
+constexpr int kNamePixelSize = 10;
+constexpr int kUnitPixelSize = 9;
+
+}  // namespace
+
+SensorReadings ReadSensors(devices::ISAHwMonitorIo& chip) {
+  SensorReadings readings;
+  for (std::size_t sensor = 0; sensor < std::size(kSensors) && readings.size() < kSensorRows; ++sensor) {
+    double value = 0;
+    if (kSensors[sensor].read(chip, value)) readings.push_back({sensor, value});
+  }
+  return readings;
+}
+
+QString SensorName(const engine::MSupport& system, std::size_t sensor) {
+  const Sensor& s = kSensors[sensor];
+  if (s.nameKey == nullptr) return QString::fromLatin1(s.fixedName);
+  return QString::fromStdString(system.ReadSettingString(system.boardModel, s.nameKey));
+}
+
+QString SensorUnit(std::size_t sensor) {
+  switch (kSensors[sensor].quantity) {
+    case Quantity::Temperature:
+      return "C";
+    case Quantity::Fan:
+      return "RPM";
+    case Quantity::Voltage:
+      break;
+  }
+  return "V";
+}
+
+QString SensorValueText(const SensorReading& reading) {
+  if (kSensors[reading.sensor].quantity == Quantity::Fan)
+    return QString::number(static_cast<std::int32_t>(reading.value));
+  // A rail that rounds to nothing from below reads 0, not "-0".
+  return FormatGeneral(reading.value == 0.0 ? 0.0 : reading.value);
+}
+
+THwMonitorForm::THwMonitorForm(engine::MSupport& system)
+    : TPanelForm("Hardware Monitor", "HwMonitorBk.png", "HWMonitorBackGrnd", kMonitorSize),
+      system_(system),
+      traceValues_(std::getenv("RQ_MONITOR_TRACE") != nullptr) {
+  setObjectName("HwMonitorForm");
+  Background()->setObjectName("HwMonitorBkImage");
+  for (std::size_t row = 0; row < kSensorRows; ++row) {
+    const Column& column = row < kLeftColumnRows ? kLeftColumn : kRightColumn;
+    const int top = kRowTops[row];
+    const QString n = QString::number(row);
+    Row& r = rows_[row];
+    r.name = MakeLabel(this, "lblName" + n, row == 0 ? "CPU Temp" : "",
+                       QRect(column.nameLeft, top, column.nameRight - column.nameLeft, kRowHeight),
+                       LabelStyle::Caption, Qt::AlignRight | Qt::AlignVCenter);
+    r.value = MakeLabel(this, "lblValue" + n, "", QRect(column.valueLeft, top, kValueWidth, kRowHeight),
+                        LabelStyle::Value, Qt::AlignCenter);
+    r.unit = MakeLabel(this, "lblUnit" + n, "", QRect(column.unitLeft, top, column.unitWidth, kRowHeight),
+                       LabelStyle::Caption, Qt::AlignLeft | Qt::AlignVCenter);
+    Colour(*r.name, kSilver);
+    Colour(*r.value, kYellow);
+    Colour(*r.unit, kSilver);
+    ShrinkToFit(*r.name, kNamePixelSize);
+    QFont unitFont = r.unit->font();
+    unitFont.setPixelSize(kUnitPixelSize);
+    r.unit->setFont(unitFont);
+  }
+  // The monitor thread is still suspended: the layout pass has the chip to itself.
+  if (system_.hardwareMonitor) FillSensorRows(ReadSensors(*system_.hardwareMonitor));
+  AppForms().hwMonitorForm = this;
+}
+
+THwMonitorForm::~THwMonitorForm() {
+  if (AppForms().hwMonitorForm == this) AppForms().hwMonitorForm = nullptr;
+}
+
+void THwMonitorForm::RequireWindowThread(const char* what) const {
+  if (QThread::currentThread() == thread()) return;
+  std::fprintf(stderr, "rhomboquest: %s touched the monitor window off the window thread\n", what);
+  std::abort();
+}
+
+void THwMonitorForm::FillSensorRows(const SensorReadings& readings) {
+  RequireWindowThread("FillSensorRows");
+  for (std::size_t row = 0; row < readings.size() && row < kSensorRows; ++row) {
+    const SensorReading& reading = readings[row];
+    rows_[row].name->setText(SensorName(system_, reading.sensor));
+    ShrinkToFit(*rows_[row].name, kNamePixelSize);
+    rows_[row].value->setText(SensorValueText(reading));
+    rows_[row].unit->setText(SensorUnit(reading.sensor));
+  }
+}
+
+void THwMonitorForm::ShowSensorValues(const SensorReadings& readings) {
+  RequireWindowThread("ShowSensorValues");
+  for (std::size_t row = 0; row < readings.size() && row < kSensorRows; ++row)
+    rows_[row].value->setText(SensorValueText(readings[row]));
+  if (traceValues_) TraceRows();
+}
+
+void THwMonitorForm::TraceRows() const {
+  QString line = "monitor:";
+  for (const Row& row : rows_) {
+    if (row.unit->text().isEmpty()) continue;
+    line += " " + row.name->text() + "=" + row.value->text() + " " + row.unit->text() + ";";
+  }
+  std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
+}
+
+}  // namespace rq::app

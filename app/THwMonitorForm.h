@@ -1,0 +1,74 @@
+#pragma once
+#include <QLabel>
+#include <QString>
+#include <array>
+#include <cstddef>
+#include <vector>
+
+#include "app/Forms.h"
+
+namespace rq::devices {
+class ISAHwMonitorIo;
+}
+namespace rq::engine {
+class MSupport;
+}
+
+namespace rq::app {
+
+inline constexpr std::size_t kSensorRows = 12;
+inline constexpr std::size_t kLeftColumnRows = 7;
+
+// One sensor that answered: its place in the window's fixed order of fifteen
+// sensors and what the chip returned.
+struct SensorReading {
+  std::size_t sensor;
+  double value;
+};
+// The sensors that answered, in the window's order, at most one per row.
+using SensorReadings = std::vector<SensorReading>;
+
+// Asks the chip for every sensor in the window's order. Runs on whichever thread
+// owns the chip's register sequences at the time (the monitor thread once it runs).
+SensorReadings ReadSensors(devices::ISAHwMonitorIo& chip);
+
+// The row name of a sensor: a label of the board's settings section, or fixed.
+QString SensorName(const engine::MSupport& system, std::size_t sensor);
+QString SensorUnit(std::size_t sensor);
+QString SensorValueText(const SensorReading& reading);
+
+// The hardware monitor panel: twelve rows of name, value and unit (seven in the
+// left column, five in the right). The rows are laid out once, when the panel is
+// made; afterwards the monitor thread only brings new values.
+class THwMonitorForm : public TPanelForm {
+ public:
+  explicit THwMonitorForm(engine::MSupport& system);
+  ~THwMonitorForm() override;
+
+  struct Row {
+    QLabel* name;
+    QLabel* value;
+    QLabel* unit;
+  };
+  const std::array<Row, kSensorRows>& Rows() const { return rows_; }
+
+  // Gives each reading the next row: its name, value and unit.
+  void FillSensorRows(const SensorReadings& readings);
+  // Rewrites the value labels of the rows the readings reach; names and units stay.
+  void ShowSensorValues(const SensorReadings& readings);
+
+ private:
+  // Widgets belong to the window thread; anything else touching them is a fault
+  // that would corrupt Qt's state at random, so it stops the program at once.
+  void RequireWindowThread(const char* what) const;
+
+  // RQ_MONITOR_TRACE=1: every refresh writes the rows as shown to standard error,
+  // so that the end-to-end tests can compare them with the board.
+  void TraceRows() const;
+
+  engine::MSupport& system_;
+  bool traceValues_;
+  std::array<Row, kSensorRows> rows_{};
+};
+
+}  // namespace rq::app

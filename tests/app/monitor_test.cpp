@@ -1,0 +1,338 @@
+// The hardware monitor window and its thread: rows on a chip in memory, then on
+// the shipped virtual boards (W83627HF on "default", W83697HF on "via-km400").
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <atomic>
+#include <optional>
+#include <thread>
+
+#include "AppTestSupport.h"
+#include "app/HwMonitorThread.h"
+#include "app/THwMonitorForm.h"
+#include "app/TInfoForm.h"
+#include "app/TMainForm.h"
+#include "app/WindowThread.h"
+#include "driver/InProcessDriverHandle.h"
+#include "platform/ProfileFile.h"
+#include "platform/WindowThread.h"
+#include "sim/Board.h"
+
+namespace rq::app::test {
+namespace {
+
+// The fifteen sensors in the window's order; nullopt answers false.
+using SensorValues = std::array<std::optional<double>, 15>;
+
+class FakeMonitor : public devices::ISAHwMonitorIo {
+ public:
+  explicit FakeMonitor(std::shared_ptr<SensorValues> values)
+      : ISAHwMonitorIo("W83627HF", "Winbond hardware monitor", ResistorTable{}), values_(std::move(values)) {}
+  bool Probe() override { return true; }
+  bool ReadTempSensor1(double& v) override { return Get(0, v); }
+  bool ReadTempSensor2(double& v) override { return Get(1, v); }
+  bool ReadTempSensor3(double& v) override { return Get(2, v); }
+  bool ReadFan1(std::int32_t& rpm) override { return GetFan(3, rpm); }
+  bool ReadFan2(std::int32_t& rpm) override { return GetFan(4, rpm); }
+  bool ReadFan3(std::int32_t& rpm) override { return GetFan(5, rpm); }
+  bool ReadVCoreA(double& v) override { return Get(6, v); }
+  bool ReadVCoreB(double& v) override { return Get(7, v); }
+  bool ReadV33(double& v) override { return Get(8, v); }
+  bool ReadV5(double& v) override { return Get(9, v); }
+  bool ReadV12(double& v) override { return Get(10, v); }
+  bool ReadVN12(double& v) override { return Get(11, v); }
+  bool ReadVN5(double& v) override { return Get(12, v); }
+  bool ReadVBAT(double& v) override { return Get(13, v); }
+  bool Read5VSB(double& v) override { return Get(14, v); }
+
+ private:
+  bool Get(std::size_t i, double& v) const {
+    if (!(*values_)[i]) return false;
+    v = *(*values_)[i];
+    return true;
+  }
+  bool GetFan(std::size_t i, std::int32_t& rpm) const {
+    double v = 0;
+    if (!Get(i, v)) return false;
+    rpm = static_cast<std::int32_t>(v);
+    return true;
+  }
+  std::shared_ptr<SensorValues> values_;
+};
+
+struct RowText {
+  const char* name;
+  const char* value;
+  const char* unit;
+};
+
+void ExpectRows(const THwMonitorForm& form, const std::vector<RowText>& expected) {
+  ASSERT_EQ(expected.size(), kSensorRows);
+  for (std::size_t row = 0; row < kSensorRows; ++row) {
+    SCOPED_TRACE("row " + std::to_string(row));
+    const THwMonitorForm::Row& r = form.Rows()[row];
+    EXPECT_EQ(r.name->text().toStdString(), expected[row].name);
+    EXPECT_EQ(r.value->text().toStdString(), expected[row].value);
+    EXPECT_EQ(r.unit->text().toStdString(), expected[row].unit);
+  }
+}
+
+// One pass of the monitor thread from a worker while this (the window) thread
+// runs the events that carry its values.
+void PassOnWorker(HwMonitorThread& thread) {
+  std::atomic<bool> done{false};
+  std::thread worker([&] {
+    thread.RefreshSensorValues();
+    done = true;
+  });
+  while (!done) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  worker.join();
+}
+
+class MonitorWindow : public AppTest {
+ protected:
+  void SetUp() override {}
+  void StartWith(const SensorValues& answers) {
+    *values = answers;
+    monitor = [state = values] { return std::make_unique<FakeMonitor>(state); };
+    Build(BoardSpec{});
+  }
+  void WriteBoardKey(const std::string& key, const std::string& value) {
+    system->WriteSettingString(system->boardModel, key, value);
+  }
+  std::shared_ptr<SensorValues> values = std::make_shared<SensorValues>();
+};
+
+TEST_F(MonitorWindow, RowsTakeTheSensorsThatAnswerInOrderWithTheirFormsAndAtMostTwelve) {
+  // Fifteen answers; the last three find no row.
+  StartWith({45, 36.5, -3, 2812, 0, 1350, 1.6, -0.0, 3.3, 5.03, 12.16, -11.95, -5.1, 3.07, 5.05});
+  for (const auto& [key, label] : {std::pair{"TempSensor1Label", "CPU Temp"},
+                                   {"TempSensor2Label", "System Temp"},
+                                   {"TempSensor3Label", "PWM"},
+                                   {"Fan1Label", "CPU Fan"},
+                                   {"Fan2Label", "Case Fan"},
+                                   {"VCoreALabel", "VCore"}})
+    WriteBoardKey(key, label);  // Fan3Label and VCoreBLabel left out: empty names
+  THwMonitorForm form(*system);
+  ExpectRows(form, {{"CPU Temp", "45", "C"},
+                    {"System Temp", "36.5", "C"},
+                    {"PWM", "-3", "C"},
+                    {"CPU Fan", "2812", "RPM"},
+                    {"Case Fan", "0", "RPM"},
+                    {"", "1350", "RPM"},
+                    {"VCore", "1.6", "V"},
+                    {"", "0", "V"},
+                    {"3.3V", "3.3", "V"},
+                    {"5V", "5.03", "V"},
+                    {"12V", "12.16", "V"},
+                    {"-12V", "-11.95", "V"}});
+}
+
+TEST_F(MonitorWindow, ValuesFromTheThreadMoveUpWhenASensorFallsOutButNamesStay) {
+  StartWith({45, std::nullopt, std::nullopt, 2812, std::nullopt, std::nullopt, 1.6, std::nullopt, 3.3});
+  WriteBoardKey("TempSensor1Label", "CPU Temp");
+  THwMonitorForm form(*system);
+  ExpectRows(form, {{"CPU Temp", "45", "C"},
+                    {"", "2812", "RPM"},
+                    {"", "1.6", "V"},
+                    {"3.3V", "3.3", "V"},
+                    {"", "", ""},
+                    {"", "", ""},
+                    {"", "", ""},
+                    {"", "", ""},
+                    {"", "", ""},
+                    {"", "", ""},
+                    {"", "", ""},
+                    {"", "", ""}});
+  (*values)[3].reset();  // the fan stops answering
+  (*values)[8] = 3.28;
+  HwMonitorThread thread(*system);
+  PassOnWorker(thread);
+  ExpectRows(form, {{"CPU Temp", "45", "C"},
+                    {"", "1.6", "RPM"},
+                    {"", "3.28", "V"},
+                    {"3.3V", "3.3", "V"},  // no reading left for it: the last value stays
+                    {"", "", ""},
+                    {"", "", ""},
+                    {"", "", ""},
+                    {"", "", ""},
+                    {"", "", ""},
+                    {"", "", ""},
+                    {"", "", ""},
+                    {"", "", ""}});
+}
+
+TEST_F(MonitorWindow, TouchingTheRowsOffTheWindowThreadStopsTheProgram) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  StartWith({45});
+  THwMonitorForm form(*system);
+  EXPECT_DEATH(
+      {
+        std::thread worker([&] { form.ShowSensorValues({{0, 50}}); });
+        worker.join();
+      },
+      "off the window thread");
+}
+
+TEST_F(MonitorWindow, WithoutAChipTheButtonIsUnavailableAndTheRowsKeepTheirDesignTexts) {
+  Build(BoardSpec{});
+  TMainForm::Options windowOptions;
+  windowOptions.sleep = [](int) {};
+  TMainForm main(*system, windowOptions);
+  THwMonitorForm form(*system);
+  main.show();
+  EXPECT_EQ(main.HwMonitor->Visible(), ImageButton::Picture::Disable);
+  EXPECT_FALSE(main.HwMonitor->isEnabled());
+  EXPECT_EQ(form.Rows()[0].name->text(), "CPU Temp");
+  EXPECT_EQ(form.Rows()[0].value->text(), "");
+}
+
+TEST_F(MonitorWindow, ThreadRunsOnlyWhileThePanelIsOutAndClosingWithItOutDoesNotHang) {
+  *values = {45};
+  // Shared with the thread, which outlives this body when an assertion ends it early.
+  auto counted = std::make_shared<std::atomic<int>>(0);
+  std::atomic<int>& passes = *counted;
+  monitor = [state = values] { return std::make_unique<FakeMonitor>(state); };
+  monitorThread = [counted](engine::MSupport& s) -> std::unique_ptr<platform::WorkerThread> {
+    return std::make_unique<HwMonitorThread>(s, [counted](std::uint32_t) {
+      ++*counted;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      return true;
+    });
+  };
+  Build(BoardSpec{});
+  TMainForm::Options windowOptions;
+  windowOptions.sleep = [](int) {};
+  auto main = std::make_unique<TMainForm>(*system, windowOptions);
+  auto form = std::make_unique<THwMonitorForm>(*system);
+  main->show();
+  EXPECT_EQ(main->HwMonitor->Visible(), ImageButton::Picture::Up);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(passes, 0);  // made suspended
+
+  (*values)[0] = 47;
+  main->HwMonitorClick();
+  ASSERT_TRUE(form->open);
+  QElapsedTimer waited;
+  waited.start();
+  while (form->Rows()[0].value->text() != "47" && waited.elapsed() < 5000)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  EXPECT_EQ(form->Rows()[0].value->text(), "47");
+
+  main->HwMonitorClick();
+  ASSERT_FALSE(form->open);
+  // At most the pass under way finishes; then the thread waits.
+  for (int i = 0; i < 20; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  const int afterClose = passes;
+  waited.restart();
+  while (waited.elapsed() < 100) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  EXPECT_LE(passes - afterClose, 1);
+
+  // Closed with the panel out while the thread keeps handing values over.
+  main->HwMonitorClick();
+  waited.restart();
+  while (passes < afterClose + 3 && waited.elapsed() < 5000)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  EXPECT_GE(passes, afterClose + 3);
+  main->close();
+  form.reset();
+  main.reset();
+  waited.restart();
+  system.reset();
+  EXPECT_LT(waited.elapsed(), 2000);
+}
+
+// --- on the virtual boards ---------------------------------------------------
+
+class MonitorOnBoard : public ::testing::Test {
+ protected:
+  void Start(const std::string& boardName) {
+    board = sim::Board::Shipped(boardName, time);
+    engine::MSupportOptions options;
+    options.settingsFile = SettingsFile();
+    options.openDriver = [this] { return std::make_unique<driver::InProcessDriverHandle>(*board); };
+    options.timing = InstantTiming();
+    system = std::make_unique<engine::MSupport>(std::move(options));
+    ASSERT_FALSE(system->anotherInstance);
+    ASSERT_NE(system->hardwareMonitor, nullptr);
+    WindowThreadDispatcher::Instance().Install();
+    form = std::make_unique<THwMonitorForm>(*system);
+  }
+  void TearDown() override {
+    form.reset();
+    WindowThreadDispatcher::Instance().BeginClosing();
+    system.reset();
+    platform::SetWindowThreadDispatcher({});
+  }
+  std::string SettingsFile() const { return QDir(dir.path()).filePath("torvane.ini").toStdString(); }
+  void WriteKey(const std::string& section, const std::string& key, const std::string& value) const {
+    ASSERT_TRUE(platform::WritePrivateProfileString(section, key, value, SettingsFile()));
+  }
+  std::vector<std::string> Names() const {
+    std::vector<std::string> names;
+    for (const auto& row : form->Rows()) names.push_back(row.name->text().toStdString());
+    return names;
+  }
+
+  QTemporaryDir dir;
+  sim::RealTimeSource time;
+  std::unique_ptr<sim::Board> board;
+  std::unique_ptr<engine::MSupport> system;
+  std::unique_ptr<THwMonitorForm> form;
+};
+
+TEST_F(MonitorOnBoard, EverySensorKeyOffFillsNoRowAndTheDesignTextsStay) {
+  for (const char* key : {"TempSensor1", "TempSensor2", "TempSensor3", "Fan1", "Fan2", "Fan3", "VCoreA",
+                          "VCoreB", "V33", "V5", "V12", "VN12", "VN5", "VBAT", "5VSB"})
+    WriteKey("ZR865", key, "0");
+  Start("default");
+  ExpectRows(*form, {{"CPU Temp", "", ""},
+                     {"", "", ""},
+                     {"", "", ""},
+                     {"", "", ""},
+                     {"", "", ""},
+                     {"", "", ""},
+                     {"", "", ""},
+                     {"", "", ""},
+                     {"", "", ""},
+                     {"", "", ""},
+                     {"", "", ""},
+                     {"", "", ""}});
+}
+
+TEST_F(MonitorOnBoard, ShippedSectionNamesTheRowsAndAChipWithoutVCoreBPutsThreePointThreeNext) {
+  Start("via-km400");  // W83697HF: no second core input
+  EXPECT_EQ(Names(), (std::vector<std::string>{"System Temp", "CPU Temp", "CPU Fan", "System Fan", "VCore",
+                                               "3.3V", "5V", "12V", "-12V", "-5V", "VBAT", "5VSB"}));
+  EXPECT_NEAR(form->Rows()[5].value->text().toDouble(), 3.3, 0.1);
+}
+
+TEST_F(MonitorOnBoard, InformationPanelNamesTheChipWithItsDescription) {
+  Start("default");
+  TInfoForm info(*system);
+  EXPECT_EQ(info.lblHWMonitor->text(), "W83627HF");
+  EXPECT_EQ(info.lblHWMonitor->toolTip().toStdString(), system->hardwareMonitor->GetDescription());
+  EXPECT_FALSE(info.lblHWMonitor->toolTip().isEmpty());
+}
+
+TEST_F(MonitorOnBoard, SwitchingAKeyOnWhileThePanelIsOutShiftsValuesButNotNames) {
+  Start("default");
+  const std::vector<std::string> names = Names();
+  EXPECT_EQ(names, (std::vector<std::string>{"System Temp", "CPU Temp", "CPU Fan", "System Fan", "VCore",
+                                             "VDIMM", "3.3V", "5V", "12V", "-12V", "VBAT", "5VSB"}));
+  EXPECT_NEAR(form->Rows()[4].value->text().toDouble(), 1.525, 0.05);
+  WriteKey("ZR865", "VN5", "1");  // -5 V joins after -12 V and pushes 5VSB out
+  WriteKey("ZR865", "TempSensor1", "0");
+  HwMonitorThread thread(*system);
+  PassOnWorker(thread);
+  EXPECT_EQ(Names(), names);
+  EXPECT_GT(form->Rows()[1].value->text().toDouble(), 1000);           // "CPU Temp" shows the CPU fan
+  EXPECT_NEAR(form->Rows()[3].value->text().toDouble(), 1.525, 0.05);  // "System Fan" shows VCore
+  EXPECT_NEAR(form->Rows()[9].value->text().toDouble(), -5, 0.3);      // "-12V" shows -5 V
+}
+
+}  // namespace
+}  // namespace rq::app::test
