@@ -124,11 +124,12 @@ bool InstallBoardSection(const std::string& boardModel, const std::string& setti
     return platform::GetPrivateProfileString(boardModel, k.key, kAbsent, settingsFile) != kAbsent;
   });
   if (userHasSection) return true;
-  bool written = true;
-  for (const BoardKey& k : keys)
-    written =
-        platform::WritePrivateProfileString(boardModel, k.key, std::string(k.value), settingsFile) && written;
-  return written;
+  // One write: a close or a crash halfway must not leave half a section, which
+  // would count as the user's own and never be completed.
+  std::vector<platform::ProfileEntry> entries;
+  entries.reserve(keys.size());
+  for (const BoardKey& k : keys) entries.emplace_back(k.key, std::string(k.value));
+  return platform::WritePrivateProfileStrings(boardModel, entries, settingsFile);
 }
 
 }  // namespace rq::engine

@@ -677,28 +677,33 @@ int GetPrivateProfileInt(const std::string& section, const std::string& key, int
 
 bool WritePrivateProfileString(const std::string& section, const std::string& key,
                                const std::optional<std::string>& value, const std::string& fileName) {
+  return WritePrivateProfileStrings(section, {{key, value}}, fileName);
+}
+
+bool WritePrivateProfileStrings(const std::string& section, const std::vector<ProfileEntry>& entries,
+                                const std::string& fileName) {
   const std::string_view sectionName = Trim(section);
-  const std::string_view keyName = Trim(key);
   // Names and values that would read back as something else, or split into
   // further lines, are refused rather than written.
   if (!ValidName(sectionName) || sectionName.find(']') != std::string_view::npos) {
     errno = EINVAL;
     return false;
   }
-  if (keyName.empty() || !ValidName(keyName) || keyName.find('=') != std::string_view::npos ||
-      keyName.front() == ';' || keyName.front() == '[') {
-    errno = EINVAL;
-    return false;
-  }
-  if (value && !ValidName(*value)) {
-    errno = EINVAL;
-    return false;
+  bool adds = false;
+  for (const auto& [key, value] : entries) {
+    const std::string_view keyName = Trim(key);
+    if (keyName.empty() || !ValidName(keyName) || keyName.find('=') != std::string_view::npos ||
+        keyName.front() == ';' || keyName.front() == '[' || (value && !ValidName(*value))) {
+      errno = EINVAL;
+      return false;
+    }
+    adds = adds || value.has_value();
   }
 
   std::lock_guard guard(WriterMutex());
   const std::string path = WriteTarget(NativePath(fileName));
   LockedFile file;
-  const LockedFile::State state = file.Open(path, value.has_value());
+  const LockedFile::State state = file.Open(path, adds);
   if (state == LockedFile::State::Missing) return true;  // nothing to remove
   if (state == LockedFile::State::Failed) return false;
 
@@ -709,7 +714,8 @@ bool WritePrivateProfileString(const std::string& section, const std::string& ke
   }
   Encoding encoding;
   std::string decoded;
-  std::string edited = Edited(Decode(content, encoding, decoded), sectionName, keyName, value);
+  std::string edited(Decode(content, encoding, decoded));
+  for (const auto& [key, value] : entries) edited = Edited(edited, sectionName, Trim(key), value);
   // A UTF-16 file of odd length would not survive the rewrite whole.
   const bool whole = !IsUtf16(encoding) || content.size() % 2 == 0;
   const auto output = whole ? Encode(encoding, std::move(edited)) : std::nullopt;

@@ -1,6 +1,8 @@
 #pragma once
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace rq::platform {
 
@@ -34,5 +36,13 @@ int GetPrivateProfileInt(const std::string& section, const std::string& key, int
 // when the file is read-only.
 bool WritePrivateProfileString(const std::string& section, const std::string& key,
                                const std::optional<std::string>& value, const std::string& fileName);
+
+// A key and its value (nullopt removes the key).
+using ProfileEntry = std::pair<std::string, std::optional<std::string>>;
+
+// Writes several keys of one section as one change: the file holds either all of
+// them or none, and is written (and synced) once. Same rules as above.
+bool WritePrivateProfileStrings(const std::string& section, const std::vector<ProfileEntry>& entries,
+                                const std::string& fileName);
 
 }  // namespace rq::platform

@@ -201,6 +201,16 @@ TEST_F(ProfileFileTest, RefusesNamesAndValuesThatWouldReadBackDifferently) {
   EXPECT_EQ(ReadAll(file_), "[S]\nK=1\n");
 }
 
+TEST_F(ProfileFileTest, SeveralKeysAreWrittenAllOrNone) {
+  WriteAll(file_, "[S]\nK=1\nGone=x\n");
+  // One bad key refuses the whole change: no half-written section is left behind.
+  EXPECT_FALSE(WritePrivateProfileStrings("S", {{"A", "1"}, {"B=C", "2"}}, file_));
+  EXPECT_EQ(ReadAll(file_), "[S]\nK=1\nGone=x\n");
+  EXPECT_TRUE(WritePrivateProfileStrings("S", {{"A", "1"}, {"K", "2"}, {"Gone", std::nullopt}}, file_));
+  EXPECT_TRUE(WritePrivateProfileStrings("T", {{"X", "3"}, {"Y", "4"}}, file_));
+  EXPECT_EQ(ReadAll(file_), "[S]\nK=2\nA=1\n\n[T]\nX=3\nY=4\n");
+}
+
 TEST_F(ProfileFileTest, FailedWriteLeavesTheOldFile) {
   WriteAll(file_, "[S]\nK=old\n");
   // Occupy the temporary name with a folder so that the write cannot proceed.
