@@ -84,6 +84,7 @@ TEST_F(DefaultBoard, IncrStepsOneMegahertzFromEachClockReadBack) {
   for (int step = 0; step < 3; ++step) {
     const double before = system->fsbClock;
     overclock->IncrClick();
+    ASSERT_TRUE(WaitForHardware(*overclock));
     // The PLL comes as close as its dividers allow; the label shows what it reads back.
     EXPECT_NEAR(system->fsbClock, before + 1, 0.2);
     EXPECT_NEAR(BoardFsb(), system->fsbClock, 0.1);
@@ -96,6 +97,7 @@ TEST_F(DefaultBoard, IncrStepsOneMegahertzFromEachClockReadBack) {
 TEST_F(DefaultBoard, ClosingSoonAfterAStepDisarmsTheBoardsWatchdog) {
   Start(true);
   overclock->IncrClick();
+  ASSERT_TRUE(WaitForHardware(*overclock));
   ASSERT_TRUE(WatchdogArmed());
   ASSERT_EQ(system->ReadSettingString(engine::kOverclockSection, "InWatch"), "1");
   main->close();

@@ -147,6 +147,7 @@ TEST_F(Windows, OverclockNoteShowsOnFirstOpeningOnlyAndAgainAfterReset) {
   main->OverClockClick();  // open again
   EXPECT_EQ(dialogs.size(), 1u);
   overclock->ResetClick();
+  ASSERT_TRUE(WaitForHardware(*overclock));
   EXPECT_EQ(Setting("NoShowOverClkMsg"), "0");
   main->OverClockClick();
   main->OverClockClick();
@@ -158,6 +159,7 @@ TEST_F(Windows, IncrStepsFromTheReadBackClock) {
   ASSERT_EQ(overclock->lblNewCPUClk->text(), "133.3");
   for (const char* expected : {"134.3", "135.3", "136.3"}) {
     overclock->IncrClick();
+    ASSERT_TRUE(WaitForHardware(*overclock));
     EXPECT_EQ(overclock->lblNewCPUClk->text(), expected);
     EXPECT_EQ(main->lblCPUClock->text(), expected);
   }
@@ -174,6 +176,7 @@ TEST_F(Windows, StepButtonsMoveByOneAndThreeBothWays) {
   overclock->IncrMoreClick();
   overclock->DecrClick();
   overclock->DecrMoreClick();
+  ASSERT_TRUE(WaitForHardware(*overclock));
   ASSERT_EQ(clock->requests.size(), 3u);
   EXPECT_NEAR(clock->requests[0], 136.3, 1e-9);
   EXPECT_NEAR(clock->requests[1], 135.3, 1e-9);
@@ -186,6 +189,7 @@ TEST_F(Windows, StepButtonsMoveByOneAndThreeBothWays) {
 TEST_F(Windows, ResetReturnsToDefaultsAndClearsTheSettings) {
   overclock->IncrMoreClick();
   overclock->IncrMoreClick();
+  ASSERT_TRUE(WaitForHardware(*overclock));
   WriteSetting("VoltShift", "1");
   WriteSetting("NoShowOverClkMsg", "1");
   volts->raised = true;
@@ -193,6 +197,7 @@ TEST_F(Windows, ResetReturnsToDefaultsAndClearsTheSettings) {
   bool voltageWindowRefreshed = false;
   AppForms().refreshVoltageWindow = [&] { voltageWindowRefreshed = true; };
   overclock->ResetClick();
+  ASSERT_TRUE(WaitForHardware(*overclock));
   AppForms().refreshVoltageWindow = nullptr;
   EXPECT_NEAR(clock->requests.back(), 133.3, 1e-9);
   EXPECT_EQ(overclock->lblNewCPUClk->text(), "133.3");
