@@ -98,8 +98,10 @@ int main(int argc, char** argv) {
   ClosingWindowThread closing;
   if (system.anotherInstance) return 1;
 
+  // No display name: on X11 Qt appends a set display name to every window title
+  // that is not that name ("Warning! — Rhomboquest"); each window carries its own
+  // exact title. applicationDisplayName() still answers with the name.
   QApplication::setApplicationName("Rhomboquest");
-  QApplication::setApplicationDisplayName("Rhomboquest");
   QApplication::setWindowIcon(QIcon(":/icon/Rhomboquest.png"));
   QApplication::setQuitOnLastWindowClosed(false);  // the main window's close ends the program
   CloseOnTerminationSignals(&application);

@@ -20,10 +20,11 @@ painted $((RQ_MAIN_X - 120)) $((RQ_MAIN_Y + 200)) && rq_fail "overclock panel vi
 
 # Overclock panel: the first opening brings the note on manual changes.
 rq_click_main 58 359
-rq_wait_for 50 xdotool search --name '^NOTE for Manually Modifying Freq. Setting$' || rq_fail "no note on first opening"
+note='NOTE for Manually Modifying Freq. Setting'
+rq_wait_for 50 rq_window_shown "$note" || rq_fail "no note titled exactly '$note' on first opening"
 sleep 0.5
 import -window root "$out/overclock-note-full.png"
-xdotool search --onlyvisible --name '^NOTE for Manually' windowfocus >/dev/null 2>&1 || true
+xdotool windowfocus "$(rq_window "$note")" >/dev/null 2>&1 || true
 xdotool key Return
 sleep 0.5
 [[ $(grep -E '^NoShowOverClkMsg=' "$RQ_WORK/program/torvane.ini" | cut -d= -f2) == 1 ]] || rq_fail "note not recorded"
