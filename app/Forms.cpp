@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QGraphicsDropShadowEffect>
+#include <QLayout>
 
 #include "app/Region.h"
 #include "app/Skins.h"
@@ -20,6 +21,9 @@ SkinnedForm::SkinnedForm(const QString& caption, const QString& picture, const Q
   LoadSkins();
   setWindowTitle(caption);
   setFixedSize(size);
+  // Hints show whichever window of the program has the focus, as they always have
+  // on the shaped windows; Qt would show them only on the active window.
+  setAttribute(Qt::WA_AlwaysShowToolTips);
   QPalette colours = palette();
   colours.setColor(QPalette::Window, QColor(10, 11, 13));
   setPalette(colours);
@@ -39,6 +43,19 @@ void TPanelForm::closeEvent(QCloseEvent* event) {
   // The panels live exactly as long as the program: closing one closes the program.
   event->ignore();
   if (TMainForm* main = AppForms().mainForm) main->close();
+}
+
+void FixDialogSize(QWidget& dialog, int width, bool closeButton) {
+  Qt::WindowFlags flags = dialog.windowFlags() & ~(Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
+  // Only the hints named here: without CustomizeWindowHint the window system adds its defaults.
+  flags |= Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint;
+  if (closeButton) flags |= Qt::WindowCloseButtonHint;
+  dialog.setWindowFlags(flags);
+  dialog.setFixedWidth(width);
+  QLayout* layout = dialog.layout();
+  const int height =
+      layout && layout->hasHeightForWidth() ? layout->totalHeightForWidth(width) : dialog.sizeHint().height();
+  dialog.setFixedHeight(height);
 }
 
 QLabel* MakeLabel(QWidget* parent, const QString& name, const QString& text, const QRect& geometry,

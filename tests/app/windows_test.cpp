@@ -3,13 +3,18 @@
 #include <QApplication>
 #include <QRadioButton>
 #include <QScreen>
+#include <QTest>
+#include <QToolTip>
 
 #include "AppTestSupport.h"
 #include "app/Forms.h"
 #include "app/TInfoForm.h"
 #include "app/TMainForm.h"
+#include "app/TOKBottomDlg.h"
+#include "app/TOverClkMsgForm.h"
 #include "app/TOverclockForm.h"
 #include "app/TRecoveryDlg.h"
+#include "app/TStatusMsgForm.h"
 
 namespace rq::app::test {
 namespace {
@@ -289,6 +294,36 @@ TEST_F(Windows, InformationPanelNamesWhatDetectionFound) {
   EXPECT_EQ(info->lblOverClker->text(), "ATXP3");
   EXPECT_EQ(info->lblOverClker->toolTip(), "Jumper-free overclock controller");
   EXPECT_EQ(info->lblHWMonitor->text(), "");
+}
+
+TEST_F(Windows, HintsShowOnWindowsWithoutTheFocus) {
+  QWidget elsewhere;  // another program's window has the focus
+  elsewhere.show();
+  elsewhere.activateWindow();
+  QApplication::setActiveWindow(&elsewhere);
+  ASSERT_FALSE(overclock->isActiveWindow());
+  main->OverClockClick();
+  QTest::mouseMove(overclock->Incr, QPoint(5, 5));
+  QTest::mouseMove(overclock->Incr, QPoint(10, 10));
+  EXPECT_TRUE(WaitUntil([] { return QToolTip::isVisible(); }, 2000));
+  EXPECT_EQ(QToolTip::text(), "Increase CPU Clock by 1 MHz");
+  QToolTip::hideText();
+}
+
+TEST_F(Windows, DialogsHaveAFixedSizeAndNoMinimiseOrMaximise) {
+  TRecoveryDlg recovery(overclock.get(), *system);
+  TOverClkMsgForm note(main.get());
+  TOKBottomDlg warning(overclock.get());
+  TStatusMsgForm status(main.get(), {});
+  for (QWidget* dialog : std::initializer_list<QWidget*>{&recovery, &note, &warning, &status}) {
+    SCOPED_TRACE(dialog->objectName().toStdString());
+    const Qt::WindowFlags flags = dialog->windowFlags();
+    EXPECT_TRUE(flags & Qt::CustomizeWindowHint);  // only the buttons asked for
+    EXPECT_FALSE(flags & Qt::WindowMinimizeButtonHint);
+    EXPECT_FALSE(flags & Qt::WindowMaximizeButtonHint);
+    EXPECT_EQ(dialog->minimumSize(), dialog->maximumSize());
+    EXPECT_GT(dialog->minimumHeight(), 50);
+  }
 }
 
 }  // namespace
