@@ -9,6 +9,14 @@ rq_start_display
 rq_start_daemon
 rq_start_program
 
+# One taskbar and task switcher entry: the panels are left out, the main window is not.
+skips_taskbar() { xprop -id "$(rq_window "$1")" _NET_WM_STATE | grep -q _NET_WM_STATE_SKIP_TASKBAR; }
+for panel in 'Over Clock' 'About'; do
+  rq_window_shown "$panel" || rq_fail "no panel titled exactly '$panel'"
+  skips_taskbar "$panel" || rq_fail "panel '$panel' would have its own taskbar entry"
+done
+skips_taskbar Rhomboquest && rq_fail "the main window is left out of the taskbar"
+
 main_geometry="308x400+$RQ_MAIN_X+$RQ_MAIN_Y"
 rq_shot "$out/main.png" "$main_geometry"
 
