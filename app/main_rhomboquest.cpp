@@ -1,5 +1,6 @@
 // rhomboquest: the overclocking and hardware monitoring utility. No command-line
-// options; exit code 1 when another instance is already running, else 0.
+// options; exit code 1 when another instance is already running, 2 (one line on
+// standard error) when there is no X display to show the windows on, else 0.
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -15,6 +16,7 @@
 #include <memory>
 
 #include "app/CPUSpeedThread.h"
+#include "app/Display.h"
 #include "app/Skins.h"
 #include "app/TInfoForm.h"
 #include "app/TMainForm.h"
@@ -81,6 +83,10 @@ int main(int argc, char** argv) {
   const bool traceStartup = std::getenv("RQ_STARTUP_TRACE") != nullptr;
   QElapsedTimer sinceStart;
   sinceStart.start();
+  if (const auto problem = rq::app::PrepareDisplay()) {
+    std::fprintf(stderr, "%s\n", problem->c_str());
+    return rq::app::kExitNoDisplay;
+  }
   Application application(argc, argv);
   rq::app::WindowThreadDispatcher::Instance().Install();
   rq::app::LoadSkins();

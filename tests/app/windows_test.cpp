@@ -1,12 +1,16 @@
 // The main window, the overclock panel and the information panel on a system
 // object whose chips are the fakes of AppTestSupport.h.
+#include <gmock/gmock.h>
+
 #include <QApplication>
 #include <QRadioButton>
 #include <QScreen>
 #include <QTest>
 #include <QToolTip>
+#include <optional>
 
 #include "AppTestSupport.h"
+#include "app/Display.h"
 #include "app/Forms.h"
 #include "app/TInfoForm.h"
 #include "app/TMainForm.h"
@@ -323,6 +327,53 @@ TEST_F(Windows, DialogsHaveAFixedSizeAndNoMinimiseOrMaximise) {
     EXPECT_FALSE(flags & Qt::WindowMaximizeButtonHint);
     EXPECT_EQ(dialog->minimumSize(), dialog->maximumSize());
     EXPECT_GT(dialog->minimumHeight(), 50);
+  }
+}
+
+// The environment a start sees, put back afterwards.
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment(std::initializer_list<std::pair<const char*, const char*>> values) {
+    for (const auto& [name, value] : values) {
+      saved_.emplace_back(name,
+                          qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt);
+      if (value) {
+        qputenv(name, value);
+      } else {
+        qunsetenv(name);
+      }
+    }
+  }
+  ~ScopedEnvironment() {
+    for (const auto& [name, value] : saved_) {
+      if (value) {
+        qputenv(name.c_str(), *value);
+      } else {
+        qunsetenv(name.c_str());
+      }
+    }
+  }
+
+ private:
+  std::vector<std::pair<std::string, std::optional<QByteArray>>> saved_;
+};
+
+TEST(Display, AWaylandSessionRunsThroughXWaylandAndSaysWhatIsMissing) {
+  {
+    ScopedEnvironment wayland{
+        {"QT_QPA_PLATFORM", nullptr}, {"WAYLAND_DISPLAY", "wayland-0"}, {"DISPLAY", nullptr}};
+    const auto problem = PrepareDisplay();
+    // Inherited by the stress programs too.
+    EXPECT_EQ(qgetenv("QT_QPA_PLATFORM"), "xcb");
+    ASSERT_TRUE(problem.has_value());
+    EXPECT_THAT(*problem, ::testing::HasSubstr("XWayland"));
+    EXPECT_EQ(problem->find('\n'), std::string::npos);
+  }
+  {
+    // A platform asked for is kept.
+    ScopedEnvironment offscreen{{"QT_QPA_PLATFORM", "offscreen"}, {"DISPLAY", nullptr}};
+    EXPECT_EQ(PrepareDisplay(), std::nullopt);
+    EXPECT_EQ(qgetenv("QT_QPA_PLATFORM"), "offscreen");
   }
 }
 
