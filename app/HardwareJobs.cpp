@@ -3,6 +3,21 @@
 #include "app/WindowThread.h"
 
 namespace rq::app {
+namespace {
+
+// Window thread only.
+HardwareJobs::Observer& JobObserver() {
+  static HardwareJobs::Observer observer;
+  return observer;
+}
+
+void Notify(bool started) {
+  if (const auto& observer = JobObserver()) observer(started);
+}
+
+}  // namespace
+
+void HardwareJobs::SetObserver(Observer observer) { JobObserver() = std::move(observer); }
 
 HardwareJobs::HardwareJobs() : receiver_(std::make_unique<QObject>()) {
   thread_ = std::thread([this] { Run(); });
@@ -11,11 +26,14 @@ HardwareJobs::HardwareJobs() : receiver_(std::make_unique<QObject>()) {
 HardwareJobs::~HardwareJobs() { Finish(); }
 
 bool HardwareJobs::Start(std::function<void()> work, Then then) {
-  std::lock_guard lock(mutex_);
-  if (finishing_) return false;
-  queue_.push_back({std::move(work), std::move(then)});
-  ++unfinished_;
-  cv_.notify_all();
+  {
+    std::lock_guard lock(mutex_);
+    if (finishing_) return false;
+    queue_.push_back({std::move(work), std::move(then)});
+    ++unfinished_;
+    cv_.notify_all();
+  }
+  Notify(true);
   return true;
 }
 
@@ -58,6 +76,9 @@ void HardwareJobs::Run() {
             std::lock_guard lock(mutex_);
             --unfinished_;
           }
+          struct Done {
+            ~Done() { Notify(false); }
+          } done;
           then(error);
         });
     if (!posted) {

@@ -20,6 +20,11 @@ class HardwareJobs {
   // the work threw, if anything.
   using Then = std::function<void(std::exception_ptr error)>;
 
+  // Told on the window thread when a job is queued (true) and when its window part
+  // has run (false); the start-up trace times clock steps with it.
+  using Observer = std::function<void(bool started)>;
+  static void SetObserver(Observer observer);
+
   HardwareJobs();
   ~HardwareJobs();
   HardwareJobs(const HardwareJobs&) = delete;

@@ -9,14 +9,17 @@
 #include <QMessageBox>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <exception>
 #include <memory>
 
 #include "app/CPUSpeedThread.h"
 #include "app/Display.h"
+#include "app/HardwareJobs.h"
 #include "app/Skins.h"
 #include "app/TInfoForm.h"
 #include "app/TMainForm.h"
@@ -69,6 +72,52 @@ void CloseOnTerminationSignals(QObject* parent) {
   action.sa_flags = SA_RESTART;
   for (int signal : {SIGTERM, SIGINT, SIGHUP}) sigaction(signal, &action, nullptr);
 }
+
+double ProcessCpuMs() {
+  timespec used{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &used);
+  return static_cast<double>(used.tv_sec) * 1e3 + static_cast<double>(used.tv_nsec) / 1e6;
+}
+
+// RQ_STARTUP_TRACE: each clock step's wall and CPU time, and the window thread's
+// longest stall meanwhile, seen by a timer that should fire every 10 ms.
+class StepTrace : public QObject {
+ public:
+  StepTrace() {
+    ticker_.setTimerType(Qt::PreciseTimer);
+    connect(&ticker_, &QTimer::timeout, this, [this] { Tick(); });
+    ticker_.start(kTickMs);
+    rq::app::HardwareJobs::SetObserver([this](bool started) { started ? Begin() : End(); });
+  }
+  ~StepTrace() override { rq::app::HardwareJobs::SetObserver({}); }
+
+ private:
+  static constexpr int kTickMs = 10;
+  void Tick() {
+    if (running_ > 0) longestStallMs_ = std::max(longestStallMs_, sinceTick_.restart());
+  }
+  void Begin() {
+    if (running_++ > 0) return;
+    wall_.start();
+    sinceTick_.start();
+    longestStallMs_ = 0;
+    cpuAtBegin_ = ProcessCpuMs();
+  }
+  void End() {
+    if (--running_ > 0) return;
+    Tick();
+    std::fprintf(stderr, "step: %lld ms, CPU %.1f ms, longest window-thread stall %lld ms\n",
+                 static_cast<long long>(wall_.elapsed()), ProcessCpuMs() - cpuAtBegin_,
+                 static_cast<long long>(longestStallMs_));
+  }
+
+  QTimer ticker_;
+  QElapsedTimer wall_;
+  QElapsedTimer sinceTick_;
+  qint64 longestStallMs_ = 0;
+  double cpuAtBegin_ = 0;
+  int running_ = 0;
+};
 
 // Lets go of every worker waiting for the window thread before the system object
 // stops its threads, whichever way main is left.
@@ -123,12 +172,15 @@ int main(int argc, char** argv) {
     rq::app::TInfoForm infoForm(system);
     // The voltage window is created here, last.
     mainForm.show();
+    std::unique_ptr<StepTrace> stepTrace;
     if (traceStartup) {
       // Runs once the event loop has mapped and painted the window.
       QTimer::singleShot(0, [&] {
-        std::fprintf(stderr, "startup: window shown after %lld ms, of which detection %lld ms\n",
-                     static_cast<long long>(sinceStart.elapsed()), static_cast<long long>(detectionMs));
+        std::fprintf(stderr, "startup: window shown after %lld ms, of which detection %lld ms, CPU %.0f ms\n",
+                     static_cast<long long>(sinceStart.elapsed()), static_cast<long long>(detectionMs),
+                     ProcessCpuMs());
       });
+      stepTrace = std::make_unique<StepTrace>();
     }
     QApplication::exec();
 
