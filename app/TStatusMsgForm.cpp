@@ -8,8 +8,10 @@
 
 namespace rq::app {
 
+// A dialog rather than a plain window: window managers offer a dialog of fixed size
+// neither minimise nor maximise, and it has no close button (Cancel ends the pass).
 TStatusMsgForm::TStatusMsgForm(QWidget* owner, std::function<void()> cancel)
-    : QWidget(owner, Qt::Window | Qt::WindowStaysOnTopHint | Qt::WindowTitleHint | Qt::CustomizeWindowHint),
+    : QWidget(owner, Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::WindowTitleHint | Qt::CustomizeWindowHint),
       cancel_(std::move(cancel)) {
   setObjectName("StatusMsgForm");
   setWindowTitle("Testing...");
