@@ -1,7 +1,14 @@
 #include "app/Forms.h"
 
+#include <xcb/xcb.h>
+
 #include <QCloseEvent>
 #include <QGraphicsDropShadowEffect>
+#include <QGuiApplication>
+#include <QLayout>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
 
 #include "app/Region.h"
 #include "app/Skins.h"
@@ -20,6 +27,9 @@ SkinnedForm::SkinnedForm(const QString& caption, const QString& picture, const Q
   LoadSkins();
   setWindowTitle(caption);
   setFixedSize(size);
+  // Hints show whichever window of the program has the focus, as they always have
+  // on the shaped windows; Qt would show them only on the active window.
+  setAttribute(Qt::WA_AlwaysShowToolTips);
   QPalette colours = palette();
   colours.setColor(QPalette::Window, QColor(10, 11, 13));
   setPalette(colours);
@@ -33,12 +43,48 @@ SkinnedForm::SkinnedForm(const QString& caption, const QString& picture, const Q
 TPanelForm::TPanelForm(const QString& caption, const QString& picture, const QString& region, QSize size)
     : SkinnedForm(caption, picture, region, size) {
   setEnabled(false);
+  KeepOutOfTaskbar(*this);
+}
+
+void KeepOutOfTaskbar(QWidget& window) {
+  // The panels belong to the main window: the program has one taskbar and task
+  // switcher entry. They are not made transient for it, since a window manager keeps
+  // a transient above its owner and the panels wait behind the main window. X11 only
+  // (the program runs on X11 or XWayland); Qt keeps these states when it maps the window.
+  auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+  if (!x11 || !x11->connection()) return;
+  xcb_connection_t* connection = x11->connection();
+  auto atom = [connection](const char* name) {
+    const xcb_intern_atom_cookie_t cookie = xcb_intern_atom(connection, 0, std::strlen(name), name);
+    std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> reply(
+        xcb_intern_atom_reply(connection, cookie, nullptr), &std::free);
+    return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+  };
+  const xcb_atom_t state = atom("_NET_WM_STATE");
+  const xcb_atom_t skip[] = {atom("_NET_WM_STATE_SKIP_TASKBAR"), atom("_NET_WM_STATE_SKIP_PAGER")};
+  if (state == XCB_ATOM_NONE || skip[0] == XCB_ATOM_NONE || skip[1] == XCB_ATOM_NONE) return;
+  xcb_change_property(connection, XCB_PROP_MODE_REPLACE, static_cast<xcb_window_t>(window.winId()), state,
+                      XCB_ATOM_ATOM, 32, 2, skip);
+  xcb_flush(connection);
 }
 
 void TPanelForm::closeEvent(QCloseEvent* event) {
   // The panels live exactly as long as the program: closing one closes the program.
   event->ignore();
   if (TMainForm* main = AppForms().mainForm) main->close();
+}
+
+void FixDialogSize(QWidget& dialog, int width, bool closeButton) {
+  Qt::WindowFlags flags = dialog.windowFlags() & ~(Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
+  // Only the hints named here: without CustomizeWindowHint the window system adds its defaults.
+  flags |= Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint;
+  if (closeButton) flags |= Qt::WindowCloseButtonHint;
+  dialog.setWindowFlags(flags);
+  dialog.setFixedWidth(width);
+  QLayout* layout = dialog.layout();
+  const int height =
+      layout && layout->hasHeightForWidth() ? layout->totalHeightForWidth(width) : dialog.sizeHint().height();
+  dialog.setFixedHeight(height);
 }
 
 QLabel* MakeLabel(QWidget* parent, const QString& name, const QString& text, const QRect& geometry,

@@ -55,6 +55,13 @@ class TPanelForm : public SkinnedForm {
   void closeEvent(QCloseEvent* event) override;
 };
 
+// Marks a top-level window as one the taskbar and the task switcher leave out.
+void KeepOutOfTaskbar(QWidget& window);
+
+// A dialog of fixed size: `width` wide and as high as its contents need at that width.
+// Its frame offers neither minimise nor maximise; `closeButton` keeps the close button.
+void FixDialogSize(QWidget& dialog, int width, bool closeButton = true);
+
 // A label of the skins' read-out style.
 enum class LabelStyle { Readout, ReadoutLarge, Unit, Caption, Value };
 QLabel* MakeLabel(QWidget* parent, const QString& name, const QString& text, const QRect& geometry,

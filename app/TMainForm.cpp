@@ -259,6 +259,9 @@ void TMainForm::FormCloseQuery() {
   // waits below cannot meet a thread that waits for us.
   WindowThreadDispatcher::Instance().BeginClosing();
   checkExitThread_->Stop();
+  // A clock change under way ends first, so that the watchdog it arms is the one
+  // disarmed below.
+  if (TOverclockForm* overclock = AppForms().overclockForm) overclock->FinishHardwareWork();
   if (verify::Verification* verification = AppForms().verification) verification->Stop();
   if (system_.WatchdogRunning()) system_.StopWatchdogThread();
 }

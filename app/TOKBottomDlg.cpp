@@ -3,11 +3,12 @@
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
+#include "app/Forms.h"
+
 namespace rq::app {
 
 TOKBottomDlg::TOKBottomDlg(QWidget* owner) : QDialog(owner) {
   setObjectName("OKBottomDlg");
-  setFixedSize(370, 227);
   Bevel = new QFrame(this);
   Bevel->setFrameShape(QFrame::Panel);
   Bevel->setFrameShadow(QFrame::Sunken);
@@ -41,6 +42,8 @@ TOKBottomDlg::TOKBottomDlg(QWidget* owner) : QDialog(owner) {
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(Bevel, 1);
   layout->addLayout(buttons);
+  FixDialogSize(*this, 370);
+  setFixedHeight(227);
 }
 
 void TOKBottomDlg::AddLine(const QString& line) { Memo1->appendPlainText(line); }

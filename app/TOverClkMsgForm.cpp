@@ -6,6 +6,7 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
+#include "app/Forms.h"
 #include "app/Skins.h"
 
 namespace rq::app {
@@ -56,7 +57,7 @@ TOverClkMsgForm::TOverClkMsgForm(QWidget* owner) : QDialog(owner) {
   Button1->setDefault(true);
   connect(Button1, &QPushButton::clicked, this, &QDialog::accept);
   layout->addWidget(Button1, 0, Qt::AlignHCenter);
-  setFixedWidth(400);
+  FixDialogSize(*this, 400);
 }
 
 void TOverClkMsgForm::showEvent(QShowEvent* event) {

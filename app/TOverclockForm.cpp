@@ -4,6 +4,7 @@
 #include <QScreen>
 
 #include "app/Format.h"
+#include "app/HardwareJobs.h"
 #include "app/Modal.h"
 #include "app/TMainForm.h"
 #include "app/TOKBottomDlg.h"
@@ -27,24 +28,18 @@ const char* const kNoteVerify =
     "[ Note: If the system hang or fail in the testing procedures, system will AUTO-REBOOT and AUTO-RESTORE "
     "to a  more safe clock frequency. User don't need to do any operation. ]";
 
-// A step or reset runs with the panel busy: hourglass, no clicks, then focus back.
-class BusyPanel {
- public:
-  explicit BusyPanel(ImageButton& panel) : panel_(panel) {
-    panel_.setCursor(Qt::WaitCursor);
-    panel_.setEnabled(false);
-  }
-  ~BusyPanel() {
-    panel_.setEnabled(true);
-    panel_.setFocus();
-    panel_.setCursor(Qt::PointingHandCursor);
-  }
-  BusyPanel(const BusyPanel&) = delete;
-  BusyPanel& operator=(const BusyPanel&) = delete;
+// A step or reset runs with the panel busy: hourglass and no clicks until it has
+// ended, then the focus back.
+void MarkBusy(ImageButton& panel) {
+  panel.setCursor(Qt::WaitCursor);
+  panel.setEnabled(false);
+}
 
- private:
-  ImageButton& panel_;
-};
+void MarkDone(ImageButton& panel) {
+  panel.setEnabled(true);
+  panel.setFocus();
+  panel.setCursor(Qt::PointingHandCursor);
+}
 
 }  // namespace
 
@@ -53,7 +48,8 @@ TOverclockForm::TOverclockForm(engine::MSupport& system) : TOverclockForm(system
 TOverclockForm::TOverclockForm(engine::MSupport& system, Checks checks)
     : TPanelForm("Over Clock", "OverClockBk.png", "OverClockBackGrnd", kOverclockSize),
       system_(system),
-      checks_(std::move(checks)) {
+      checks_(std::move(checks)),
+      hardware_(std::make_unique<HardwareJobs>()) {
   setObjectName("OverclockForm");
   Background()->setObjectName("OvClkBkImage");
   if (!checks_.graphicsLibrariesPresent)
@@ -94,6 +90,7 @@ TOverclockForm::TOverclockForm(engine::MSupport& system, Checks checks)
 }
 
 TOverclockForm::~TOverclockForm() {
+  hardware_->Finish();
   if (AppForms().overclockForm == this) AppForms().overclockForm = nullptr;
 }
 
@@ -109,15 +106,38 @@ ImageButton* TOverclockForm::AddButton(const char* name, const char* pictures, c
 
 void TOverclockForm::ShowClock() { lblNewCPUClk->setText(FormatGeneral(system_.fsbClock)); }
 
-void TOverclockForm::Step(ImageButton& panel, double megahertz) {
-  BusyPanel busy(panel);
-  // Unbounded on purpose: a step the board cannot take hangs it, and the watchdog
-  // armed by the change brings it back.
-  // A refused change left the clock as it was; the user has been told why.
-  if (!system_.ChangeFsb(system_.fsbClock + megahertz, true)) return;
-  system_.RefreshClocks();
+void TOverclockForm::RunOnHardware(ImageButton& panel, std::function<void()> work,
+                                   std::function<void()> show) {
+  MarkBusy(panel);
+  const bool started = hardware_->Start(std::move(work), [&panel, show](std::exception_ptr error) {
+    show();
+    MarkDone(panel);
+    if (error) std::rethrow_exception(error);
+  });
+  if (!started) MarkDone(panel);
+}
+
+void TOverclockForm::FinishHardwareWork() { hardware_->Finish(); }
+
+bool TOverclockForm::HardwareIdle() const { return hardware_->Idle(); }
+
+void TOverclockForm::ShowClocks() {
   ShowClock();
   if (TMainForm* main = AppForms().mainForm) main->RefreshReadouts();
+}
+
+void TOverclockForm::Step(ImageButton& panel, double megahertz) {
+  RunOnHardware(
+      panel,
+      [this, megahertz] {
+        // From the clock as it is when the step runs, so quick clicks add up. Unbounded
+        // on purpose: a step the board cannot take hangs it, and the watchdog armed by
+        // the change brings it back. A refused change left the clock as it was; the
+        // user has been told why.
+        if (!system_.ChangeFsb(system_.fsbClock + megahertz, true)) return;
+        system_.RefreshClocks();
+      },
+      [this] { ShowClocks(); });
 }
 
 void TOverclockForm::DecrMoreClick() { Step(*DecrMore, -3); }
@@ -156,9 +176,17 @@ void TOverclockForm::StartVerification(VerifyKind kind) {
         "Warning", platform::kMbIconInformation);
     return;
   }
-  if (!checks_.startVerification(kind)) {
-    platform::MessageBox("A verification is already running or cannot be started.", "Warning",
-                         platform::kMbIconInformation);
+  auto start = [this, kind] {
+    if (!checks_.startVerification(kind)) {
+      platform::MessageBox("A verification is already running or cannot be started.", "Warning",
+                           platform::kMbIconInformation);
+    }
+  };
+  // A step still under way ends before the verification changes the clock itself.
+  if (HardwareIdle()) {
+    start();
+  } else {
+    hardware_->Start([] {}, [start](std::exception_ptr) { start(); });
   }
 }
 
@@ -168,18 +196,22 @@ void TOverclockForm::RecoveryClick() {
 }
 
 void TOverclockForm::ResetClick() {
-  BusyPanel busy(*Reset);
-  // Refused: the clock stays where it was, and so do the voltages that carry it.
-  if (!system_.ChangeFsb(system_.hwDefaultClock, true)) return;
-  system_.RefreshClocks();
-  ShowClock();
-  system_.SaveSafeFreq();
-  if (TMainForm* main = AppForms().mainForm) main->RefreshReadouts();
-  system_.RestoreVoltages();
-  system_.ReadVoltages();
-  system_.SetVoltShift(false);
-  if (const auto& refresh = AppForms().refreshVoltageWindow) refresh();
-  system_.SetNoShowOverClkMsg(false);
+  RunOnHardware(
+      *Reset,
+      [this] {
+        // Refused: the clock stays where it was, and so do the voltages that carry it.
+        if (!system_.ChangeFsb(system_.hwDefaultClock, true)) return;
+        system_.RefreshClocks();
+        system_.SaveSafeFreq();
+        system_.RestoreVoltages();
+        system_.ReadVoltages();
+        system_.SetVoltShift(false);
+        system_.SetNoShowOverClkMsg(false);
+      },
+      [this] {
+        ShowClocks();
+        if (const auto& refresh = AppForms().refreshVoltageWindow) refresh();
+      });
 }
 
 }  // namespace rq::app

@@ -1,6 +1,7 @@
 #pragma once
 #include <QLabel>
 #include <functional>
+#include <memory>
 
 #include "app/Forms.h"
 #include "app/ImageButton.h"
@@ -10,6 +11,8 @@ class MSupport;
 }
 
 namespace rq::app {
+
+class HardwareJobs;
 
 enum class VerifyKind { Single, Automatic };
 
@@ -42,6 +45,11 @@ class TOverclockForm : public TPanelForm {
   void RecoveryClick();
   void ResetClick();
 
+  // Steps and the reset run off the window thread. Closing calls this before the
+  // watchdog is stopped: the running change ends, queued ones are dropped.
+  void FinishHardwareWork();
+  bool HardwareIdle() const;
+
   QLabel* lblNewCPUClk;
   ImageButton* DecrMore;
   ImageButton* Decr;
@@ -55,11 +63,16 @@ class TOverclockForm : public TPanelForm {
  private:
   ImageButton* AddButton(const char* name, const char* pictures, const char* hint, QPoint at,
                          void (TOverclockForm::*click)());
+  // Runs `work` on the hardware worker with `panel` busy meanwhile; `show` then
+  // runs on the window thread and the panel is given back.
+  void RunOnHardware(ImageButton& panel, std::function<void()> work, std::function<void()> show);
+  void ShowClocks();
   void Step(ImageButton& panel, double megahertz);
   void StartVerification(VerifyKind kind);
 
   engine::MSupport& system_;
   Checks checks_;
+  std::unique_ptr<HardwareJobs> hardware_;
 };
 
 }  // namespace rq::app

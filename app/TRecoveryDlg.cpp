@@ -2,6 +2,7 @@
 
 #include <QVBoxLayout>
 
+#include "app/Forms.h"
 #include "engine/MSupport.h"
 
 namespace rq::app {
@@ -42,7 +43,7 @@ TRecoveryDlg::TRecoveryDlg(QWidget* owner, engine::MSupport& system) : QDialog(o
   layout->addWidget(Label1);
   layout->addWidget(RadioGroup1);
   layout->addWidget(Button1, 0, Qt::AlignHCenter);
-  setFixedWidth(380);
+  FixDialogSize(*this, 380);
 }
 
 void TRecoveryDlg::RadioGroup1Click(int index) { system_.SetRecoverToDef(index == kRestoreDefault); }

@@ -4,10 +4,14 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
+#include "app/Forms.h"
+
 namespace rq::app {
 
+// A dialog rather than a plain window: window managers offer a dialog of fixed size
+// neither minimise nor maximise, and it has no close button (Cancel ends the pass).
 TStatusMsgForm::TStatusMsgForm(QWidget* owner, std::function<void()> cancel)
-    : QWidget(owner, Qt::Window | Qt::WindowStaysOnTopHint | Qt::WindowTitleHint | Qt::CustomizeWindowHint),
+    : QWidget(owner, Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::WindowTitleHint | Qt::CustomizeWindowHint),
       cancel_(std::move(cancel)) {
   setObjectName("StatusMsgForm");
   setWindowTitle("Testing...");
@@ -16,6 +20,10 @@ TStatusMsgForm::TStatusMsgForm(QWidget* owner, std::function<void()> cancel)
       "[Note] If system fails when testing, utility will automatically reboot system. The reboot procedure "
       "may take several minutes.",
       this);
+  Label1->setObjectName("Label1");
+  Label2->setObjectName("Label2");
+  // A font wider than the design's wraps instead of cutting the line.
+  Label1->setWordWrap(true);
   Label2->setWordWrap(true);
   QFont bold = Label1->font();
   bold.setBold(true);
@@ -27,7 +35,7 @@ TStatusMsgForm::TStatusMsgForm(QWidget* owner, std::function<void()> cancel)
   layout->addWidget(Label1);
   layout->addWidget(Label2);
   layout->addWidget(BtnCancel, 0, Qt::AlignHCenter);
-  setFixedWidth(420);
+  FixDialogSize(*this, 420, false);
 }
 
 void TStatusMsgForm::BtnCancelClick() {

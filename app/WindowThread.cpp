@@ -65,6 +65,17 @@ bool WindowThreadDispatcher::Run(const std::function<void()>& work) {
   return Run(work, std::make_shared<Job>());
 }
 
+bool WindowThreadDispatcher::Post(QObject* context, std::function<void()> work) {
+  if (Closing()) return false;
+  QMetaObject::invokeMethod(
+      context,
+      [this, work = std::move(work)] {
+        if (!Closing()) work();
+      },
+      Qt::QueuedConnection);
+  return true;
+}
+
 int WindowThreadDispatcher::RunDialog(const std::function<std::unique_ptr<QDialog>()>& makeDialog,
                                       int closingResult) {
   if (QThread::currentThread() == thread()) return makeDialog()->exec();

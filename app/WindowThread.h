@@ -40,6 +40,11 @@ class WindowThreadDispatcher : public QObject {
   // false when dropped. An exception thrown by the work is rethrown here.
   bool Run(const std::function<void()>& work);
 
+  // Runs `work` later on the window thread without waiting for it (the way a worker
+  // hands back results the window shows). The work is dropped when `context` is
+  // gone by then or the program has begun to close; false when dropped at once.
+  bool Post(QObject* context, std::function<void()> work);
+
   // Shows `dialog` modally on the window thread for a worker and returns its result.
   // `dialog` is made on the window thread and must own everything it shows: once
   // closing begins the worker gets `closingResult` at once while the dialog is

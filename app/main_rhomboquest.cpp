@@ -1,5 +1,6 @@
 // rhomboquest: the overclocking and hardware monitoring utility. No command-line
-// options; exit code 1 when another instance is already running, else 0.
+// options; exit code 1 when another instance is already running, 2 (one line on
+// standard error) when there is no X display to show the windows on, else 0.
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -8,13 +9,17 @@
 #include <QMessageBox>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <exception>
 #include <memory>
 
 #include "app/CPUSpeedThread.h"
+#include "app/Display.h"
+#include "app/HardwareJobs.h"
 #include "app/HwMonitorThread.h"
 #include "app/Skins.h"
 #include "app/THwMonitorForm.h"
@@ -70,6 +75,52 @@ void CloseOnTerminationSignals(QObject* parent) {
   for (int signal : {SIGTERM, SIGINT, SIGHUP}) sigaction(signal, &action, nullptr);
 }
 
+double ProcessCpuMs() {
+  timespec used{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &used);
+  return static_cast<double>(used.tv_sec) * 1e3 + static_cast<double>(used.tv_nsec) / 1e6;
+}
+
+// RQ_STARTUP_TRACE: each clock step's wall and CPU time, and the window thread's
+// longest stall meanwhile, seen by a timer that should fire every 10 ms.
+class StepTrace : public QObject {
+ public:
+  StepTrace() {
+    ticker_.setTimerType(Qt::PreciseTimer);
+    connect(&ticker_, &QTimer::timeout, this, [this] { Tick(); });
+    ticker_.start(kTickMs);
+    rq::app::HardwareJobs::SetObserver([this](bool started) { started ? Begin() : End(); });
+  }
+  ~StepTrace() override { rq::app::HardwareJobs::SetObserver({}); }
+
+ private:
+  static constexpr int kTickMs = 10;
+  void Tick() {
+    if (running_ > 0) longestStallMs_ = std::max(longestStallMs_, sinceTick_.restart());
+  }
+  void Begin() {
+    if (running_++ > 0) return;
+    wall_.start();
+    sinceTick_.start();
+    longestStallMs_ = 0;
+    cpuAtBegin_ = ProcessCpuMs();
+  }
+  void End() {
+    if (--running_ > 0) return;
+    Tick();
+    std::fprintf(stderr, "step: %lld ms, CPU %.1f ms, longest window-thread stall %lld ms\n",
+                 static_cast<long long>(wall_.elapsed()), ProcessCpuMs() - cpuAtBegin_,
+                 static_cast<long long>(longestStallMs_));
+  }
+
+  QTimer ticker_;
+  QElapsedTimer wall_;
+  QElapsedTimer sinceTick_;
+  qint64 longestStallMs_ = 0;
+  double cpuAtBegin_ = 0;
+  int running_ = 0;
+};
+
 // Lets go of every worker waiting for the window thread before the system object
 // stops its threads, whichever way main is left.
 struct ClosingWindowThread {
@@ -83,6 +134,10 @@ int main(int argc, char** argv) {
   const bool traceStartup = std::getenv("RQ_STARTUP_TRACE") != nullptr;
   QElapsedTimer sinceStart;
   sinceStart.start();
+  if (const auto problem = rq::app::PrepareDisplay()) {
+    std::fprintf(stderr, "%s\n", problem->c_str());
+    return rq::app::kExitNoDisplay;
+  }
   Application application(argc, argv);
   rq::app::WindowThreadDispatcher::Instance().Install();
   rq::app::LoadSkins();
@@ -104,8 +159,10 @@ int main(int argc, char** argv) {
   ClosingWindowThread closing;
   if (system.anotherInstance) return 1;
 
+  // No display name: on X11 Qt appends a set display name to every window title
+  // that is not that name ("Warning! — Rhomboquest"); each window carries its own
+  // exact title. applicationDisplayName() still answers with the name.
   QApplication::setApplicationName("Rhomboquest");
-  QApplication::setApplicationDisplayName("Rhomboquest");
   QApplication::setWindowIcon(QIcon(":/icon/Rhomboquest.png"));
   QApplication::setQuitOnLastWindowClosed(false);  // the main window's close ends the program
   CloseOnTerminationSignals(&application);
@@ -121,12 +178,15 @@ int main(int argc, char** argv) {
     rq::app::TInfoForm infoForm(system);
     // The voltage window is created here, last.
     mainForm.show();
+    std::unique_ptr<StepTrace> stepTrace;
     if (traceStartup) {
       // Runs once the event loop has mapped and painted the window.
       QTimer::singleShot(0, [&] {
-        std::fprintf(stderr, "startup: window shown after %lld ms, of which detection %lld ms\n",
-                     static_cast<long long>(sinceStart.elapsed()), static_cast<long long>(detectionMs));
+        std::fprintf(stderr, "startup: window shown after %lld ms, of which detection %lld ms, CPU %.0f ms\n",
+                     static_cast<long long>(sinceStart.elapsed()), static_cast<long long>(detectionMs),
+                     ProcessCpuMs());
       });
+      stepTrace = std::make_unique<StepTrace>();
     }
     QApplication::exec();
 

@@ -15,6 +15,7 @@
 #include "driver/SocketLocation.h"
 #include "hw/SocketDriverHandle.h"
 #include "platform/MessageBox.h"
+#include "platform/Process.h"
 #include "platform/RuntimeDir.h"
 
 namespace rq::hw {
@@ -26,6 +27,7 @@ constexpr const char* kDriversFolder = "/drivers/";
 constexpr const char* kServiceExistsText = "failure: CreateService, ERROR_SERVICE_EXISTS !";
 constexpr const char* kCreateFailedText = "CreateService failure!";
 constexpr const char* kErrorCaption = "Error";
+constexpr unsigned kMissingFlags = platform::kMbTopmost | platform::kMbIconError;
 
 constexpr mode_t kInstalledMode = 0700;
 
@@ -50,26 +52,48 @@ class OwnedFd {
 };
 constexpr std::size_t kChunk = 1 << 16;
 
-void Refuse(const std::string& path, const std::string& reason) {
+void Refuse(const std::string& path, const std::string& reason, DriverSetupReport& report) {
   std::cerr << "rhomboquest: will not use the driver " << path << ": " << reason << '\n';
+  report.problems.push_back(path + ": " + reason);
 }
 
 // The daemon file at `path`, opened once so that what is checked is what gets
 // copied. Invalid when there is none; also invalid, with the reason on standard
 // error, when it is a link or belongs to or may be written by another user.
-OwnedFd OpenTrustedProgram(const std::string& path) {
+OwnedFd OpenTrustedProgram(const std::string& path, DriverSetupReport& report) {
+  report.lookedIn.push_back(path);
   OwnedFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
   if (!fd.Valid()) {
-    if (errno == ELOOP) Refuse(path, "it is a symbolic link");
+    if (errno == ELOOP) Refuse(path, "it is a symbolic link", report);
     return fd;
   }
   struct stat info {};
   if (::fstat(fd.Get(), &info) != 0) return OwnedFd();
   if (const std::string reason = platform::UntrustedProgramReason(info); !reason.empty()) {
-    Refuse(path, reason);
+    Refuse(path, reason, report);
     return OwnedFd();
   }
   return fd;
+}
+
+// The daemon to install: the one in the current folder, else the one beside the
+// program. `path` tells which.
+OwnedFd OpenSourceProgram(const DriverSetupEnvironment& environment, std::string& path,
+                          DriverSetupReport& report) {
+  std::vector<std::string> folders;
+  for (const std::string& folder : {environment.currentDirectory, environment.programDirectory}) {
+    if (!folder.empty() &&
+        std::find(folders.begin(), folders.end(), DriverSourcePath(folder)) == folders.end())
+      folders.push_back(DriverSourcePath(folder));
+  }
+  for (const std::string& candidate : folders) {
+    OwnedFd fd = OpenTrustedProgram(candidate, report);
+    if (fd.Valid()) {
+      path = candidate;
+      return fd;
+    }
+  }
+  return OwnedFd();
 }
 
 bool ReadAll(int fd, off_t offset, std::vector<char>& out) {
@@ -186,31 +210,58 @@ DriverSetupEnvironment SystemDriverSetupEnvironment() {
   environment.openServiceManager = [] { return platform::ServiceManager::Open(); };
   environment.systemDirectory = platform::SystemDirectory();
   environment.currentDirectory = CurrentDirectory();
+  environment.programDirectory = platform::ProgramDirectory();
   return environment;
 }
 
-std::unique_ptr<DriverHandle> SetUpDriver() { return SetUpDriver(SystemDriverSetupEnvironment()); }
+std::string DriverSetupReport::Explanation() const {
+  std::string text;
+  if (found.empty()) {
+    text = std::string("The hardware driver ") + kDriverFileName +
+           " is missing: it is not running and its program was not found. Looked in:";
+    for (const std::string& path : lookedIn) text += "\n  " + path;
+  } else {
+    text = std::string("The hardware driver ") + kDriverFileName + " (" + found + ") could not be started.";
+  }
+  for (const std::string& problem : problems) text += "\nNot used: " + problem;
+  text +=
+      "\nWithout it the program cannot reach the hardware: every read-out stays 0 and no clock can be "
+      "changed.";
+  return text;
+}
 
-std::unique_ptr<DriverHandle> SetUpDriver(const DriverSetupEnvironment& environment) {
+std::unique_ptr<DriverHandle> SetUpDriver() {
+  DriverSetupReport report;
+  auto handle = SetUpDriver(SystemDriverSetupEnvironment(), &report);
+  if (!handle && !report.messageShown)
+    platform::MessageBox(report.Explanation(), kErrorCaption, kMissingFlags);
+  return handle;
+}
+
+std::unique_ptr<DriverHandle> SetUpDriver(const DriverSetupEnvironment& environment,
+                                          DriverSetupReport* reportOrNull) {
+  DriverSetupReport unused;
+  DriverSetupReport& report = reportOrNull ? *reportOrNull : unused;
   // (1) A daemon that already serves is all we need.
   if (auto handle = environment.openDevice()) return handle;
 
   const std::string target = environment.systemDirectory.empty()
                                  ? std::string()
                                  : environment.systemDirectory + kDriversFolder + kDriverFileName;
-  const OwnedFd source = environment.currentDirectory.empty()
-                             ? OwnedFd()
-                             : OpenTrustedProgram(DriverSourcePath(environment.currentDirectory));
+  std::string sourcePath;
+  const OwnedFd source = OpenSourceProgram(environment, sourcePath, report);
+  if (source.Valid()) report.found = sourcePath;
   if (source.Valid() && !target.empty() && !RefreshInstalledCopy(environment, source.Get(), target)) {
-    Refuse(target,
-           "it differs from " + DriverSourcePath(environment.currentDirectory) + " and cannot be replaced");
+    Refuse(target, "it differs from " + sourcePath + " and cannot be replaced", report);
     return nullptr;
   }
   // An installed copy someone else could have changed is never started.
   struct stat installed {};
+  if (!target.empty()) report.lookedIn.insert(report.lookedIn.begin(), target);
   if (!target.empty() && ::stat(target.c_str(), &installed) == 0) {
+    report.found = target;
     if (const std::string reason = platform::UntrustedProgramReason(installed); !reason.empty()) {
-      Refuse(target, reason);
+      Refuse(target, reason, report);
       return nullptr;
     }
   }
@@ -235,10 +286,12 @@ std::unique_ptr<DriverHandle> SetUpDriver(const DriverSetupEnvironment& environm
     }
     if (result == platform::CreateServiceResult::AlreadyExists) {
       platform::MessageBox(kServiceExistsText, kErrorCaption, platform::kMbTopmost);
+      report.messageShown = true;
       return nullptr;
     }
     if (result != platform::CreateServiceResult::Created || !created) {
       platform::MessageBox(kCreateFailedText, kErrorCaption, platform::kMbTopmost);
+      report.messageShown = true;
       return nullptr;
     }
     if (!created->Start()) return nullptr;

@@ -2,6 +2,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "hw/DriverHandle.h"
 #include "platform/ServiceManager.h"
@@ -18,13 +19,26 @@ struct DriverSetupEnvironment {
   std::function<std::unique_ptr<platform::ServiceManager>()> openServiceManager;
   std::string systemDirectory;
   std::string currentDirectory;
+  // The folder of the running program: searched after the current folder, so that a
+  // program started from elsewhere still finds the daemon shipped beside it.
+  std::string programDirectory;
+};
+
+// What a set-up that found no driver looked at, for the one message that says so.
+struct DriverSetupReport {
+  std::vector<std::string> lookedIn;  // every path where the daemon's file was sought
+  std::string found;                  // the daemon file that was used, if any
+  std::vector<std::string> problems;  // why a file found was not used or did not start
+  bool messageShown = false;          // set-up already told the user itself
+  // The text of that message: what is missing and where it was sought.
+  std::string Explanation() const;
 };
 
 // Where step 4 looks for the program: the current folder, a "/" unless it already
 // ends in one, the file name.
 std::string DriverSourcePath(const std::string& currentDirectory);
 
-// This machine: the daemon's socket, the service registry, the system and current folders.
+// This machine: the daemon's socket, the service registry, the system, current and program folders.
 DriverSetupEnvironment SystemDriverSetupEnvironment();
 
 // Opens the driver, starting or installing its service when needed: (1) open the
@@ -32,8 +46,12 @@ DriverSetupEnvironment SystemDriverSetupEnvironment();
 // system's drivers folder goes to (5); (4) otherwise copy it there from the
 // current folder, or fail silently when it is in neither; (5) register the service
 // and start it, with a message box when registration fails; (6) open the device
-// again. Null when the driver cannot be set up.
+// again. Step (4) also looks in the program's own folder. Null when the driver
+// cannot be set up; `report` (optional) then says what was sought and why it failed.
+// The program's SetUpDriver() tells the user once, in a message box, when it ends
+// without a driver and no other message has been shown.
 std::unique_ptr<DriverHandle> SetUpDriver();
-std::unique_ptr<DriverHandle> SetUpDriver(const DriverSetupEnvironment& environment);
+std::unique_ptr<DriverHandle> SetUpDriver(const DriverSetupEnvironment& environment,
+                                          DriverSetupReport* report = nullptr);
 
 }  // namespace rq::hw

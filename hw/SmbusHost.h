@@ -5,14 +5,14 @@
 
 namespace rq::hw {
 
-// Where the SMBus hosts take their time from. The hosts busy-wait a few
+// Where the SMBus hosts take their time from. The hosts wait a few
 // milliseconds after each step and sleep 1 ms between status polls; tests swap in
 // a virtual clock so that a transaction costs no real time, and the benchmark a
 // recording one. Installed clocks must outlive every host operation.
 class SmbusClock {
  public:
   virtual ~SmbusClock() = default;
-  virtual void DelayMs(std::uint32_t ms) = 0;  // busy wait
+  virtual void DelayMs(std::uint32_t ms) = 0;  // exact wait (platform::DelayMs)
   virtual void SleepMs(std::uint32_t ms) = 0;  // between polls
   virtual std::uint32_t NowMs() = 0;           // monotonic milliseconds
 };

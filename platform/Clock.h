@@ -1,4 +1,5 @@
 #pragma once
+#include <chrono>
 #include <cstdint>
 
 namespace rq::platform {
@@ -6,8 +7,10 @@ namespace rq::platform {
 // Milliseconds since the process started, from a monotonic clock.
 std::uint32_t GetTickCount();
 
-// Busy-waits until the tick count has advanced by at least `ms`. Used for the
-// few-millisecond waits of the SMBus hosts, which are finer than a scheduler sleep.
+// Returns after at least `ms` milliseconds, as exactly as a busy wait would: it
+// sleeps until kDelaySpinMargin before the end and spins only through that last
+// fraction of a millisecond. Used for the few-millisecond waits of the SMBus hosts.
+inline constexpr std::chrono::microseconds kDelaySpinMargin{200};
 void DelayMs(std::uint32_t ms);
 
 // Yields the processor for at least `ms` milliseconds.

@@ -7,6 +7,9 @@ namespace rq::stress {
 
 int RunStressProgram(int argc, char** argv, const QString& title,
                      const std::function<QWidget*()>& makeContent) {
+  // Closed by title and placed at (0, 0), which needs X11: on a Wayland session the
+  // program runs through XWayland unless a platform was asked for.
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "xcb");
   QApplication app(argc, argv);
   QWidget window;
   // The title is how the verification finds the window to close it: set exactly,

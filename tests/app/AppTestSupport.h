@@ -17,6 +17,10 @@
 #include "engine/Timing.h"
 #include "platform/MessageBox.h"
 
+namespace rq::app {
+class TOverclockForm;
+}
+
 namespace rq::app::test {
 
 // A clock generator in memory: reads back what was last programmed (to 0.1 MHz,
@@ -28,6 +32,7 @@ class FakeClockGen : public devices::I2cClockGenIo {
     double fsb = 133.3;
     std::vector<double> requests;
     bool watchdogEnabled = false;
+    std::function<void()> whileSetting;  // runs inside SetFsb, on the caller's thread
   };
   explicit FakeClockGen(std::shared_ptr<State> state) : state_(std::move(state)) {
     model_ = "ICS950218";
@@ -86,6 +91,11 @@ class FakeOverclocker : public devices::I2cOverclkIo {
  private:
   std::shared_ptr<State> state_;
 };
+
+// Processes window-thread events until `done` holds or `ms` have passed.
+bool WaitUntil(const std::function<bool()>& done, int ms = 5000);
+// Until the panel's steps and reset have ended and shown their results.
+bool WaitForHardware(const TOverclockForm& form);
 
 // Waits of the watchdog thread and the settle sleep that pass at once.
 std::shared_ptr<engine::Timing> InstantTiming();

@@ -1,9 +1,13 @@
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <thread>
 
 #include "AppTestSupport.h"
+#include "app/TOverclockForm.h"
 #include "app/WindowThread.h"
 #include "devices/Rounding.h"
 #include "engine/Timing.h"
@@ -29,9 +33,24 @@ class InstantTimingImpl : public engine::Timing {
 
 }  // namespace
 
+bool WaitUntil(const std::function<bool()>& done, int ms) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!done() && timer.elapsed() < ms) {
+    QApplication::processEvents(QEventLoop::AllEvents, 10);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return done();
+}
+
+bool WaitForHardware(const TOverclockForm& form) {
+  return WaitUntil([&] { return form.HardwareIdle(); });
+}
+
 std::shared_ptr<engine::Timing> InstantTiming() { return std::make_shared<InstantTimingImpl>(); }
 
 void FakeClockGen::SetFsb(double mhz) {
+  if (state_->whileSetting) state_->whileSetting();
   state_->requests.push_back(mhz);
   state_->fsb = devices::RoundTo<double>(mhz, 1);
 }

@@ -3,9 +3,14 @@
 // back exactly what was asked, Incr from 133.3 asks for 134.3, 135.3 and 136.3.)
 #include "sim/Board.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QDir>
+#include <QFontMetrics>
+#include <QLabel>
 #include <QTemporaryDir>
 
 #include "AppTestSupport.h"
@@ -13,7 +18,10 @@
 #include "app/Modal.h"
 #include "app/TInfoForm.h"
 #include "app/TMainForm.h"
+#include "app/TOverClkMsgForm.h"
 #include "app/TOverclockForm.h"
+#include "app/TRecoveryDlg.h"
+#include "app/TStatusMsgForm.h"
 #include "app/WindowThread.h"
 #include "driver/InProcessDriverHandle.h"
 #include "platform/WindowThread.h"
@@ -78,12 +86,58 @@ TEST_F(DefaultBoard, ShowsWhatDetectionFoundAndTheClocks) {
   EXPECT_EQ(main->lblOverclkPercent->text(), "100 %");
 }
 
+// Labels and buttons of `window` whose text, in the font they use, does not fit
+// the place they were given.
+std::vector<std::string> TextsThatDoNotFit(QWidget& window) {
+  window.show();
+  QApplication::processEvents();
+  std::vector<std::string> cut;
+  for (QLabel* label : window.findChildren<QLabel*>()) {
+    if (label->text().isEmpty()) continue;
+    const QRect room = label->contentsRect();
+    const int flags = static_cast<int>(label->alignment()) | (label->wordWrap() ? Qt::TextWordWrap : 0);
+    const QRect needed = QFontMetrics(label->font()).boundingRect(room, flags, label->text());
+    if (needed.width() > room.width() || needed.height() > room.height()) {
+      cut.push_back(label->objectName().toStdString() + " \"" + label->text().toStdString() + "\" needs " +
+                    std::to_string(needed.width()) + "x" + std::to_string(needed.height()) + ", has " +
+                    std::to_string(room.width()) + "x" + std::to_string(room.height()));
+    }
+  }
+  for (QAbstractButton* button : window.findChildren<QAbstractButton*>()) {
+    if (button->text().isEmpty()) continue;
+    if (button->sizeHint().width() > button->width() || button->sizeHint().height() > button->height())
+      cut.push_back(button->text().toStdString());
+  }
+  window.hide();
+  return cut;
+}
+
+TEST_F(DefaultBoard, EveryTextFitsItsPlace) {
+  Start(false);
+  // The widest read-outs a board can bring.
+  system->cpuSpeed = 3999.96;
+  system->fsbClock = 333.3;
+  system->agpClock = 111.1;
+  system->pciClock = 111.1;
+  system->memoryClock = 444.4;
+  main->RefreshReadouts();
+  overclock->ShowClock();
+  TStatusMsgForm status(nullptr, {});
+  TRecoveryDlg recovery(nullptr, *system);
+  TOverClkMsgForm note(nullptr);
+  for (QWidget* window :
+       std::initializer_list<QWidget*>{main.get(), overclock.get(), info.get(), &status, &recovery, &note}) {
+    EXPECT_THAT(TextsThatDoNotFit(*window), ::testing::IsEmpty()) << window->objectName().toStdString();
+  }
+}
+
 TEST_F(DefaultBoard, IncrStepsOneMegahertzFromEachClockReadBack) {
   Start(false);
   ASSERT_EQ(overclock->lblNewCPUClk->text(), "133.3");
   for (int step = 0; step < 3; ++step) {
     const double before = system->fsbClock;
     overclock->IncrClick();
+    ASSERT_TRUE(WaitForHardware(*overclock));
     // The PLL comes as close as its dividers allow; the label shows what it reads back.
     EXPECT_NEAR(system->fsbClock, before + 1, 0.2);
     EXPECT_NEAR(BoardFsb(), system->fsbClock, 0.1);
@@ -96,6 +150,7 @@ TEST_F(DefaultBoard, IncrStepsOneMegahertzFromEachClockReadBack) {
 TEST_F(DefaultBoard, ClosingSoonAfterAStepDisarmsTheBoardsWatchdog) {
   Start(true);
   overclock->IncrClick();
+  ASSERT_TRUE(WaitForHardware(*overclock));
   ASSERT_TRUE(WatchdogArmed());
   ASSERT_EQ(system->ReadSettingString(engine::kOverclockSection, "InWatch"), "1");
   main->close();

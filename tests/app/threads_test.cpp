@@ -8,6 +8,8 @@
 #include <QThread>
 #include <QTimer>
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 #include "AppTestSupport.h"
@@ -26,16 +28,6 @@ namespace rq::app::test {
 namespace {
 
 // Processes events until `done` or the time runs out.
-bool WaitUntil(const std::function<bool()>& done, int ms = 5000) {
-  QElapsedTimer timer;
-  timer.start();
-  while (!done() && timer.elapsed() < ms) {
-    QApplication::processEvents(QEventLoop::AllEvents, 10);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return done();
-}
-
 TEST(WindowThread, WorkFromAWorkerRunsOnTheWindowThreadAndErrorsComeBack) {
   WindowThreadDispatcher::Instance().Install();
   std::atomic<bool> ranOnWindowThread{false};
@@ -198,6 +190,7 @@ TEST_F(ClosingTest, ClosingWithinTenSecondsOfAStepDisarmsTheWatchdog) {
   TOverclockForm overclock(*system);
   main.show();
   overclock.IncrClick();
+  ASSERT_TRUE(WaitForHardware(overclock));
   ASSERT_TRUE(system->WatchdogRunning());
   ASSERT_TRUE(clock->watchdogEnabled);
   ASSERT_EQ(Setting("InWatch"), "1");
@@ -205,6 +198,76 @@ TEST_F(ClosingTest, ClosingWithinTenSecondsOfAStepDisarmsTheWatchdog) {
   timer.start();
   main.close();
   EXPECT_LT(timer.elapsed(), 3000);
+  EXPECT_FALSE(system->WatchdogRunning());
+  EXPECT_FALSE(clock->watchdogEnabled);
+  EXPECT_EQ(Setting("InWatch"), "0");
+}
+
+// A clock change that takes its time, let go by the test (or after 3 s).
+class SlowClockChange {
+ public:
+  explicit SlowClockChange(FakeClockGen::State& clock) {
+    clock.whileSetting = [this] {
+      entered = true;
+      std::unique_lock lock(mutex_);
+      cv_.wait_for(lock, std::chrono::seconds(3), [this] { return released_; });
+    };
+  }
+  void Release() {
+    std::lock_guard lock(mutex_);
+    released_ = true;
+    cv_.notify_all();
+  }
+  std::atomic<bool> entered{false};
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  bool released_ = false;
+};
+
+TEST_F(ClosingTest, AStepRunsOffTheWindowThreadWithItsButtonBusy) {
+  TMainForm main(*system);
+  TOverclockForm overclock(*system);
+  main.show();
+  SlowClockChange slow(*clock);
+  clock->requests.clear();
+  QElapsedTimer timer;
+  timer.start();
+  overclock.IncrClick();
+  EXPECT_LT(timer.elapsed(), 500);
+  ASSERT_TRUE(WaitUntil([&] { return slow.entered.load(); }));
+  EXPECT_TRUE(overclock.Incr->testAttribute(Qt::WA_ForceDisabled));
+  EXPECT_EQ(overclock.Incr->cursor().shape(), Qt::WaitCursor);
+  EXPECT_TRUE(main.Exit->isEnabled());
+  // Another step asked for meanwhile follows from the clock the first one leaves.
+  overclock.IncrMoreClick();
+  slow.Release();
+  ASSERT_TRUE(WaitForHardware(overclock));
+  ASSERT_EQ(clock->requests.size(), 2u);
+  EXPECT_NEAR(clock->requests[1], 137.3, 1e-9);
+  EXPECT_EQ(overclock.lblNewCPUClk->text(), "137.3");
+  EXPECT_EQ(main.lblCPUClock->text(), "137.3");
+  EXPECT_FALSE(overclock.Incr->testAttribute(Qt::WA_ForceDisabled));
+  EXPECT_EQ(overclock.Incr->cursor().shape(), Qt::PointingHandCursor);
+}
+
+TEST_F(ClosingTest, ClosingDuringAStepLetsItEndThenDisarmsTheWatchdog) {
+  TMainForm main(*system);
+  TOverclockForm overclock(*system);
+  main.show();
+  SlowClockChange slow(*clock);
+  clock->requests.clear();
+  overclock.IncrClick();
+  ASSERT_TRUE(WaitUntil([&] { return slow.entered.load(); }));
+  overclock.IncrClick();  // queued: dropped by the close
+  std::thread releaser([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    slow.Release();
+  });
+  main.close();
+  releaser.join();
+  EXPECT_EQ(clock->requests.size(), 1u);
   EXPECT_FALSE(system->WatchdogRunning());
   EXPECT_FALSE(clock->watchdogEnabled);
   EXPECT_EQ(Setting("InWatch"), "0");

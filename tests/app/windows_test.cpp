@@ -1,16 +1,25 @@
 // The main window, the overclock panel and the information panel on a system
 // object whose chips are the fakes of AppTestSupport.h.
+#include <gmock/gmock.h>
+
 #include <QApplication>
 #include <QRadioButton>
 #include <QScreen>
+#include <QTest>
+#include <QToolTip>
 #include <filesystem>
+#include <optional>
 
 #include "AppTestSupport.h"
+#include "app/Display.h"
 #include "app/Forms.h"
 #include "app/TInfoForm.h"
 #include "app/TMainForm.h"
+#include "app/TOKBottomDlg.h"
+#include "app/TOverClkMsgForm.h"
 #include "app/TOverclockForm.h"
 #include "app/TRecoveryDlg.h"
+#include "app/TStatusMsgForm.h"
 
 namespace rq::app::test {
 namespace {
@@ -148,6 +157,7 @@ TEST_F(Windows, OverclockNoteShowsOnFirstOpeningOnlyAndAgainAfterReset) {
   main->OverClockClick();  // open again
   EXPECT_EQ(dialogs.size(), 1u);
   overclock->ResetClick();
+  ASSERT_TRUE(WaitForHardware(*overclock));
   EXPECT_EQ(Setting("NoShowOverClkMsg"), "0");
   main->OverClockClick();
   main->OverClockClick();
@@ -179,6 +189,7 @@ TEST_F(Windows, IncrStepsFromTheReadBackClock) {
   ASSERT_EQ(overclock->lblNewCPUClk->text(), "133.3");
   for (const char* expected : {"134.3", "135.3", "136.3"}) {
     overclock->IncrClick();
+    ASSERT_TRUE(WaitForHardware(*overclock));
     EXPECT_EQ(overclock->lblNewCPUClk->text(), expected);
     EXPECT_EQ(main->lblCPUClock->text(), expected);
   }
@@ -195,6 +206,7 @@ TEST_F(Windows, StepButtonsMoveByOneAndThreeBothWays) {
   overclock->IncrMoreClick();
   overclock->DecrClick();
   overclock->DecrMoreClick();
+  ASSERT_TRUE(WaitForHardware(*overclock));
   ASSERT_EQ(clock->requests.size(), 3u);
   EXPECT_NEAR(clock->requests[0], 136.3, 1e-9);
   EXPECT_NEAR(clock->requests[1], 135.3, 1e-9);
@@ -207,6 +219,7 @@ TEST_F(Windows, StepButtonsMoveByOneAndThreeBothWays) {
 TEST_F(Windows, ResetReturnsToDefaultsAndClearsTheSettings) {
   overclock->IncrMoreClick();
   overclock->IncrMoreClick();
+  ASSERT_TRUE(WaitForHardware(*overclock));
   WriteSetting("VoltShift", "1");
   WriteSetting("NoShowOverClkMsg", "1");
   volts->raised = true;
@@ -214,6 +227,7 @@ TEST_F(Windows, ResetReturnsToDefaultsAndClearsTheSettings) {
   bool voltageWindowRefreshed = false;
   AppForms().refreshVoltageWindow = [&] { voltageWindowRefreshed = true; };
   overclock->ResetClick();
+  ASSERT_TRUE(WaitForHardware(*overclock));
   AppForms().refreshVoltageWindow = nullptr;
   EXPECT_NEAR(clock->requests.back(), 133.3, 1e-9);
   EXPECT_EQ(overclock->lblNewCPUClk->text(), "133.3");
@@ -305,6 +319,83 @@ TEST_F(Windows, InformationPanelNamesWhatDetectionFound) {
   EXPECT_EQ(info->lblOverClker->text(), "ATXP3");
   EXPECT_EQ(info->lblOverClker->toolTip(), "Jumper-free overclock controller");
   EXPECT_EQ(info->lblHWMonitor->text(), "");
+}
+
+TEST_F(Windows, HintsShowOnWindowsWithoutTheFocus) {
+  QWidget elsewhere;  // another program's window has the focus
+  elsewhere.show();
+  elsewhere.activateWindow();
+  QApplication::setActiveWindow(&elsewhere);
+  ASSERT_FALSE(overclock->isActiveWindow());
+  main->OverClockClick();
+  QTest::mouseMove(overclock->Incr, QPoint(5, 5));
+  QTest::mouseMove(overclock->Incr, QPoint(10, 10));
+  EXPECT_TRUE(WaitUntil([] { return QToolTip::isVisible(); }, 2000));
+  EXPECT_EQ(QToolTip::text(), "Increase CPU Clock by 1 MHz");
+  QToolTip::hideText();
+}
+
+TEST_F(Windows, DialogsHaveAFixedSizeAndNoMinimiseOrMaximise) {
+  TRecoveryDlg recovery(overclock.get(), *system);
+  TOverClkMsgForm note(main.get());
+  TOKBottomDlg warning(overclock.get());
+  TStatusMsgForm status(main.get(), {});
+  for (QWidget* dialog : std::initializer_list<QWidget*>{&recovery, &note, &warning, &status}) {
+    SCOPED_TRACE(dialog->objectName().toStdString());
+    const Qt::WindowFlags flags = dialog->windowFlags();
+    EXPECT_TRUE(flags & Qt::CustomizeWindowHint);  // only the buttons asked for
+    EXPECT_FALSE(flags & Qt::WindowMinimizeButtonHint);
+    EXPECT_FALSE(flags & Qt::WindowMaximizeButtonHint);
+    EXPECT_EQ(dialog->minimumSize(), dialog->maximumSize());
+    EXPECT_GT(dialog->minimumHeight(), 50);
+  }
+}
+
+// The environment a start sees, put back afterwards.
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment(std::initializer_list<std::pair<const char*, const char*>> values) {
+    for (const auto& [name, value] : values) {
+      saved_.emplace_back(name,
+                          qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt);
+      if (value) {
+        qputenv(name, value);
+      } else {
+        qunsetenv(name);
+      }
+    }
+  }
+  ~ScopedEnvironment() {
+    for (const auto& [name, value] : saved_) {
+      if (value) {
+        qputenv(name.c_str(), *value);
+      } else {
+        qunsetenv(name.c_str());
+      }
+    }
+  }
+
+ private:
+  std::vector<std::pair<std::string, std::optional<QByteArray>>> saved_;
+};
+
+TEST(Display, AWaylandSessionRunsThroughXWaylandAndSaysWhatIsMissing) {
+  {
+    ScopedEnvironment wayland{
+        {"QT_QPA_PLATFORM", nullptr}, {"WAYLAND_DISPLAY", "wayland-0"}, {"DISPLAY", nullptr}};
+    const auto problem = PrepareDisplay();
+    // Inherited by the stress programs too.
+    EXPECT_EQ(qgetenv("QT_QPA_PLATFORM"), "xcb");
+    ASSERT_TRUE(problem.has_value());
+    EXPECT_THAT(*problem, ::testing::HasSubstr("XWayland"));
+    EXPECT_EQ(problem->find('\n'), std::string::npos);
+  }
+  {
+    // A platform asked for is kept.
+    ScopedEnvironment offscreen{{"QT_QPA_PLATFORM", "offscreen"}, {"DISPLAY", nullptr}};
+    EXPECT_EQ(PrepareDisplay(), std::nullopt);
+    EXPECT_EQ(qgetenv("QT_QPA_PLATFORM"), "offscreen");
+  }
 }
 
 }  // namespace

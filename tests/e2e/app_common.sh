@@ -70,6 +70,19 @@ rq_start_daemon() {
 
 rq_inspect() { "$RQ_BIN/ZQ_I2cIo" inspect --json; }
 
+# Windows whose title is exactly $1 (no prefix, no suffix such as " — Rhomboquest"),
+# one id a line. xdotool matches patterns, so its hits are compared once more as text.
+rq_windows_titled() {
+  local id
+  for id in $(xdotool search --name "$(printf '%s' "$1" | sed 's/[][\\.^$*+?(){}|]/\\&/g')" 2>/dev/null); do
+    [[ $(xdotool getwindowname "$id" 2>/dev/null) == "$1" ]] && echo "$id"
+  done
+  return 0
+}
+rq_window() { rq_windows_titled "$1" | head -1; }
+rq_window_shown() { [[ -n $(rq_window "$1") ]]; }
+rq_window_gone() { [[ -z $(rq_window "$1") ]]; }
+
 rq_watchdog_armed() { rq_inspect | grep -A3 '"watchdog"' | grep -q '"armed": true'; }
 
 # Starts the program from its folder; its pid lands in RQ_GUI.
@@ -77,7 +90,7 @@ rq_start_program() {
   (cd "$RQ_WORK/program" && exec ./rhomboquest >"$RQ_WORK/gui.log" 2>&1) &
   RQ_GUI=$!
   RQ_PIDS+=("$RQ_GUI")
-  rq_wait_for 150 xdotool search --name '^Rhomboquest$' || rq_fail "main window did not appear"
+  rq_wait_for 150 rq_window_shown Rhomboquest || rq_fail "main window titled exactly Rhomboquest did not appear"
   sleep 1.5  # first read-outs and the animation
 }
 

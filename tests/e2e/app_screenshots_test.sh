@@ -9,6 +9,14 @@ rq_start_display
 rq_start_daemon
 rq_start_program
 
+# One taskbar and task switcher entry: the panels are left out, the main window is not.
+skips_taskbar() { xprop -id "$(rq_window "$1")" _NET_WM_STATE | grep -q _NET_WM_STATE_SKIP_TASKBAR; }
+for panel in 'Over Clock' 'About'; do
+  rq_window_shown "$panel" || rq_fail "no panel titled exactly '$panel'"
+  skips_taskbar "$panel" || rq_fail "panel '$panel' would have its own taskbar entry"
+done
+skips_taskbar Rhomboquest && rq_fail "the main window is left out of the taskbar"
+
 main_geometry="308x400+$RQ_MAIN_X+$RQ_MAIN_Y"
 rq_shot "$out/main.png" "$main_geometry"
 
@@ -20,10 +28,11 @@ painted $((RQ_MAIN_X - 120)) $((RQ_MAIN_Y + 200)) && rq_fail "overclock panel vi
 
 # Overclock panel: the first opening brings the note on manual changes.
 rq_click_main 58 359
-rq_wait_for 50 xdotool search --name '^NOTE for Manually Modifying Freq. Setting$' || rq_fail "no note on first opening"
+note='NOTE for Manually Modifying Freq. Setting'
+rq_wait_for 50 rq_window_shown "$note" || rq_fail "no note titled exactly '$note' on first opening"
 sleep 0.5
 import -window root "$out/overclock-note-full.png"
-xdotool search --onlyvisible --name '^NOTE for Manually' windowfocus >/dev/null 2>&1 || true
+xdotool windowfocus "$(rq_window "$note")" >/dev/null 2>&1 || true
 xdotool key Return
 sleep 0.5
 [[ $(grep -E '^NoShowOverClkMsg=' "$RQ_WORK/program/torvane.ini" | cut -d= -f2) == 1 ]] || rq_fail "note not recorded"

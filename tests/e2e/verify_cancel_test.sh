@@ -14,6 +14,13 @@ rq_wait_for 50 rq_board_near 136.3 || rq_fail "board at $(rq_board_fsb) MHz, exp
 rq_start_verification verify
 rq_wait_for 150 rq_window_shown 'Testing...' || rq_fail "the status window did not appear"
 sleep 3
+# The status window during a pass, for docs/screenshots/.
+if [[ -n ${RQ_SCREENSHOT_DIR:-} ]]; then
+  mkdir -p "$RQ_SCREENSHOT_DIR"
+  xdotool windowraise "$(rq_window 'Testing...')" 2>/dev/null || true
+  sleep 0.3
+  import -window root "$RQ_SCREENSHOT_DIR/status-during-verification.png"
+fi
 rq_cancel_test
 cancelled=$(date +%s)
 rq_wait_for 100 rq_stress_windows_gone || rq_fail "the stress windows stayed after Cancel"

@@ -13,7 +13,7 @@ rq_click_overclock() { rq_click_screen $((RQ_OC_X + $1)) $((RQ_OC_Y + $2)); }
 # True when a 245-pixel-wide window of the program stands at the panel's open place.
 rq_overclock_panel_open() {
   local id
-  for id in $(xdotool search --name '^Over Clock' 2>/dev/null); do
+  for id in $(rq_windows_titled 'Over Clock'); do
     eval "$(xdotool getwindowgeometry --shell "$id")"
     [[ $X -eq $RQ_OC_X && $WIDTH -eq 245 ]] && return 0
   done
@@ -29,9 +29,6 @@ rq_press_decr_more() { rq_click_overclock 42 133; }
 rq_press_auto() { rq_click_overclock 42 199; }
 rq_press_verify() { rq_click_overclock 42 239; }
 
-rq_window() { xdotool search --name "^$1( — Rhomboquest)?\$" 2>/dev/null | head -1; }
-rq_window_shown() { [[ -n $(rq_window "$1") ]]; }
-rq_window_gone() { [[ -z $(rq_window "$1") ]]; }
 rq_stress_windows_open() {
   local title
   for title in "${RQ_STRESS_TITLES[@]}"; do rq_window_shown "$title" || return 1; done

@@ -248,6 +248,46 @@ TEST_F(DriverSetupTest, AServiceThatDoesNotStartFailsWithoutAMessage) {
   EXPECT_EQ(journal.calls.back(), "start created");
 }
 
+TEST_F(DriverSetupTest, TheProgramBesideTheExecutableServesWhenTheCurrentFolderHasNone) {
+  TempDir program;
+  std::ofstream(program / kDriverFileName) << "beside the program";
+  environment.programDirectory = program.Path();
+  EXPECT_NE(SetUpDriver(environment), nullptr);
+  EXPECT_EQ(ReadFile(Target()), "beside the program");
+  // The current folder's copy comes first.
+  fs::remove(Target());
+  journal = Journal{};
+  PutProgramInCurrentFolder("in the current folder");
+  EXPECT_NE(SetUpDriver(environment), nullptr);
+  EXPECT_EQ(ReadFile(Target()), "in the current folder");
+}
+
+TEST_F(DriverSetupTest, WithoutADriverTheReportSaysWhatIsMissingAndWhereItLooked) {
+  TempDir program;
+  environment.programDirectory = program.Path();
+  DriverSetupReport report;
+  EXPECT_EQ(SetUpDriver(environment, &report), nullptr);
+  EXPECT_FALSE(report.messageShown);
+  EXPECT_THAT(report.lookedIn, ElementsAre(Target(), current / kDriverFileName, program / kDriverFileName));
+  const std::string text = report.Explanation();
+  EXPECT_THAT(text, ::testing::HasSubstr("ZQ_I2cIo is missing"));
+  for (const std::string& path : report.lookedIn) EXPECT_THAT(text, ::testing::HasSubstr(path));
+
+  // A file found but refused is named with the reason.
+  PutProgramInCurrentFolder();
+  ::chmod((current / kDriverFileName).c_str(), 0777);
+  report = DriverSetupReport{};
+  EXPECT_EQ(SetUpDriver(environment, &report), nullptr);
+  EXPECT_THAT(report.Explanation(), ::testing::HasSubstr("Not used: " + current / kDriverFileName));
+
+  // Set-up that showed its own message is not explained a second time.
+  ::chmod((current / kDriverFileName).c_str(), 0700);
+  journal.createResult = CreateServiceResult::Failed;
+  report = DriverSetupReport{};
+  EXPECT_EQ(SetUpDriver(environment, &report), nullptr);
+  EXPECT_TRUE(report.messageShown);
+}
+
 TEST(DriverSourcePath, AddsASlashOnlyWhenMissing) {
   EXPECT_EQ(DriverSourcePath("/opt/rq"), "/opt/rq/ZQ_I2cIo");
   EXPECT_EQ(DriverSourcePath("/opt/rq/"), "/opt/rq/ZQ_I2cIo");

@@ -66,7 +66,11 @@ TEST_P(StressProgramTest, OpensItsWindowLoadsTheMachineAndClosesOnRequest) {
   if (!test::XvfbServer::Available()) GTEST_SKIP() << "Xvfb is not installed";
   test::XvfbServer server;
   ASSERT_TRUE(server.Running());
-  test::ScopedEnv platform("QT_QPA_PLATFORM", "xcb");
+  // As on a Wayland session with XWayland (which the virtual display stands in for):
+  // no platform asked for, the program must still choose X11.
+  test::ScopedEnv platform("QT_QPA_PLATFORM", std::nullopt);
+  test::ScopedEnv wayland("WAYLAND_DISPLAY", "wayland-rq-absent");
+  test::ScopedEnv session("XDG_SESSION_TYPE", "wayland");
   std::optional<test::ScopedEnv> sanitizer;
   if (kChildSanitizerOptions != nullptr) sanitizer.emplace("ASAN_OPTIONS", kChildSanitizerOptions);
   const StressProgram& stress = GetParam();
