@@ -168,6 +168,7 @@ TEST_F(Windows, OverclockNoteShowsOnFirstOpeningOnlyAndAgainAfterReset) {
 // leave the clock and the voltages as they were, and the user hears of it once.
 TEST_F(Windows, RefusedChangesLeaveClockAndVoltagesAsTheyWere) {
   overclock->IncrMoreClick();
+  ASSERT_TRUE(WaitForHardware(*overclock));
   system->StopWatchdogThread();  // the next change needs a fresh mark
   volts->raised = true;
   const int restores = volts->restores;
@@ -176,6 +177,7 @@ TEST_F(Windows, RefusedChangesLeaveClockAndVoltagesAsTheyWere) {
   clock->requests.clear();
   overclock->ResetClick();
   overclock->IncrClick();
+  ASSERT_TRUE(WaitForHardware(*overclock));
   EXPECT_TRUE(clock->requests.empty());
   EXPECT_EQ(overclock->lblNewCPUClk->text(), "136.3");
   EXPECT_TRUE(volts->raised);
