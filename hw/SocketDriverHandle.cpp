@@ -9,7 +9,9 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <iostream>
 #include <limits>
+#include <string>
 #include <vector>
 
 #include "driver/Protocol.h"
@@ -98,12 +100,18 @@ bool SocketDriverHandle::RoundTrip(std::uint32_t code, std::uint8_t* buffer, std
   // A connection that fails once, or whose reply is late, is given up: a reply
   // that went missing or came late would otherwise be taken as the answer to the
   // next request.
-  auto broken = [this] {
+  const Deadline deadline = std::chrono::steady_clock::now() + replyTimeout_;
+  auto broken = [this, deadline] {
     ::close(fd_);
     fd_ = -1;
+    // Said once, on the way out: every later request fails at once and silently.
+    const bool late = std::chrono::steady_clock::now() >= deadline;
+    std::cerr << "rhomboquest: the driver daemon "
+              << (late ? "did not answer within " + std::to_string(replyTimeout_.count()) + " ms"
+                       : std::string("closed its connection"))
+              << "; hardware access is off until the program is started again\n";
     return false;
   };
-  const Deadline deadline = std::chrono::steady_clock::now() + replyTimeout_;
   const ssize_t sent = Transfer(fd_, POLLOUT, deadline, [&] {
     return ::send(fd_, message, messageLength, MSG_NOSIGNAL | MSG_DONTWAIT);
   });
