@@ -31,6 +31,14 @@ std::optional<double> PositiveClock(const std::string& text) {
 
 }  // namespace
 
+bool MSupport::WriteWatchMark(bool on) const {
+  // A disarm that went to a driver which no longer answers may not have reached
+  // the chip: the watchdog can still fire, so the mark must stay for the next
+  // start to recover from.
+  if (!on && deviceHandle_ != nullptr && !deviceHandle_->Connected()) return false;
+  return SetInWatch(on);
+}
+
 bool MSupport::ChangeFsb(double target, bool autoDisarm) {
   bool markFailed = false;
   {
@@ -42,7 +50,7 @@ bool MSupport::ChangeFsb(double target, bool autoDisarm) {
       // lands before the new thread's 1), then watch this change with a fresh one.
       if (watchdogThread_ != nullptr) watchdogThread_->Stop();
       watchdogThread_ = std::make_unique<DisableWDThread>(
-          clockGenerator.get(), [this](bool on) { return SetInWatch(on); }, Clock());
+          clockGenerator.get(), [this](bool on) { return WriteWatchMark(on); }, Clock());
       watchdogThread_->SetAutoDisarm(autoDisarm);
       watchdogThread_->Start();
       watchdogThread_->SetPriority(platform::ThreadPriority::AboveNormal);

@@ -153,6 +153,9 @@ class MSupport {
   void RecordHwDefaultClock() const;
   double RecoveryClock() const;
   bool WriteSafeFreq(const std::optional<std::string>& value) const;
+  // InWatch as the watchdog thread writes it: the mark is kept while the driver
+  // that should have disarmed the watchdog is gone.
+  bool WriteWatchMark(bool on) const;
   void Shutdown();
   Timing& Clock() const;
 

@@ -9,12 +9,15 @@ class DriverHandle {
  public:
   virtual ~DriverHandle() = default;
   virtual bool DeviceIoControl(std::uint32_t code, std::uint8_t* buffer, std::uint32_t length) = 0;
+  // False once the driver has been taken as gone (it stopped answering): every
+  // request fails at once from then on.
+  virtual bool Connected() const { return true; }
 };
 
 // Process-wide driver state, written once by the system object before any device
 // object exists and only read afterwards. Every IOInterface operation reads it.
 struct DriverState {
-  bool driverMode = true;               // always true on Linux: hardware is reached through the driver
+  bool driverMode = true;                // always true on Linux: hardware is reached through the driver
   DriverHandle* deviceHandle = nullptr;  // null: no driver available
 };
 

@@ -104,6 +104,7 @@ bool SocketDriverHandle::RoundTrip(std::uint32_t code, std::uint8_t* buffer, std
   auto broken = [this, deadline] {
     ::close(fd_);
     fd_ = -1;
+    gone_ = true;
     // Said once, on the way out: every later request fails at once and silently.
     const bool late = std::chrono::steady_clock::now() >= deadline;
     std::cerr << "rhomboquest: the driver daemon "

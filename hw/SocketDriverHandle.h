@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -34,6 +35,7 @@ class SocketDriverHandle final : public DriverHandle {
   SocketDriverHandle& operator=(const SocketDriverHandle&) = delete;
 
   bool DeviceIoControl(std::uint32_t code, std::uint8_t* buffer, std::uint32_t length) override;
+  bool Connected() const override { return !gone_; }
 
  private:
   SocketDriverHandle(int fd, std::chrono::milliseconds replyTimeout) : fd_(fd), replyTimeout_(replyTimeout) {}
@@ -41,6 +43,7 @@ class SocketDriverHandle final : public DriverHandle {
 
   std::mutex mutex_;
   int fd_;  // -1 once the connection broke or a reply did not come in time
+  std::atomic<bool> gone_{false};
   const std::chrono::milliseconds replyTimeout_;
 };
 

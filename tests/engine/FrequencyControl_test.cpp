@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -165,6 +166,37 @@ TEST_F(FrequencyControlTest, ClosingWithinTenSecondsDisarmsAndClearsInWatch) {
   EXPECT_EQ(settings_.Read("InWatch"), "0");
   // The clock itself stays where the step put it.
   EXPECT_EQ(clockGen_->fsb, 140);
+}
+
+// A driver that can stop answering, as a stopped or hung daemon does.
+class LosableDriver : public hw::DriverHandle {
+ public:
+  LosableDriver(std::unique_ptr<hw::DriverHandle> inner, std::shared_ptr<std::atomic<bool>> lost)
+      : inner_(std::move(inner)), lost_(std::move(lost)) {}
+  bool DeviceIoControl(std::uint32_t code, std::uint8_t* buffer, std::uint32_t length) override {
+    return !*lost_ && inner_->DeviceIoControl(code, buffer, length);
+  }
+  bool Connected() const override { return !*lost_; }
+
+ private:
+  std::unique_ptr<hw::DriverHandle> inner_;
+  std::shared_ptr<std::atomic<bool>> lost_;
+};
+
+TEST_F(FrequencyControlTest, AWatchEndedWithTheDriverGoneKeepsTheMark) {
+  auto lost = std::make_shared<std::atomic<bool>>(false);
+  MSupportOptions options = FakeBoardOptions(settings_, "KOL1234A Gra", clockGen_, timing_);
+  options.openDriver = [open = options.openDriver, lost]() -> std::unique_ptr<hw::DriverHandle> {
+    return std::make_unique<LosableDriver>(open(), lost);
+  };
+  auto support = std::make_unique<MSupport>(std::move(options));
+  timing_->AdvanceSeconds(10);
+  support->WatchdogThread()->WaitFor();
+  ASSERT_EQ(settings_.Read("InWatch"), "0");
+  support->ChangeFsb(140, true);
+  *lost = true;  // the disarm cannot be known to have reached the chip
+  support->StopWatchdogThread();
+  EXPECT_EQ(settings_.Read("InWatch"), "1");
 }
 
 TEST_F(FrequencyControlTest, AnEndlessWatchLastsUntilStopped) {
