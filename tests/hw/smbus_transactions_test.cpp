@@ -110,6 +110,7 @@ struct Host {
   std::uint16_t base;
 };
 
+const Host kIch{"type = \"ich-smbus\"\nkind = 103\nbase = 0x0400\n", kHostIntelICH5, 0x0400};
 const Host kVia{"type = \"via-smbus\"\nkind = 302\nbase = 0x0600\n", kHostVIA8235, 0x0600};
 const Host kSis{"type = \"sis962-smbus\"\n", kHostSis962, 0x10C0};
 const Host kNvidia{"type = \"nvidia-mcp-smbus\"\nbase = 0x5000\n", kHostNVidiaMCP, 0x5000};
@@ -183,12 +184,39 @@ struct TraceCase {
   Trace expected;
 };
 
+// ICH: a block moves byte by byte, each byte handed over on byte done and released by
+// clearing the status; before the last byte the control is rewritten with the last-byte bit.
+#define ICH_CLEAR "out +0=FF", "wait 5"
 // VIA: a status test reads +0, waits 5 ms and writes 0x40 back; busy, complete and
 // byte done repeat it and read +0 once more.
 #define VIA_STATUS_TEST "in +0", "wait 5", "out +0=40"
 #define VIA_BIT_TEST VIA_STATUS_TEST, "in +0"
 #define VIA_CLEAR "out +0=FF", "wait 5"
 const TraceCase kTraceCases[] = {
+    {&kIch,
+     &kReadByte,
+     0x45,
+     {"in +0", "out +4=D3", "out +3=05", "out +0=FF", "out +5=FF", "out +2=48", "wait 10", "in +0", "in +0",
+      "in +5", ICH_CLEAR, "in +0"}},
+    {&kIch,
+     &kWriteByte,
+     0,
+     {"in +0", "out +4=D2", "out +3=05", "out +5=A7", "out +6=00", "out +0=FF", "out +2=48", "in +0",
+      ICH_CLEAR, "in +0"}},
+    {&kIch, &kReadBlock, 3, {"in +0",   "out +4=D3", "out +3=02", "out +2=54", "wait 5", "in +0",
+                             "in +7",   "in +0",     ICH_CLEAR,   "in +0",     "in +7",  "in +0",
+                             ICH_CLEAR, "in +2",     "out +2=34", "wait 5",    "in +0",  "in +7",
+                             "in +0",   ICH_CLEAR,   "in +0"}},
+    {&kIch, &kReadBlockOfDeviceCount, 3, {"in +0", "out +4=D3", "out +3=02", "out +2=54", "wait 5", "in +5",
+                                          "in +0", "in +7",     "in +0",     ICH_CLEAR,   "in +0",  "in +7",
+                                          "in +0", ICH_CLEAR,   "in +2",     "out +2=34", "wait 5", "in +0",
+                                          "in +7", "in +0",     ICH_CLEAR,   "in +0"}},
+    {&kIch,
+     &kWriteBlock,
+     2,
+     {"in +0", "out +4=D2", "out +5=02", "out +3=0C", "out +6=00", "out +7=21", "out +2=54", "wait 5",
+      "in +0", "in +0", "out +7=22", "in +2", "out +2=34", "wait 5", ICH_CLEAR, "in +0", "in +0", ICH_CLEAR,
+      "in +0"}},
     {&kVia,
      &kReadByte,
      0x45,
@@ -239,6 +267,7 @@ const TraceCase kTraceCases[] = {
      {"in +1", "out +2=D2", "out +3=05", "wait 5", "out +4=A7", "wait 5", "out +0=06", "wait 5", "out +0=00",
       "wait 5", "in +1"}},
 };
+#undef ICH_CLEAR
 #undef VIA_STATUS_TEST
 #undef VIA_BIT_TEST
 #undef VIA_CLEAR
