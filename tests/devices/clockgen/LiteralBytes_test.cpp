@@ -90,8 +90,8 @@ std::string Differences(const Registers& got, const Registers& want) {
 // One part over a register file, with the bus semaphore and a port recorder in place.
 class Rig {
  public:
-  explicit Rig(const Part& part)
-      : preset(With({}, part.preset)),
+  explicit Rig(const Part& part, const Bytes& before = {})
+      : preset(With(With({}, part.preset), before)),
         file(preset),
         ports_(nullptr),
         driver_(&ports_),
@@ -147,14 +147,33 @@ const Part kCy28349{"CY28349",
                     {{0, 0x1A}, {8, 0xC0}, {9, 0x41}, {10, 0x00}, {13, 0x83}, {14, 0x2D}},
                     133.6};
 
-const Part* const kParts[] = {&kIcs950905, &kIcs950910, &kIcs9428, &kIcs952005,
-                              &kIcs952001, &kCy28323,   &kCy28325, &kCy28349};
+const Part kIcs950218{"ICS950218",
+                      Make<ICS950218Io>,
+                      103,
+                      {{0, 0x00}, {1, 0x1F}, {10, 0x25}, {11, 0x08}, {12, 0xB2}, {15, 0x00}},
+                      133.3};
+const Part kIcs94228{"ICS94228", Make<ICS94228Io>, 301, {{4, 0x00}, {9, 0x05}, {10, 0x3D}}, 133.0};
+const Part kW312{
+    "W312-02", Make<CYPW312Io>, 302, {{4, 0xC0}, {5, 0xE8}, {9, 0x41}, {13, 0xA4}, {14, 0x2D}}, 167.0};
+const Part kCy28405{
+    "CY28405", Make<CYPCY28405Io>, 102, {{0, 0x0A}, {11, 0x80}, {12, 0x64}, {13, 0xB0}}, 133.6};
+const Part kCy28341{"CY28341", Make<CYPCY28341Io>, 302, {{0, 0x30}, {6, 0x05}, {7, 0x43}, {9, 0x61}}, 133.3};
+
+const Part* const kParts[] = {&kIcs950218, &kIcs950905, &kIcs950910, &kIcs94228, &kIcs9428,
+                              &kIcs952005, &kIcs952001, &kW312,      &kCy28323,  &kCy28325,
+                              &kCy28349,   &kCy28405,   &kCy28341};
 
 TEST(LiteralBytes, HardwareDefaultFromThePresetSelect) {
   for (const Part* part : kParts) {
     Rig rig(*part);
     EXPECT_EQ(rig.chip->GetDefaultFsb(), part->defaultFsb) << part->name;
   }
+}
+
+std::string Mhz(double mhz) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%.1f MHz", mhz);
+  return text;
 }
 
 struct FsbCase {
@@ -166,7 +185,37 @@ struct FsbCase {
 // ICS: N = round(f * D * (M + 2) / 14.31818 - 8), bit 8 in bit 7 of register 11.
 // Cypress byte mode: M = 45 above 129 MHz (CY28349 always), else 93;
 // N = round(f * (M + 3) / 48.00741 - 3); register 14 = M | 0x80.
+// CY28405: b = trunc(f * 48 / K + 1) with K = 31.9989666 for the 133 MHz strap;
+// register 12 = b >> 1, register 13 = M 48 with b's low bit in bit 7, register 14 bit 0.
+// CY28341: N = round(f * 48 / 96.016) in register 7, register 9 = 0x61 (M 48).
 const FsbCase kFsbCases[] = {
+    // D 2, M 8
+    {&kIcs950218, 133.3, {{11, 0x08}, {12, 0xB2}}},  // N 178
+    {&kIcs950218, 134.3, {{11, 0x08}, {12, 0xB4}}},  // N 180
+    {&kIcs950218, 136.3, {{11, 0x08}, {12, 0xB6}}},  // N 182
+    {&kIcs950218, 143.3, {{11, 0x08}, {12, 0xC0}}},  // N 192
+    {&kIcs950218, 128.3, {{11, 0x08}, {12, 0xAB}}},  // N 171
+    // D 2, M 5; N bit 0 in register 9 bit 7, bits 1-8 in register 10
+    {&kIcs94228, 133.0, {{9, 0x05}, {10, 0x3D}}},              // N 122
+    {&kIcs94228, 134.0, {{9, 0x85}, {10, 0x3D}}},              // N 123
+    {&kIcs94228, 136.0, {{9, 0x85}, {10, 0x3E}}},              // N 125
+    {&kIcs94228, 143.0, {{9, 0x05}, {10, 0x42}}},              // N 132
+    {&kIcs94228, 128.0, {{9, 0x85}, {10, 0x3A}}},              // N 117
+    {&kW312, 167.0, {{13, 0xA4}, {14, 0xAD}}},                 // N 164, M 45
+    {&kW312, 168.0, {{13, 0xA5}, {14, 0xAD}}},                 // N 165
+    {&kW312, 170.0, {{13, 0xA7}, {14, 0xAD}}},                 // N 167
+    {&kW312, 177.0, {{13, 0xAE}, {14, 0xAD}}},                 // N 174
+    {&kW312, 162.0, {{13, 0x9F}, {14, 0xAD}}},                 // N 159
+    {&kCy28405, 133.6, {{12, 0x64}, {13, 0xB0}, {14, 0x01}}},  // b 201
+    {&kCy28405, 134.6, {{12, 0x65}, {13, 0x30}, {14, 0x01}}},  // b 202
+    {&kCy28405, 136.6, {{12, 0x66}, {13, 0xB0}, {14, 0x01}}},  // b 205
+    {&kCy28405, 143.6, {{12, 0x6C}, {13, 0x30}, {14, 0x01}}},  // b 216
+    {&kCy28405, 128.6, {{12, 0x60}, {13, 0xB0}, {14, 0x01}}},  // b 193
+    {&kCy28341, 133.3, {{7, 0x43}, {9, 0x61}}},                // N 67
+    {&kCy28341, 134.3, {{7, 0x43}, {9, 0x61}}},                // N 67
+    {&kCy28341, 136.3, {{7, 0x44}, {9, 0x61}}},                // N 68
+    {&kCy28341, 143.3, {{7, 0x48}, {9, 0x61}}},                // N 72
+    {&kCy28341, 128.3, {{7, 0x40}, {9, 0x61}}},                // N 64
     // D 2, M 12
     {&kIcs950905, 133.9, {{11, 0x0C}, {12, 0xFE}}},  // N 254
     {&kIcs950905, 134.9, {{11, 0x8C}, {12, 0x00}}},  // N 256
@@ -219,7 +268,8 @@ TEST(LiteralBytes, SetFsbLeavesTheseRegisters) {
   for (const FsbCase& c : kFsbCases) {
     Rig rig(*c.part);
     rig.chip->SetFsb(c.mhz);
-    EXPECT_EQ(Differences(rig.file.regs, With(rig.preset, c.changed)), "") << c.part->name << " at " << c.mhz;
+    EXPECT_EQ(Differences(rig.file.regs, With(rig.preset, c.changed)), "")
+        << c.part->name << " at " << Mhz(c.mhz);
   }
 }
 
@@ -230,11 +280,28 @@ struct DogCase {
   Dog action;
   Bytes changed;
   std::vector<std::pair<std::uint16_t, std::uint8_t>> ports;
+  Bytes before = {};  // over the part's preset
 };
 
 // ICS hubs: register 9 = s * 1000 / 290, register 10 bits 5-6. Cypress byte mode:
 // W bits 1-5 the count, bit 0 the 2.5 s unit (else 150 ms); register 9 |= 0x16 or = 0x04.
 const DogCase kDogCases[] = {
+    {&kIcs950218, Dog::kTime40, {{9, 0x89}}, {}},
+    {&kIcs950218, Dog::kOn, {{10, 0x65}}, {}},
+    {&kIcs950218, Dog::kOff, {{10, 0x25}}, {}, {{10, 0x65}}},  // bit 6 alone
+    {&kIcs94228, Dog::kTime40, {{4, 0x7F}}, {}},
+    {&kIcs94228, Dog::kOn, {{4, 0xFF}}, {}},
+    {&kIcs94228, Dog::kOff, {{4, 0x44}}, {}},
+    {&kW312, Dog::kTime40, {{4, 0xE1}}, {}},
+    {&kW312, Dog::kTime3, {{4, 0xE8}}, {}},
+    {&kW312, Dog::kOn, {{9, 0x57}}, {}},
+    {&kW312, Dog::kOff, {{9, 0x04}}, {}},
+    {&kCy28405, Dog::kTime40, {{11, 0x00}}, {}},
+    {&kCy28405, Dog::kOn, {{11, 0xFF}}, {}},
+    {&kCy28405, Dog::kOff, {{11, 0x00}}, {}},
+    {&kCy28341, Dog::kTime40, {{6, 0x00}}, {}},
+    {&kCy28341, Dog::kOn, {{6, 0x0F}}, {}},
+    {&kCy28341, Dog::kOff, {{6, 0x80}}, {}},
     {&kIcs950905, Dog::kTime40, {{9, 0x89}}, {}},
     {&kIcs950905, Dog::kOn, {{10, 0x65}}, {}},
     {&kIcs950905, Dog::kOff, {{10, 0x05}}, {}},
@@ -266,7 +333,7 @@ const DogCase kDogCases[] = {
 
 TEST(LiteralBytes, WatchdogLeavesTheseRegistersAndPorts) {
   for (const DogCase& c : kDogCases) {
-    Rig rig(*c.part);
+    Rig rig(*c.part, c.before);
     switch (c.action) {
       case Dog::kTime40:
         rig.chip->SetWatchdogTime(40);
