@@ -29,6 +29,9 @@ class IcsClockGenIo : public I2cClockGenIo {
   IcsClockGenIo(ClockGenBus bus, const char* model, const char* description)
       : I2cClockGenIo(std::move(bus), model, description) {}
 
+  // Registers 0 to 17 in one block read: every PLL, divider and select register.
+  void PrefetchClockRegisters() override;
+
   // Writes the feedback count; the layout differs from part to part.
   virtual void WritePllN(unsigned n) = 0;
 
