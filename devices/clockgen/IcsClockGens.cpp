@@ -65,7 +65,7 @@ RegisterImage IcsClockGenIo::ReadSequence(std::uint8_t start, unsigned count) {
   return image;
 }
 
-void IcsClockGenIo::PrefetchClockRegisters() {
+void IcsClockGenIo::PrefetchThroughDividers() {
   RegisterImage image{};
   Read(image, 0, kRegPciDivider + 1);
 }

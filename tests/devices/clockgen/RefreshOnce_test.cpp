@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <functional>
+#include <thread>
 
 #include "ClockGenBench.h"
 #include "devices/Candidates.h"
@@ -83,7 +86,6 @@ struct TransferCase {
   sim::ClockGenStrap strap;
   Platform platform;
   std::function<std::unique_ptr<I2cClockGenIo>(ClockGenBus)> make;
-  // The SiS-board parts report a short block: their PLL registers take a second read.
   int transfers;
 };
 
@@ -108,7 +110,7 @@ TEST_P(ReadClocksTransfers, ReadEachRegisterOnceInOneSequence) {
 INSTANTIATE_TEST_SUITE_P(
     ClockGenerators, ReadClocksTransfers,
     ::testing::Values(
-        TransferCase{"ics950218", {31, 0}, {103, true, false, ""}, Driver<ICS950218Io>(), 1},
+        TransferCase{"ics950218", {31, 0}, {103, true, false, ""}, Driver<ICS950218Io>(), 4},
         TransferCase{"ics950905", {31, 0}, {302, true, false, ""}, Driver<ICS950905Io>(), 1},
         TransferCase{"ics950910", {25, 0}, {303, true, false, ""}, Driver<ICS950910Io>(), 1},
         TransferCase{"ics94228", {-1, 133.3}, {301, true, true, ""}, Driver<ICS94228Io>(), 1},
@@ -121,6 +123,56 @@ INSTANTIATE_TEST_SUITE_P(
         TransferCase{"cy28405", {25, 0}, {102, true, true, ""}, Driver<CYPCY28405Io>(), 3},
         TransferCase{"cy28341", {3, 0}, {302, true, true, ""}, Driver<CYPCY28341Io>(), 2},
         TransferCase{"cy28349", {26, 0}, {103, true, false, "KOLGRA"}, Driver<CYPCY28349Io>(), 2}));
+
+// On the first read, starts a rival that wants the bus, and records how many reads
+// had been made when the rival got it.
+class RivalOnFirstRead : public DirectI2CIo {
+ public:
+  using DirectI2CIo::DirectI2CIo;
+  ~RivalOnFirstRead() override { Finish(); }
+  unsigned ReadBlock(std::int32_t* buffer, std::uint8_t start, unsigned count) override {
+    Touch();
+    return DirectI2CIo::ReadBlock(buffer, start, count);
+  }
+  bool ReadByte(std::uint32_t* value, std::uint8_t command) override {
+    Touch();
+    return DirectI2CIo::ReadByte(value, command);
+  }
+  void Finish() {
+    if (rival_.joinable()) rival_.join();
+  }
+
+  std::atomic<int> reads{0};
+  int readsWhenRivalGotBus = -1;
+
+ private:
+  void Touch() {
+    ++reads;
+    if (rival_.joinable()) return;
+    rival_ = std::thread([this] {
+      SmbusLock lock;
+      readsWhenRivalGotBus = reads.load();
+    });
+    // Time for the rival to barge in between two sequences, were there two.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+
+  std::thread rival_;
+};
+
+TEST(ReadClocksBusLock, OneSequenceHoldsTheBusForTheWholeReading) {
+  for (const TransferCase& c :
+       {TransferCase{"ics950218", {31, 0}, {103, true, false, ""}, Driver<ICS950218Io>(), 4},
+        TransferCase{"cy28405", {25, 0}, {102, true, true, ""}, Driver<CYPCY28405Io>(), 3}}) {
+    Bench bench(c.simType, c.strap, c.platform);
+    auto controller = std::make_unique<RivalOnFirstRead>(bench.chip.get());
+    RivalOnFirstRead* rival = controller.get();
+    auto chip = c.make(ClockGenBus{std::move(controller), c.platform.hostKind});
+    chip->ReadClocks();
+    rival->Finish();
+    EXPECT_EQ(rival->readsWhenRivalGotBus, c.transfers) << c.simType;
+  }
+}
 
 }  // namespace
 }  // namespace rq::devices::testing
