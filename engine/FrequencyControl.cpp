@@ -70,9 +70,10 @@ bool MSupport::ChangeFsb(double target, bool autoDisarm) {
 
 void MSupport::RefreshClocks() {
   if (clockGenerator != nullptr) {
-    fsbClock = clockGenerator->GetFsb();
-    agpClock = clockGenerator->GetAgpClock(fsbClock);
-    pciClock = clockGenerator->GetPciClock(fsbClock);
+    const devices::DerivedClocks clocks = clockGenerator->ReadClocks();
+    fsbClock = clocks.fsb;
+    agpClock = clocks.agp;
+    pciClock = clocks.pci;
   }
   if (northBridge != nullptr) memoryClock = northBridge->GetMemoryClock(fsbClock);
 }

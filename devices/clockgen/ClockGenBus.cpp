@@ -1,4 +1,8 @@
+#include <optional>
+
+#include "devices/clockgen/ClockGenSupport.h"
 #include "devices/clockgen/I2cClockGenIo.h"
+#include "devices/clockgen/RegisterSnapshot.h"
 
 namespace rq::devices {
 
@@ -24,6 +28,25 @@ ClockGenBus OpenClockGenBus() {
       break;
   }
   return bus;
+}
+
+DerivedClocks I2cClockGenIo::ReadClocks() {
+  // The sequences the chip code opens inside this one only join it: the bus is
+  // taken once, and a part that needs quiet after its transfers gets it once.
+  clockgen::BusSequence sequence;
+  std::optional<clockgen::RegisterSnapshot> snapshot;
+  if (bus_ != nullptr) snapshot.emplace(*bus_);
+  struct Restore {
+    hw::I2CIo*& bus;
+    ~Restore() { bus = nullptr; }
+  } restore{snapshot_};
+  if (snapshot.has_value()) snapshot_ = &*snapshot;
+  PrefetchClockRegisters();
+  DerivedClocks clocks;
+  clocks.fsb = GetFsb();
+  clocks.agp = GetAgpClock(clocks.fsb);
+  clocks.pci = GetPciClock(clocks.fsb);
+  return clocks;
 }
 
 }  // namespace rq::devices

@@ -27,8 +27,24 @@ double BandTable::Pick(double f) const {
   return otherwise;
 }
 
+namespace {
+thread_local BusSequence* openSequence = nullptr;
+}  // namespace
+
+BusSequence::BusSequence(bool settleBeforeRelease) : settle_(settleBeforeRelease), outer_(openSequence) {
+  if (outer_ != nullptr) {
+    outer_->settle_ = outer_->settle_ || settle_;
+    return;
+  }
+  lock_.emplace();
+  openSequence = this;
+}
+
 BusSequence::~BusSequence() {
+  if (outer_ != nullptr) return;
   if (settle_) platform::Sleep(kCypressSettleMs);
+  openSequence = nullptr;
+  lock_.reset();
 }
 
 std::optional<unsigned> FitCount(double rounded, unsigned lowest, unsigned highest) {

@@ -54,10 +54,12 @@ constexpr Band Above(double low, double high, double value) { return {low, false
 constexpr Band Closed(double low, double high, double value) { return {low, true, high, true, value}; }
 
 // Holds the bus semaphore for one register sequence; the Cypress parts need 10 ms
-// of quiet after their last transfer before another master may use the bus.
+// of quiet after their last transfer before another master may use the bus. A
+// sequence opened while another is open on the same thread joins it: the outer one
+// holds the bus, and settles at its end if any joined sequence asked for it.
 class BusSequence {
  public:
-  explicit BusSequence(bool settleBeforeRelease = false) : settle_(settleBeforeRelease) {}
+  explicit BusSequence(bool settleBeforeRelease = false);
   ~BusSequence();
   BusSequence(const BusSequence&) = delete;
   BusSequence& operator=(const BusSequence&) = delete;
@@ -65,8 +67,9 @@ class BusSequence {
   static constexpr unsigned kCypressSettleMs = 10;
 
  private:
-  SmbusLock lock_;
+  std::optional<SmbusLock> lock_;
   bool settle_;
+  BusSequence* outer_;
 };
 
 // Clamps a rounded PLL count into what its register field holds; nullopt for a

@@ -27,6 +27,13 @@ ClockGenBus OpenClockGenBus();
 // from a fresh, zeroed image so a failed read yields what zero registers give.
 using RegisterImage = std::array<std::int32_t, 32>;
 
+// The clocks the chip makes, all derived from one reading of its registers.
+struct DerivedClocks {
+  double fsb = 0.0;
+  double agp = 0.0;
+  double pci = 0.0;
+};
+
 // A clock generator on the SMBus (address 0xD2): reads and programs the PLL that
 // makes the FSB, derives the AGP and PCI clocks and drives the hardware watchdog.
 class I2cClockGenIo {
@@ -56,6 +63,10 @@ class I2cClockGenIo {
   // Unbounded for parts that do not say.
   virtual double GetHighestFsb() { return std::numeric_limits<double>::infinity(); }
 
+  // GetFsb, GetAgpClock and GetPciClock in one bus sequence: each register they
+  // read crosses the bus once, and all three clocks come from that one reading.
+  DerivedClocks ReadClocks();
+
   const std::string& GetModel() const { return model_; }
   const std::string& GetDescription() const { return description_; }
 
@@ -68,7 +79,11 @@ class I2cClockGenIo {
         bus_(std::move(bus.controller)),
         hostKind_(bus.hostKind) {}
 
-  hw::I2CIo* Bus() const { return bus_.get(); }
+  // While ReadClocks runs, the register snapshot stands in for the controller.
+  hw::I2CIo* Bus() const { return snapshot_ != nullptr ? snapshot_ : bus_.get(); }
+  // Fetches, in one transfer where the part allows it, the registers its clocks
+  // are derived from, ahead of the derivation; the default fetches nothing.
+  virtual void PrefetchClockRegisters() {}
   std::int16_t HostKind() const { return hostKind_; }
 
   std::string model_;
@@ -77,6 +92,7 @@ class I2cClockGenIo {
  private:
   std::unique_ptr<hw::I2CIo> bus_;
   std::int16_t hostKind_ = hw::kHostNone;
+  hw::I2CIo* snapshot_ = nullptr;
 };
 
 // The thirteen clock generators in probe order; the list depends on the board model.

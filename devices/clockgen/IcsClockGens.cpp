@@ -65,6 +65,11 @@ RegisterImage IcsClockGenIo::ReadSequence(std::uint8_t start, unsigned count) {
   return image;
 }
 
+void IcsClockGenIo::PrefetchThroughDividers() {
+  RegisterImage image{};
+  Read(image, 0, kRegPciDivider + 1);
+}
+
 void IcsClockGenIo::OpenFullBlock() {
   RegisterImage image{};
   BusSequence sequence;

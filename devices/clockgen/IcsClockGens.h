@@ -49,7 +49,10 @@ class IcsClockGenIo : public I2cClockGenIo {
   void OpenFullBlock();
 
   // Shared layouts.
-  unsigned PllMFromBlock(unsigned count);                // r11 & 0x7F out of a block read from 0
+  unsigned PllMFromBlock(unsigned count);  // r11 & 0x7F out of a block read from 0
+  // The parts that read M out of a block from register 0 read the dividers after
+  // it with the same block for the cost of five more bytes: registers 0 to 17.
+  void PrefetchThroughDividers();
   void WritePllNAt11(unsigned n);                        // read 11-12, write 11-12
   void WritePllNAt10(unsigned n);                        // read 10-12, r10 |= 0x80, write 10-12
   static void PlaceN(RegisterImage& image, unsigned n);  // r11 bit 7 and r12
@@ -95,6 +98,7 @@ class ICS950905Io : public IcsClockGenIo {
 
  protected:
   void WritePllN(unsigned n) override;
+  void PrefetchClockRegisters() override { PrefetchThroughDividers(); }
 };
 
 class ICS950910Io : public IcsClockGenIo {
@@ -110,6 +114,7 @@ class ICS950910Io : public IcsClockGenIo {
 
  protected:
   void WritePllN(unsigned n) override;
+  void PrefetchClockRegisters() override { PrefetchThroughDividers(); }
 };
 
 class ICS94228Io : public IcsClockGenIo {
@@ -147,6 +152,7 @@ class ICS9428Io : public IcsClockGenIo {
 
  protected:
   void WritePllN(unsigned n) override;
+  void PrefetchClockRegisters() override { PrefetchThroughDividers(); }
 };
 
 // The two SiS-board parts: dividers from the FSB band, AGP from twice the FSB,

@@ -7,6 +7,7 @@
 
 #include "EngineFakes.h"
 #include "driver/InProcessDriverHandle.h"
+#include "driver/Protocol.h"
 #include "engine/DisableWDThread.h"
 #include "engine/Formatting.h"
 #include "engine/MSupport.h"
@@ -97,6 +98,50 @@ class DefaultBoardTest : public ::testing::Test {
   sim::ManualTimeSource time_;
   std::unique_ptr<sim::Board> board_;
 };
+
+// Counts the SMBus transfers the ICH host starts towards the clock generator to
+// read from it: each begins by writing its read address to the host's address port.
+class ClockGenReadCounter : public hw::DriverHandle {
+ public:
+  explicit ClockGenReadCounter(sim::Board& board) : board_(board) {}
+  bool DeviceIoControl(std::uint32_t code, std::uint8_t* buffer, std::uint32_t length) override {
+    constexpr std::uint16_t kIchAddressPort = 0x04;
+    constexpr std::uint32_t kClockGenRead = 0xD3;
+    const std::uint32_t base = hw::ProcessSmbusHost().base;
+    if (code == driver::kIoctlWritePortByte && base != 0 &&
+        driver::LoadU32(buffer, driver::port_request::kPort) == base + kIchAddressPort &&
+        driver::LoadU32(buffer, driver::port_request::kValueToWrite) == kClockGenRead) {
+      ++reads;
+    }
+    return board_.DeviceIoControl(code, buffer, length);
+  }
+  int reads = 0;
+
+ private:
+  driver::InProcessDriverHandle board_;
+};
+
+// The ICS950218 keeps the CPU divider in register 15, the PLL in 11-12 and the AGP
+// and PCI dividers in 16 and 17: four reads, none of a register twice.
+TEST_F(DefaultBoardTest, RefreshReadsEachClockGeneratorRegisterOnce) {
+  ClockGenReadCounter* counter = nullptr;
+  MSupportOptions options;
+  options.settingsFile = settings_.File();
+  options.timing = timing_;
+  options.openDriver = [&]() -> std::unique_ptr<hw::DriverHandle> {
+    auto handle = std::make_unique<ClockGenReadCounter>(*board_);
+    counter = handle.get();
+    return handle;
+  };
+  MSupport support(options);
+  ASSERT_NE(counter, nullptr);
+  counter->reads = 0;
+  support.RefreshClocks();
+  EXPECT_EQ(counter->reads, 4);
+  EXPECT_EQ(support.fsbClock, 133.3);
+  EXPECT_EQ(support.agpClock, 66.7);
+  EXPECT_EQ(support.pciClock, 33.3);
+}
 
 TEST_F(DefaultBoardTest, StepIsWatchedOnTheChipAndDisarmedAfterTenQuietSeconds) {
   auto support = Start();
