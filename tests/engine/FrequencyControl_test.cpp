@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "EngineFakes.h"
 #include "engine/DisableWDThread.h"
@@ -161,7 +162,10 @@ TEST_F(FrequencyControlTest, AStepAfterTheWatchEndedStartsAFreshThread) {
   EXPECT_EQ(clockGen_->fsb, 140);
   EXPECT_EQ(settings_.Read("InWatch"), "1");
   timing_->AdvanceSeconds(10);
-  fresh->WaitFor();
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (!fresh->Finished() && std::chrono::steady_clock::now() < limit)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_TRUE(fresh->Finished()) << "the new watch never ended";
   EXPECT_FALSE(support->WatchdogRunning());
   EXPECT_FALSE(clockGen_->WatchdogOn());
   EXPECT_EQ(settings_.Read("InWatch"), "0");

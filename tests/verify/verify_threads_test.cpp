@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <mutex>
 #include <set>
+#include <thread>
 
 #include "engine/DisableWDThread.h"
 #include "engine/MSupport.h"
@@ -330,10 +331,20 @@ TEST_F(VerifyThreadsTest, OnlyOneVerificationRunsAtATime) {
   while (!windowsDisabled() && std::chrono::steady_clock::now() < limit)
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   ASSERT_TRUE(windowsDisabled()) << "the first pass never started";
-  EXPECT_FALSE(verification.StartSingle());
-  EXPECT_FALSE(verification.StartAuto());
+  // Should a second run be let in, replacing the first waits for it to end: let go of
+  // the held pass after a while so that the failure shows instead of a hang.
+  std::jthread release([this](std::stop_token stop) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    while (!stop.stop_requested() && std::chrono::steady_clock::now() < until)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    env_.holdSleeps = false;
+  });
+  // Asserted: a wrongly started run must not be left going once the test has failed.
+  ASSERT_FALSE(verification.StartSingle());
+  ASSERT_FALSE(verification.StartAuto());
   EXPECT_TRUE(verification.Running());
-  env_.holdSleeps = false;
+  release.request_stop();
+  release.join();
   RunToEnd(verification);
   EXPECT_EQ(env_.statusShown, 1) << "a second pass ran";
   EXPECT_THAT(env_.enabledStates, ElementsAre(false, true));
