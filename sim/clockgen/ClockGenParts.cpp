@@ -6,12 +6,12 @@
 #include <map>
 #include <stdexcept>
 
-#include "devices/clockgen/ClockGenTables.h"
 #include "sim/clockgen/ClockGenChip.h"
+#include "sim/clockgen/ClockGenDataSheets.h"
 
 namespace rq::sim {
 
-namespace tables = rq::devices::clockgen;
+namespace sheet = rq::sim::datasheet;
 using std::chrono::milliseconds;
 
 namespace {
@@ -54,7 +54,7 @@ struct IcsDescription {
   std::vector<std::pair<std::size_t, std::uint8_t>> identity;  // read-only registers
   // Places the strap index into the select registers; null for parts without a table.
   void (*placeSelect)(Registers&, int);
-  const tables::FrequencyTable* table;
+  const sheet::SelectTable* table;
 };
 
 class IcsPart : public ClockGenChip, private PortDevice {
@@ -82,8 +82,8 @@ class IcsPart : public ClockGenChip, private PortDevice {
     double error = 1e300;
     for (unsigned tryM = kIcsPowerOnMFirst; tryM <= kIcsPowerOnMLast; ++tryM) {
       const long n =
-          std::clamp(std::lround(powerOnFsb * 2 * (tryM + 2) / tables::kIcsReferenceMhz - 8), 0L, 511L);
-      const double made = tables::kIcsReferenceMhz * static_cast<double>(n + 8) / (2.0 * (tryM + 2));
+          std::clamp(std::lround(powerOnFsb * 2 * (tryM + 2) / sheet::kIcsCrystalMhz - 8), 0L, 511L);
+      const double made = sheet::kIcsCrystalMhz * static_cast<double>(n + 8) / (2.0 * (tryM + 2));
       if (std::fabs(made - powerOnFsb) < error) {
         error = std::fabs(made - powerOnFsb);
         m = tryM;
@@ -116,7 +116,7 @@ class IcsPart : public ClockGenChip, private PortDevice {
     unsigned m = 0;
     unsigned n = 0;
     if (d_.layout == IcsLayout::kHub) {
-      divider = tables::kTableA[r[kIcsCpuDivider] & 0x0F];
+      divider = sheet::kIcsCpuDividers[r[kIcsCpuDivider] & 0x0F];
       m = r[kIcsPllM] & 0x7F;
       n = ((r[kIcsPllM] & 0x80U) << 1) | r[kIcsPllN];
     } else {
@@ -124,7 +124,7 @@ class IcsPart : public ClockGenChip, private PortDevice {
       m = r[kK7Pll] & 0x7F;
       n = (static_cast<unsigned>(r[kK7PllHigh]) << 1) | (r[kK7Pll] >> 7);
     }
-    return tables::kIcsReferenceMhz * (n + 8) / (divider * (m + 2));
+    return sheet::kIcsCrystalMhz * (n + 8) / (divider * (m + 2));
   }
 
   WatchdogSetting WatchdogFrom(const Registers& r) const override {
@@ -166,17 +166,17 @@ void SelectStrapNibbleLocal(Registers& r, int index) {
 }
 
 const IcsDescription kIcs950218{"ics950218", IcsLayout::kHub, IcsWatchdog::kBit6,
-                                {{7, 0x28}}, SelectLatched,   &tables::kIcs950218Table};
+                                {{7, 0x28}}, SelectLatched,   &sheet::kIcs950218};
 const IcsDescription kIcs950905{"ics950905", IcsLayout::kHub,   IcsWatchdog::kBits5And6,
-                                {{7, 0xFF}}, SelectStrapNibble, &tables::kIcs950905Table};
+                                {{7, 0xFF}}, SelectStrapNibble, &sheet::kIcs950905};
 const IcsDescription kIcs950910{"ics950910", IcsLayout::kHub,   IcsWatchdog::kBits5And6,
-                                {{6, 0x01}}, SelectStrapNibble, &tables::kIcs950910Table};
+                                {{6, 0x01}}, SelectStrapNibble, &sheet::kIcs950910};
 const IcsDescription kIcs94228{
     "ics94228", IcsLayout::kK7System, IcsWatchdog::kRegister4, {{6, 0x11}}, nullptr, nullptr};
 const IcsDescription kIcs9428{"ics9428", IcsLayout::kHub,   IcsWatchdog::kBits5And6,
-                              {},        SelectStrapNibble, &tables::kIcs9428Table};
+                              {},        SelectStrapNibble, &sheet::kIcs9428};
 const IcsDescription kIcs952005{"ics952005", IcsLayout::kHub,        IcsWatchdog::kPorts,
-                                {},          SelectStrapNibbleLocal, &tables::kIcs952005Table};
+                                {},          SelectStrapNibbleLocal, &sheet::kIcs952005};
 const IcsDescription kIcs952001{"ics952001", IcsLayout::kHub, IcsWatchdog::kPorts, {}, nullptr, nullptr};
 
 // ---- Cypress byte-mode parts -----------------------------------------------
@@ -191,7 +191,7 @@ struct CypressDescription {
   std::size_t watchdogRegister;  // bits 1-5 count, bit 0: 2.5 s units (else 150 ms)
   std::size_t selectRegister;
   int selectShift;
-  const tables::FrequencyTable* table;
+  const sheet::SelectTable* table;
 };
 
 WatchdogSetting CypressWatchdog(std::uint8_t field, std::uint8_t enable) {
@@ -210,13 +210,13 @@ class CypressBytePart : public ClockGenChip {
     const double f = (*d.table)[static_cast<std::size_t>(select)];
     const unsigned m = f > 129 ? 45 : 93;
     r[kCyPllM] = static_cast<std::uint8_t>(m);  // frequency-select mode: bit 7 clear
-    r[kCyPllN] = Byte(std::lround(f * (m + 3) / tables::kCypressReferenceMhz - 3));
+    r[kCyPllN] = Byte(std::lround(f * (m + 3) / sheet::kCypressReferenceMhz - 3));
     SetPowerOn(r, Bit(d.idRegister));
   }
 
  protected:
   double PllOutput(const Registers& r) const override {
-    return tables::kCypressReferenceMhz * (r[kCyPllN] + 3) / ((r[kCyPllM] & 0x7F) + 3);
+    return sheet::kCypressReferenceMhz * (r[kCyPllN] + 3) / ((r[kCyPllM] & 0x7F) + 3);
   }
   WatchdogSetting WatchdogFrom(const Registers& r) const override {
     return CypressWatchdog(r[d_.watchdogRegister], r[kCyWatchdogEnable]);
@@ -226,10 +226,10 @@ class CypressBytePart : public ClockGenChip {
   const CypressDescription& d_;
 };
 
-const CypressDescription kW312{"w312", 8, 4, 5, 3, &tables::kCypW312Table};
-const CypressDescription kCy28323{"cy28323", 6, 8, 5, 3, &tables::kCypCy28323Table};
-const CypressDescription kCy28325{"cy28325", 8, 4, 15, 3, &tables::kCypCy28325Table};
-const CypressDescription kCy28349{"cy28349", 6, 8, 0, 0, &tables::kCypCy28349Table};
+const CypressDescription kW312{"w312", 8, 4, 5, 3, &sheet::kW312};
+const CypressDescription kCy28323{"cy28323", 6, 8, 5, 3, &sheet::kCy28323};
+const CypressDescription kCy28325{"cy28325", 8, 4, 15, 3, &sheet::kCy28325};
+const CypressDescription kCy28349{"cy28349", 6, 8, 0, 0, &sheet::kCy28349};
 
 // ---- CY28405 ---------------------------------------------------------------
 
@@ -244,8 +244,8 @@ class Cy28405Part : public ClockGenChip {
  public:
   Cy28405Part(int select, ClockGenOutputs& outputs)
       : ClockGenChip("cy28405", Access::kCypress, outputs),
-        strapMhz_(tables::kCypCy28405Table[static_cast<std::size_t>(select)]),
-        scale_(tables::Cy28405Scale(strapMhz_)) {
+        strapMhz_(sheet::kCy28405[static_cast<std::size_t>(select)]),
+        scale_(sheet::Cy28405Unit(strapMhz_)) {
     Registers r{};
     r[kCy405Select] = static_cast<std::uint8_t>(select);
     r[kCy405Id] = 0x48;
@@ -283,12 +283,12 @@ class Cy28341Part : public ClockGenChip {
  public:
   Cy28341Part(int select, ClockGenOutputs& outputs)
       : ClockGenChip("cy28341", Access::kCypress, outputs),
-        strapMhz_(tables::kCypCy28341Table[static_cast<std::size_t>(select)]) {
+        strapMhz_(sheet::kCy28341[static_cast<std::size_t>(select)]) {
     Registers r{};
     r[kCy341Select] = static_cast<std::uint8_t>(select << 4);
     r[kCy341Watchdog] = 0x80;
     r[kCy341Id] = 0x18;
-    r[kCy341PllN] = Byte(std::clamp(std::lround(strapMhz_ * 48 / tables::kCy28341ReferenceMhz), 1L, 127L));
+    r[kCy341PllN] = Byte(std::clamp(std::lround(strapMhz_ * 48 / sheet::kCy28341ReferenceMhz), 1L, 127L));
     r[kCy341PllM] = 48 << 1;
     SetPowerOn(r, Bit(kCy341Id));
   }
@@ -298,7 +298,7 @@ class Cy28341Part : public ClockGenChip {
     const unsigned n = r[kCy341PllN] & 0x7F;
     const unsigned m = (r[kCy341PllM] >> 1) & 0x3F;
     if (m == 0 || n == 0) return strapMhz_;
-    return tables::kCy28341ReferenceMhz * n / m;
+    return sheet::kCy28341ReferenceMhz * n / m;
   }
   WatchdogSetting WatchdogFrom(const Registers& r) const override {
     const std::uint8_t w = r[kCy341Watchdog];
@@ -343,17 +343,17 @@ const std::map<std::string, std::vector<double>>& Tables() {
   static const std::map<std::string, std::vector<double>> tables = [] {
     std::map<std::string, std::vector<double>> t;
     auto put = [&t](const char* type, const auto& table) { t[type] = {table.begin(), table.end()}; };
-    put("ics950218", tables::kIcs950218Table);
-    put("ics950905", tables::kIcs950905Table);
-    put("ics950910", tables::kIcs950910Table);
-    put("ics9428", tables::kIcs9428Table);
-    put("ics952005", tables::kIcs952005Table);
-    put("w312", tables::kCypW312Table);
-    put("cy28323", tables::kCypCy28323Table);
-    put("cy28325", tables::kCypCy28325Table);
-    put("cy28349", tables::kCypCy28349Table);
-    put("cy28405", tables::kCypCy28405Table);
-    put("cy28341", tables::kCypCy28341Table);
+    put("ics950218", sheet::kIcs950218);
+    put("ics950905", sheet::kIcs950905);
+    put("ics950910", sheet::kIcs950910);
+    put("ics9428", sheet::kIcs9428);
+    put("ics952005", sheet::kIcs952005);
+    put("w312", sheet::kW312);
+    put("cy28323", sheet::kCy28323);
+    put("cy28325", sheet::kCy28325);
+    put("cy28349", sheet::kCy28349);
+    put("cy28405", sheet::kCy28405);
+    put("cy28341", sheet::kCy28341);
     return t;
   }();
   return tables;
@@ -377,12 +377,12 @@ const std::map<std::string, Maker>& Makers() {
       {"cy28405",
        [](const ClockGenStrap& s, ClockGenOutputs& o) -> std::unique_ptr<ClockGenChip> {
          return std::make_unique<Cy28405Part>(
-             TableIndex("cy28405", s, tables::kCypCy28405Table.size(), tables::kCypCy28405Table.data()), o);
+             TableIndex("cy28405", s, sheet::kCy28405.size(), sheet::kCy28405.data()), o);
        }},
       {"cy28341",
        [](const ClockGenStrap& s, ClockGenOutputs& o) -> std::unique_ptr<ClockGenChip> {
          return std::make_unique<Cy28341Part>(
-             TableIndex("cy28341", s, tables::kCypCy28341Table.size(), tables::kCypCy28341Table.data()), o);
+             TableIndex("cy28341", s, sheet::kCy28341.size(), sheet::kCy28341.data()), o);
        }},
   };
   return makers;

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "EngineFakes.h"
 #include "engine/DisableWDThread.h"
@@ -148,12 +149,27 @@ TEST_F(FrequencyControlTest, TwoQuickStepsReuseTheRunningThreadAndRestartItsCoun
 
 TEST_F(FrequencyControlTest, AStepAfterTheWatchEndedStartsAFreshThread) {
   auto support = StartQuiet();
-  DisableWDThread* old = support->WatchdogThread();
-  support->ChangeFsb(140, true);
-  EXPECT_NE(support->WatchdogThread(), nullptr);
+  ASSERT_FALSE(support->WatchdogRunning());
+  ASSERT_FALSE(clockGen_->WatchdogOn());
+  const int enablesBefore = clockGen_->watchdogEnables;
+  ASSERT_TRUE(support->ChangeFsb(140, true));
+  // The new thread arms before the clock moves, and then does its whole job: it
+  // disarms by itself once the change has stood for ten seconds.
+  DisableWDThread* fresh = support->WatchdogThread();
+  ASSERT_NE(fresh, nullptr);
   EXPECT_TRUE(support->WatchdogRunning());
+  EXPECT_TRUE(clockGen_->WatchdogOn());
+  EXPECT_EQ(clockGen_->watchdogEnables, enablesBefore + 1);
+  EXPECT_EQ(clockGen_->fsb, 140);
   EXPECT_EQ(settings_.Read("InWatch"), "1");
-  (void)old;
+  timing_->AdvanceSeconds(10);
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (!fresh->Finished() && std::chrono::steady_clock::now() < limit)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_TRUE(fresh->Finished()) << "the new watch never ended";
+  EXPECT_FALSE(support->WatchdogRunning());
+  EXPECT_FALSE(clockGen_->WatchdogOn());
+  EXPECT_EQ(settings_.Read("InWatch"), "0");
 }
 
 TEST_F(FrequencyControlTest, ClosingWithinTenSecondsDisarmsAndClearsInWatch) {

@@ -74,7 +74,7 @@ TEST_F(ProfileFileTest, NamesCompareCaseInsensitivelyAndValuesAreTrimmedAndUnquo
             "Empty=\n");
 }
 
-TEST_F(ProfileFileTest, IntegersReadLikeWindows) {
+TEST_F(ProfileFileTest, IntegersReadFromLeadingDigitsAndSaturateAtTheIntLimits) {
   WriteAll(file_,
            "[Overclock]\nInWatch=5\nNeg=-12abc\nPlus=+7\nText=abc\nEmpty=\nHuge=99999999999\n"
            "HugeNeg=-99999999999\nSpaced= 42 \nSignOnly=-\n");

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <mutex>
 #include <set>
+#include <thread>
 
 #include "engine/DisableWDThread.h"
 #include "engine/MSupport.h"
@@ -319,13 +320,38 @@ TEST_F(VerifyThreadsTest, StoppingTheSearchWhileThePassRunsEndsItWithoutDeadlock
 }
 
 TEST_F(VerifyThreadsTest, OnlyOneVerificationRunsAtATime) {
-  env_.cancelOnPass = 1;
+  env_.holdSleeps = true;  // the first pass waits inside until released
   Verification verification(*support_, env_);
-  ASSERT_TRUE(verification.StartAuto());
-  // Either still running (refused) or already finished (accepted): never two at once.
-  const bool second = verification.StartSingle();
+  ASSERT_TRUE(verification.StartSingle());
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  auto windowsDisabled = [this] {
+    std::lock_guard lock(env_.mutex);
+    return !env_.enabledStates.empty();
+  };
+  while (!windowsDisabled() && std::chrono::steady_clock::now() < limit)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_TRUE(windowsDisabled()) << "the first pass never started";
+  // Should a second run be let in, replacing the first waits for it to end: let go of
+  // the held pass after a while so that the failure shows instead of a hang.
+  std::jthread release([this](std::stop_token stop) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    while (!stop.stop_requested() && std::chrono::steady_clock::now() < until)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    env_.holdSleeps = false;
+  });
+  // Asserted: a wrongly started run must not be left going once the test has failed.
+  ASSERT_FALSE(verification.StartSingle());
+  ASSERT_FALSE(verification.StartAuto());
+  EXPECT_TRUE(verification.Running());
+  release.request_stop();
+  release.join();
   RunToEnd(verification);
-  EXPECT_LE(env_.enabledStates.size(), second ? 4u : 2u);
+  EXPECT_EQ(env_.statusShown, 1) << "a second pass ran";
+  EXPECT_THAT(env_.enabledStates, ElementsAre(false, true));
+  // Once it has ended, the next one is accepted.
+  env_.cancelOnPass = 2;
+  EXPECT_TRUE(verification.StartSingle());
+  RunToEnd(verification);
 }
 
 }  // namespace

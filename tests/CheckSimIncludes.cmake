@@ -1,0 +1,25 @@
+# Fails when the virtual board reaches back into the program it serves: no file
+# under sim/ may include from the program's layers, nor link their libraries,
+# or a fault in the program's chip data would be shared by its simulation.
+# Run as: cmake -DSIM_DIR=<source>/sim -P CheckSimIncludes.cmake
+set(forbidden "devices|hw|engine|app|verify")
+file(GLOB_RECURSE files ${SIM_DIR}/*.h ${SIM_DIR}/*.cpp ${SIM_DIR}/*.in)
+if(NOT files)
+  message(FATAL_ERROR "no sources found under '${SIM_DIR}'")
+endif()
+set(offences "")
+foreach(file IN LISTS files)
+  file(STRINGS ${file} lines REGEX "^[ \t]*#[ \t]*include")
+  foreach(line IN LISTS lines)
+    if(line MATCHES "[\"<](\\.\\./)*(${forbidden})/")
+      string(APPEND offences "\n  ${file}: ${line}")
+    endif()
+  endforeach()
+endforeach()
+file(STRINGS ${SIM_DIR}/CMakeLists.txt links REGEX "rq_(devices|hw|engine|app|verify)")
+foreach(line IN LISTS links)
+  string(APPEND offences "\n  ${SIM_DIR}/CMakeLists.txt: ${line}")
+endforeach()
+if(offences)
+  message(FATAL_ERROR "sim/ must not depend on the program's layers:${offences}")
+endif()
