@@ -1,7 +1,7 @@
 #pragma once
 // The chips' own data: output divider codes and the frequencies their
-// frequency-select settings name. Header-only constants, so that the virtual
-// board's chips run from the same data sheet values the drivers read against.
+// frequency-select settings name. The virtual board keeps its own copy, typed
+// separately from the data sheets, so that a wrong entry here fails against it.
 #include <array>
 
 namespace rq::devices::clockgen {
