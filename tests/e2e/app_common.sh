@@ -68,7 +68,17 @@ rq_start_daemon() {
   rq_wait_for 100 "$RQ_BIN/ZQ_I2cIo" inspect || rq_fail "daemon did not come up: $(cat "$RQ_WORK/daemon.log")"
 }
 
-rq_inspect() { "$RQ_BIN/ZQ_I2cIo" inspect --json; }
+# The board's inspection as JSON. Read whole first: callers pipe it into `grep -q` or
+# `grep -m1`, which stop reading at the first match, and under pipefail the writer's
+# broken pipe would fail a check whose answer was already found.
+rq_inspect() {
+  local json
+  json=$("$RQ_BIN/ZQ_I2cIo" inspect --json) || return 1
+  (
+    trap '' PIPE
+    printf '%s\n' "$json" 2>/dev/null
+  ) || true
+}
 
 # Windows whose title is exactly $1 (no prefix, no suffix such as " — Rhomboquest"),
 # one id a line. xdotool matches patterns, so its hits are compared once more as text.
