@@ -141,4 +141,14 @@ QLabel* MakeLabel(QWidget* parent, const QString& name, const QString& text, con
   return label;
 }
 
+void ShrinkToFit(QLabel& label, int designPixelSize, int smallestPixelSize) {
+  QFont font = label.font();
+  font.setPixelSize(designPixelSize);
+  while (font.pixelSize() > smallestPixelSize &&
+         QFontMetrics(font).horizontalAdvance(label.text()) > label.width()) {
+    font.setPixelSize(font.pixelSize() - 1);
+  }
+  label.setFont(font);
+}
+
 }  // namespace rq::app

@@ -67,4 +67,8 @@ enum class LabelStyle { Readout, ReadoutLarge, Unit, Caption, Value };
 QLabel* MakeLabel(QWidget* parent, const QString& name, const QString& text, const QRect& geometry,
                   LabelStyle style, Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignVCenter);
 
+// A long single-line text gets a smaller font, from `designPixelSize` down to
+// `smallestPixelSize`, rather than being cut off.
+void ShrinkToFit(QLabel& label, int designPixelSize, int smallestPixelSize);
+
 }  // namespace rq::app

@@ -79,17 +79,6 @@ void Colour(QLabel& label, const QColor& colour) {
   label.setPalette(colours);
 }
 
-// A board's label may be long: a smaller font rather than a cut-off name.
-void ShrinkToFit(QLabel& label, int designPixelSize) {
-  QFont font = label.font();
-  font.setPixelSize(designPixelSize);
-  while (font.pixelSize() > kSmallestPixelSize &&
-         QFontMetrics(font).horizontalAdvance(label.text()) > label.width()) {
-    font.setPixelSize(font.pixelSize() - 1);
-  }
-  label.setFont(font);
-}
-
 constexpr int kNamePixelSize = 10;
 constexpr int kUnitPixelSize = 9;
 
@@ -150,7 +139,7 @@ THwMonitorForm::THwMonitorForm(engine::MSupport& system)
     Colour(*r.name, kSilver);
     Colour(*r.value, kYellow);
     Colour(*r.unit, kSilver);
-    ShrinkToFit(*r.name, kNamePixelSize);
+    ShrinkToFit(*r.name, kNamePixelSize, kSmallestPixelSize);  // board labels may be long
     QFont unitFont = r.unit->font();
     unitFont.setPixelSize(kUnitPixelSize);
     r.unit->setFont(unitFont);
@@ -175,7 +164,7 @@ void THwMonitorForm::FillSensorRows(const SensorReadings& readings) {
   for (std::size_t row = 0; row < readings.size() && row < kSensorRows; ++row) {
     const SensorReading& reading = readings[row];
     rows_[row].name->setText(SensorName(system_, reading.sensor));
-    ShrinkToFit(*rows_[row].name, kNamePixelSize);
+    ShrinkToFit(*rows_[row].name, kNamePixelSize, kSmallestPixelSize);
     rows_[row].value->setText(SensorValueText(reading));
     rows_[row].unit->setText(SensorUnit(reading.sensor));
   }

@@ -16,14 +16,7 @@ constexpr int kSmallestPixelSize = 8;
 void Describe(QLabel& label, const std::string& model, const std::string& description) {
   label.setText(QString::fromStdString(model));
   label.setToolTip(QString::fromStdString(description));
-  // A long single-line name gets a smaller font rather than being cut off.
-  if (label.wordWrap()) return;
-  QFont font = label.font();
-  while (font.pixelSize() > kSmallestPixelSize &&
-         QFontMetrics(font).horizontalAdvance(label.text()) > label.width()) {
-    font.setPixelSize(font.pixelSize() - 1);
-  }
-  label.setFont(font);
+  if (!label.wordWrap()) ShrinkToFit(label, label.font().pixelSize(), kSmallestPixelSize);
 }
 
 }  // namespace
