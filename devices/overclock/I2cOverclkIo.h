@@ -45,7 +45,6 @@ class I2cOverclkIo {
   const std::string& GetModel() const { return modelName_; }
   const std::string& GetDescription() const { return description_; }
   double DefaultCoreVoltage() const { return defaultCoreVoltage_; }
-  int OverrideRegister() const { return vidOverrideRegister_; }
 
   static constexpr std::uint8_t kDeviceAddress = 0x9C;  // 7-bit 0x4E
   static constexpr double kRaisedMemoryVoltage = 2.7;

@@ -35,7 +35,11 @@ TEST_F(OverclockChipTest, OverrideDrivesTheCoreSupplyAndTheStableLimit) {
   Write(0, 0x27);  // 1.675 V: 0.15 V above the VID
   EXPECT_DOUBLE_EQ(Core(), 1.675);
   EXPECT_DOUBLE_EQ(board->Processor().MaxStableFsb(), 154.0);
-  Write(0, 0x07);  // the code without its enable bit
+  const nlohmann::json shown = chip->Inspect();
+  EXPECT_EQ(shown["registers"]["override"], 0x27);
+  EXPECT_EQ(shown["coreOverrideVolts"], 1.675);
+  EXPECT_EQ(shown["memoryVolts"], nullptr);  // the pins are not driven yet
+  Write(0, 0x07);                            // the code without its enable bit
   EXPECT_DOUBLE_EQ(Core(), 1.525);
   EXPECT_DOUBLE_EQ(board->Processor().MaxStableFsb(), 148.0);
   Write(0, 0x27);

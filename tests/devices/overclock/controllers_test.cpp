@@ -3,10 +3,13 @@
 // with the bytes written out here.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <limits>
 #include <map>
+#include <memory>
+#include <optional>
 #include <ostream>
+#include <string>
+#include <vector>
 
 #include "devices/SystemFacts.h"
 #include "devices/northbridge/PciMchIo.h"
