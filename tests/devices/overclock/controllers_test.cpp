@@ -163,26 +163,16 @@ TEST(OverclockProbe, AnswersOnlyOnItsPlatform) {
     Trace trace;
   };
   const std::string atxp3 = TestBoard(kAtxp3, 1.525);
+  const std::string atxp1 = TestBoard(kAtxp1, 1.65);
+  const std::string empty = TestBoard("type = \"smbus-register-file\"\naddress = 0x50\n", 1.5);
   const std::vector<Case> cases = {
       {"ATXP3 on an Intel board", atxp3, false, {}, true, true, {R(1, 0x0D), R(1, 0x0D)}},
       {"register 1 reads 0xFF", atxp3, false, 0xFF, true, false, {R(1, 0xFF)}},
       {"ATXP3 beside a K7 north bridge", atxp3, true, {}, true, false, {R(1, 0x0D)}},
       {"no north bridge", atxp3, {}, {}, true, false, {R(1, 0x0D)}},
-      {"ATXP1 beside a K7 north bridge",
-       TestBoard(kAtxp1, 1.65),
-       true,
-       {},
-       false,
-       true,
-       {R(1, 0x08), R(1, 0x08)}},
-      {"ATXP1 on an Intel board", TestBoard(kAtxp1, 1.65), false, {}, false, false, {R(1, 0x08)}},
-      {"nothing at 0x9C",
-       TestBoard("type = \"smbus-register-file\"\naddress = 0x50\n", 1.5),
-       false,
-       {},
-       true,
-       false,
-       {}},
+      {"ATXP1 beside a K7 north bridge", atxp1, true, {}, false, true, {R(1, 0x08), R(1, 0x08)}},
+      {"ATXP1 on an Intel board", atxp1, false, {}, false, false, {R(1, 0x08)}},
+      {"nothing at 0x9C", empty, false, {}, true, false, {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
