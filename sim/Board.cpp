@@ -92,11 +92,9 @@ void Register(const char* type, Factory factory) {
 }
 
 // Families whose simulated chips do not exist yet; see PlannedChipTypes.
-constexpr std::array<const char*, 9> kPlannedTypes = {
+constexpr std::array<const char*, 3> kPlannedTypes = {
     // jumper-free overclock controllers
     "atxp3", "atxp1",
-    // GPIO wiring of the voltage regulators
-    "ich2-gpio", "ich4-gpio", "ich5-gpio", "vt8235-gpio", "vt8237-gpio", "sis962-gpio",
     // sensors fed by clocks, voltages and load
     "sensors"};
 
@@ -361,6 +359,9 @@ void Board::ResetParts() {
   }
   // Last: the first power-on takes the clock the clock generator chose as reference.
   analog_->PowerOnReset();
+  for (auto& chip : chips_) {
+    if (auto* driver = dynamic_cast<SupplyDriver*>(chip.get())) driver->DriveSupplies();
+  }
 }
 
 void Board::PowerOnReset() {
