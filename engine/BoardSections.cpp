@@ -121,7 +121,7 @@ const std::vector<BoardKey> kSkPro = Joined(kWinbondOneCore, {{"GPIOOverVolt", "
 const std::vector<BoardKey> kMkt6Eli = Joined(kWinbondOneCore, {{"GPIOOverVolt", "1"},
                                                                 {"GPIOOverVcore", "1"},
                                                                 {"GPIOOverVdimm", "0"},
-                                                                {"GPIOOverVcoreList", "6,4,2,0"}});
+                                                                {"GPIOOverVcoreList", "6,3,3,0"}});
 const std::vector<BoardKey> kQav84 = Joined(kIteTwoFans, {{"GPIOOverVolt", "1"},
                                                           {"GPIOOverVcore", "1"},
                                                           {"GPIOOverVdimm", "1"},
@@ -130,7 +130,7 @@ const std::vector<BoardKey> kQav84 = Joined(kIteTwoFans, {{"GPIOOverVolt", "1"},
 const std::vector<BoardKey> kUkt40D = Joined(kIteTwoFans, {{"GPIOOverVolt", "1"},
                                                            {"GPIOOverVcore", "1"},
                                                            {"GPIOOverVdimm", "1"},
-                                                           {"GPIOOverVcoreList", "6,4,2,0"},
+                                                           {"GPIOOverVcoreList", "6,3,3,0"},
                                                            {"GPIOOverVdimmList", "2.5,2.6,2.7,2.8"}});
 
 const std::vector<std::pair<const char*, const std::vector<BoardKey>*>>& Sections() {

@@ -153,15 +153,11 @@ void BuildGpioBlock(const ChipConfig& config, Board& board, const GpioBlock::Lay
   for (const auto& [offset, value] : config.RegisterTable("bytes", layout.size - 1U, 0xFF)) {
     wiring.powerOn[offset] = static_cast<std::uint8_t>(value);
   }
-  SetPins(wiring.powerOn, layout.core, coreLevel);
+  wiring.coreInverted = config.Boolean("core_pins_inverted", false);
+  if (wiring.coreInverted && layout.core.low.input == layout.core.low.latch)
+    config.Fail("core_pins_inverted", "this south bridge reads its core pins from the latch itself");
+  SetPins(wiring.powerOn, layout.core, wiring.coreInverted ? coreLevel ^ GpioBlock::kLevelMask : coreLevel);
   if (!sharedPins) SetPins(wiring.powerOn, layout.memory, memoryLevel);
-  // Input registers show the pins the outputs drive.
-  for (const GpioBlock::Pin& pin :
-       {layout.core.low, layout.core.high, layout.memory.low, layout.memory.high}) {
-    const auto mask = static_cast<std::uint8_t>(1U << pin.bit);
-    wiring.powerOn[pin.input] =
-        static_cast<std::uint8_t>((wiring.powerOn[pin.input] & ~mask) | (wiring.powerOn[pin.latch] & mask));
-  }
   board.Own(std::make_unique<GpioBlock>(board, layout, base, std::move(wiring)));
 }
 
@@ -197,14 +193,19 @@ void GpioBlock::PowerOnReset() {
   drivenMemory_.reset();
 }
 
+bool GpioBlock::InvertsOnInput(const Pin& pin) const {
+  return wiring_.coreInverted && (&pin == &layout_.core.low || &pin == &layout_.core.high);
+}
+
 std::uint8_t GpioBlock::In(std::uint16_t port) {
   const auto offset = static_cast<std::uint8_t>(port - base_);
   std::uint8_t value = registers_[offset];
-  // An input register reads the pins themselves, which the output latches drive.
-  for (const Pin& pin : {layout_.core.low, layout_.core.high, layout_.memory.low, layout_.memory.high}) {
-    if (pin.input != offset || pin.latch == offset) continue;
-    const auto mask = static_cast<std::uint8_t>(1U << pin.bit);
-    value = static_cast<std::uint8_t>((value & ~mask) | (registers_[pin.latch] & mask));
+  // An input register reads the lines themselves, which the output latches drive.
+  for (const Pin* pin : {&layout_.core.low, &layout_.core.high, &layout_.memory.low, &layout_.memory.high}) {
+    if (pin->input != offset || pin->latch == offset) continue;
+    const auto mask = static_cast<std::uint8_t>(1U << pin->bit);
+    const auto line = static_cast<std::uint8_t>(registers_[pin->latch] ^ (InvertsOnInput(*pin) ? mask : 0));
+    value = static_cast<std::uint8_t>((value & ~mask) | (line & mask));
   }
   return value;
 }

@@ -42,6 +42,10 @@ class GpioBlock final : public Chip, public PortDevice, public SupplyDriver {
   struct Wiring {
     std::array<double, 4> corePercent;
     std::optional<std::array<double, 4>> memoryVolts;
+    // The board drives the core VID lines through inverting transistors; the
+    // chip's input register reads the lines, so it shows the complement of the
+    // latch. Levels are those of the lines, which the regulator follows.
+    bool coreInverted = false;
     std::vector<std::uint8_t> powerOn;  // the whole block, pins at their power-on levels
   };
 
@@ -56,14 +60,16 @@ class GpioBlock final : public Chip, public PortDevice, public SupplyDriver {
   void DriveSupplies() override;
 
   std::uint16_t Base() const { return base_; }
-  int CoreLevel() const { return Level(layout_.core); }
+  int CoreLevel() const { return Level(layout_.core) ^ (wiring_.coreInverted ? kLevelMask : 0); }
   int MemoryLevel() const { return Level(layout_.memory); }
 
+  static constexpr int kLevelMask = 3;
   static int PinLevel(const std::vector<std::uint8_t>& registers, const PinPair& pins);
 
  private:
   int Level(const PinPair& pins) const { return PinLevel(registers_, pins); }
   bool IsInput(std::uint8_t offset) const;
+  bool InvertsOnInput(const Pin& pin) const;
 
   Board& board_;
   Layout layout_;

@@ -229,31 +229,33 @@ INSTANTIATE_TEST_SUITE_P(
                   },
                   {{0x88E, 0x12}, {0x8B8, 0x11}},
                   3000},
-        // VIA: read the inputs, write the outputs; core level 2 drives 10.
+        // VIA: read the inputs, write the outputs; core level 1 drives 10, which
+        // the board's inverters turn into lines 01.
         WriteCase{"vt8235",
                   kVt8235,
                   1.65,
-                  "type = \"vt8235-gpio\"\ncore_percent = [6, 4, 2, 0]\nmemory_volts = [2.5, 2.6, 2.7, 2.8]\n"
-                  "core_level = 3\nmemory_level = 0\nbytes = { 0x4A = 0x05, 0x4B = 0x81, 0x4E = 0x05, 0x4F = "
-                  "0x01 }\n",
-                  Section("6,4,2,0"),
+                  "type = \"vt8235-gpio\"\ncore_percent = [6, 3, 3, 0]\nmemory_volts = [2.5, 2.6, 2.7, 2.8]\n"
+                  "core_pins_inverted = true\ncore_level = 3\nmemory_level = 0\n"
+                  "bytes = { 0x4A = 0x05, 0x4B = 0x81, 0x4E = 0x05, 0x4F = 0x01 }\n",
+                  Section("6,3,3,0"),
                   Make<VT8235GpioVoltIo>,
                   [](GpioVoltIo& g) {
                     g.SetCoreVoltage(1.7);
                     g.SetMemoryVoltage(2.6);
                   },
-                  {{0x84F, 0xA1}, {0x84B, 0xA1}, {0x84E, 0x45}, {0x84A, 0x45}},
+                  {{0x84F, 0xA1}, {0x84B, 0x91}, {0x84E, 0x45}, {0x84A, 0x45}},
                   2000},
-        // Level 0 sets bit 5 and keeps bit 4 as the inputs showed it.
+        // Level 0 sets bit 5 and keeps bit 4 as the inputs showed it: latch 11,
+        // lines 00.
         WriteCase{"vt8237",
                   kVt8237,
                   1.65,
-                  "type = \"vt8237-gpio\"\ncore_percent = [6, 4, 2, 0]\ncore_level = 3\n"
-                  "bytes = { 0x4B = 0x81, 0x4F = 0x01 }\n",
-                  "GPIOOverVcore=1\nGPIOOverVcoreList=6,4,2,0\n",
+                  "type = \"vt8237-gpio\"\ncore_percent = [6, 3, 3, 0]\ncore_pins_inverted = true\n"
+                  "core_level = 3\nbytes = { 0x4B = 0x81, 0x4F = 0x01 }\n",
+                  "GPIOOverVcore=1\nGPIOOverVcoreList=6,3,3,0\n",
                   Make<VT8237GpioVoltIo>,
                   [](GpioVoltIo& g) { g.SetCoreVoltage(2.0); },
-                  {{0x84F, 0xB1}},
+                  {{0x84F, 0xB1}, {0x84B, 0x81}},
                   2000},
         // SiS: level 0 becomes 1, which clears the low nibble of 0x65.
         WriteCase{"sis962",
