@@ -46,7 +46,10 @@ TEST_P(ReadClocksOnShippedBoards, GiveTheClocksOfTheSingleReads) {
   auto northBridge = DetectFirst(NorthBridgeCandidates(), [](PciMchIo& nb) { return nb.Detect(); });
   platform::BusSemaphore semaphore;
   const SystemFacts saved = CurrentSystem();
-  CurrentSystem() = SystemFacts{&semaphore, northBridge.get(), nullptr, c.boardModel};
+  CurrentSystem() = SystemFacts{};
+  CurrentSystem().busSemaphore = &semaphore;
+  CurrentSystem().northBridge = northBridge.get();
+  CurrentSystem().boardModel = c.boardModel;
   auto chip =
       DetectFirst(ClockGeneratorCandidates(c.boardModel), [](I2cClockGenIo& g) { return g.Detect(); });
   ASSERT_NE(chip, nullptr);
