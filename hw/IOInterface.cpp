@@ -3,14 +3,14 @@
 #include <cstring>
 #include <vector>
 
-#include "driver/Protocol.h"
 #include "hw/DriverHandle.h"
 #include "platform/Clock.h"
+#include "protocol/Protocol.h"
 
 namespace rq::hw {
 namespace {
 
-namespace proto = rq::driver;
+namespace proto = rq::protocol;
 
 using proto::LoadU16;
 using proto::LoadU32;
