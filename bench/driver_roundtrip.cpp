@@ -1,7 +1,9 @@
 // Round trip of each request kind through the ZQ_I2cIo daemon (virtual board),
 // beside a bare Unix-socket echo of the same message size: what the daemon adds
-// over the socket itself. The two are timed in alternating rounds and compared
-// round by round, so the ratio holds on a busy machine. It should stay under 1.5.
+// over the socket itself. The two are timed in alternating rounds on one processor
+// and compared round by round, so the ratio holds on a busy machine. It should
+// stay under 1.5.
+#include <sched.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -138,9 +140,23 @@ class Timer {
   int echo_;
 };
 
+// Keeps this process, and the daemon and echo it starts, on the processor it runs
+// on now: every round trip then wakes its server on the same processor, so one
+// measurement does not pay for a wake-up on a busier processor that the other
+// escapes. The processor, or -1 when pinning is not possible.
+int PinToOneCpu() {
+  const int cpu = ::sched_getcpu();
+  if (cpu < 0) return -1;
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  CPU_SET(cpu, &set);
+  return ::sched_setaffinity(0, sizeof set, &set) == 0 ? cpu : -1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  const int cpu = PinToOneCpu();
   rq::test::DaemonProcess::Options options;
   options.arguments = {"--board", "default"};
   if (argc > 1) options.program = argv[1];
@@ -161,8 +177,8 @@ int main(int argc, char** argv) {
   }
 
   if (status == 0) {
-    std::printf("%d rounds of %d requests each, daemon and echo alternating; medians\n", kRounds,
-                kRequestsPerRound);
+    std::printf("%d rounds of %d requests each, daemon and echo alternating, on %s; medians\n", kRounds,
+                kRequestsPerRound, cpu < 0 ? "any processor" : ("processor " + std::to_string(cpu)).c_str());
     std::printf("%-20s %6s %12s %12s %7s\n", "request", "bytes", "daemon us", "echo us", "ratio");
     Timer timer(*handle, echoFd.Get());
     for (const Kind& kind : Kinds()) {
