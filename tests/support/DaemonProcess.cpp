@@ -32,7 +32,8 @@ std::string DaemonProgram() { return BinDir() + "/ZQ_I2cIo"; }
 
 int RunCommand(const std::string& command, std::string& output) {
   output.clear();
-  std::FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+  // Braced, so that a redirection of the command's own comes before the merge.
+  std::FILE* pipe = ::popen(("{ " + command + "; } 2>&1").c_str(), "r");
   if (pipe == nullptr) return -1;
   char chunk[4096];
   for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) output.append(chunk, n);
