@@ -13,11 +13,11 @@
 #include <string>
 #include <vector>
 
-#include "driver/InProcessDriverHandle.h"
 #include "hw/DriverHandle.h"
 #include "hw/SmbusHost.h"
 #include "platform/Clock.h"
 #include "sim/Board.h"
+#include "support/InProcessDriverHandle.h"
 
 namespace {
 

@@ -26,10 +26,10 @@
 #include "driver/ProcessTree.h"
 #include "driver/RealHardwareBackend.h"
 #include "driver/RequestServer.h"
-#include "driver/SocketLocation.h"
 #include "driver/UnixSocket.h"
 #include "driver/VirtualBoardBackend.h"
 #include "platform/RuntimeDir.h"
+#include "protocol/SocketLocation.h"
 #include "sim/Board.h"
 
 namespace rq::driver {
@@ -46,10 +46,12 @@ constexpr mode_t kSystemFolderMode = 0755;
 constexpr mode_t kSystemGroupFolderMode = 0750;
 constexpr std::size_t kGroupBuffer = 16384;
 
-std::string SystemSocketPath() { return std::string(kSystemSocketFolder) + "/" + kSocketFileName; }
+std::string SystemSocketPath() {
+  return std::string(protocol::kSystemSocketFolder) + "/" + protocol::kSocketFileName;
+}
 
 bool IsSystemDefault(const DaemonOptions& options) {
-  return options.socketPath.empty() && ::geteuid() == 0 && !PrivateRuntimeDirNamed();
+  return options.socketPath.empty() && ::geteuid() == 0 && !protocol::PrivateRuntimeDirNamed();
 }
 
 // --socket, else the system folder for root, else the user's runtime folder.
@@ -58,14 +60,14 @@ std::string SocketPath(const DaemonOptions& options) {
   if (IsSystemDefault(options)) return SystemSocketPath();
   const std::string folder = platform::RuntimeDir();
   if (folder.empty()) return {};
-  return folder + "/" + kSocketFileName;
+  return folder + "/" + protocol::kSocketFileName;
 }
 
 // Inspection looks where the program would: the system daemon when this user may
 // use it, else the user's own.
 std::string InspectedSocketPath(const DaemonOptions& options) {
-  if (options.socketPath.empty() && !PrivateRuntimeDirNamed() &&
-      ProbeSystemSocket() == SystemSocket::Usable) {
+  if (options.socketPath.empty() && !protocol::PrivateRuntimeDirNamed() &&
+      protocol::ProbeSystemSocket() == protocol::SystemSocket::Usable) {
     return SystemSocketPath();
   }
   return SocketPath(options);
@@ -140,7 +142,7 @@ std::string DaemonUsage() {
          "       ZQ_I2cIo inspect [--json] [--socket PATH]\n"
          "Serves the I/O driver requests for a virtual mainboard (default) or, as root,\n"
          "for this machine's hardware. As root it listens in " +
-         std::string(kSystemSocketFolder) +
+         std::string(protocol::kSystemSocketFolder) +
          "; --group NAME lets\n"
          "the members of that group use it. Boards shipped: " +
          [] {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "driver/Protocol.h"
+#include "protocol/Protocol.h"
 
 namespace rq::driver {
 namespace {
@@ -16,19 +16,19 @@ constexpr std::uint32_t kMaxRegister = 0xFF;
 
 bool FixedLength(std::uint32_t code, std::uint32_t& length) {
   switch (code) {
-    case kIoctlReadPortByte:
-    case kIoctlWritePortByte:
-      length = port_request::kLength;
+    case protocol::kIoctlReadPortByte:
+    case protocol::kIoctlWritePortByte:
+      length = protocol::port_request::kLength;
       return true;
-    case kIoctlReadIndexedByte:
-    case kIoctlWriteIndexedByte:
-      length = indexed_request::kLength;
+    case protocol::kIoctlReadIndexedByte:
+    case protocol::kIoctlWriteIndexedByte:
+      length = protocol::indexed_request::kLength;
       return true;
-    case kIoctlReadPciConfigWord:
-      length = pci_request::kLength;
+    case protocol::kIoctlReadPciConfigWord:
+      length = protocol::pci_request::kLength;
       return true;
-    case kIoctlReadTimeStampCounter:
-      length = tsc_request::kLength;
+    case protocol::kIoctlReadTimeStampCounter:
+      length = protocol::tsc_request::kLength;
       return true;
     default:
       return false;
@@ -39,14 +39,14 @@ bool FixedLength(std::uint32_t code, std::uint32_t& length) {
 
 bool Dispatcher::KnownCode(std::uint32_t code) {
   std::uint32_t length = 0;
-  return code == kIoctlReadPhysicalMemory || FixedLength(code, length);
+  return code == protocol::kIoctlReadPhysicalMemory || FixedLength(code, length);
 }
 
 bool Dispatcher::Dispatch(std::uint32_t code, std::span<std::uint8_t> buffer) {
-  if (code == kIoctlReadPhysicalMemory) {
-    if (buffer.size() < memory_request::kHeaderLength) return false;
-    const std::uint32_t length = LoadU16(buffer.data(), memory_request::kLengthField);
-    if (length > buffer.size() - memory_request::kHeaderLength) return false;
+  if (code == protocol::kIoctlReadPhysicalMemory) {
+    if (buffer.size() < protocol::memory_request::kHeaderLength) return false;
+    const std::uint32_t length = protocol::LoadU16(buffer.data(), protocol::memory_request::kLengthField);
+    if (length > buffer.size() - protocol::memory_request::kHeaderLength) return false;
   } else {
     std::uint32_t length = 0;
     if (!FixedLength(code, length) || buffer.size() != length) return false;
@@ -59,25 +59,25 @@ bool Dispatcher::Dispatch(std::uint32_t code, std::span<std::uint8_t> buffer) {
   {
     std::lock_guard lock(mutex_);
     switch (code) {
-      case kIoctlReadPortByte:
+      case protocol::kIoctlReadPortByte:
         ok = ReadPort(work);
         break;
-      case kIoctlWritePortByte:
+      case protocol::kIoctlWritePortByte:
         ok = WritePort(work);
         break;
-      case kIoctlReadIndexedByte:
+      case protocol::kIoctlReadIndexedByte:
         ok = ReadIndexed(work);
         break;
-      case kIoctlWriteIndexedByte:
+      case protocol::kIoctlWriteIndexedByte:
         ok = WriteIndexed(work);
         break;
-      case kIoctlReadPciConfigWord:
+      case protocol::kIoctlReadPciConfigWord:
         ok = ReadPci(work);
         break;
-      case kIoctlReadPhysicalMemory:
+      case protocol::kIoctlReadPhysicalMemory:
         ok = ReadMemory(work);
         break;
-      case kIoctlReadTimeStampCounter:
+      case protocol::kIoctlReadTimeStampCounter:
         ok = ReadTsc(work);
         break;
       default:
@@ -89,50 +89,54 @@ bool Dispatcher::Dispatch(std::uint32_t code, std::span<std::uint8_t> buffer) {
 }
 
 bool Dispatcher::ReadPort(std::span<std::uint8_t> buffer) {
-  const std::uint32_t port = LoadU32(buffer.data(), port_request::kPort);
+  const std::uint32_t port = protocol::LoadU32(buffer.data(), protocol::port_request::kPort);
   if (port > kMaxPort) return false;
   std::uint8_t value = 0;
   if (!backend_.ReadPort(static_cast<std::uint16_t>(port), value)) return false;
-  StoreU32(buffer.data(), port_request::kValueRead, value);
+  protocol::StoreU32(buffer.data(), protocol::port_request::kValueRead, value);
   return true;
 }
 
 bool Dispatcher::WritePort(std::span<std::uint8_t> buffer) {
-  const std::uint32_t port = LoadU32(buffer.data(), port_request::kPort);
+  const std::uint32_t port = protocol::LoadU32(buffer.data(), protocol::port_request::kPort);
   if (port > kMaxPort) return false;
-  const auto value = static_cast<std::uint8_t>(LoadU32(buffer.data(), port_request::kValueToWrite));
+  const auto value =
+      static_cast<std::uint8_t>(protocol::LoadU32(buffer.data(), protocol::port_request::kValueToWrite));
   return backend_.WritePort(static_cast<std::uint16_t>(port), value);
 }
 
 bool Dispatcher::ReadIndexed(std::span<std::uint8_t> buffer) {
-  const std::uint32_t indexPort = LoadU32(buffer.data(), indexed_request::kIndexPort);
-  const std::uint32_t dataPort = LoadU32(buffer.data(), indexed_request::kDataPort);
+  const std::uint32_t indexPort = protocol::LoadU32(buffer.data(), protocol::indexed_request::kIndexPort);
+  const std::uint32_t dataPort = protocol::LoadU32(buffer.data(), protocol::indexed_request::kDataPort);
   if (indexPort > kMaxPort || dataPort > kMaxPort) return false;
-  const auto index = static_cast<std::uint8_t>(LoadU32(buffer.data(), indexed_request::kRegister));
+  const auto index =
+      static_cast<std::uint8_t>(protocol::LoadU32(buffer.data(), protocol::indexed_request::kRegister));
   std::uint8_t value = 0;
   if (!backend_.ReadIndexed(static_cast<std::uint16_t>(indexPort), static_cast<std::uint16_t>(dataPort),
                             index, value)) {
     return false;
   }
-  StoreU32(buffer.data(), indexed_request::kValueRead, value);
+  protocol::StoreU32(buffer.data(), protocol::indexed_request::kValueRead, value);
   return true;
 }
 
 bool Dispatcher::WriteIndexed(std::span<std::uint8_t> buffer) {
-  const std::uint32_t indexPort = LoadU32(buffer.data(), indexed_request::kIndexPort);
-  const std::uint32_t dataPort = LoadU32(buffer.data(), indexed_request::kDataPort);
+  const std::uint32_t indexPort = protocol::LoadU32(buffer.data(), protocol::indexed_request::kIndexPort);
+  const std::uint32_t dataPort = protocol::LoadU32(buffer.data(), protocol::indexed_request::kDataPort);
   if (indexPort > kMaxPort || dataPort > kMaxPort) return false;
-  const auto index = static_cast<std::uint8_t>(LoadU32(buffer.data(), indexed_request::kRegister));
-  const auto value = static_cast<std::uint8_t>(LoadU32(buffer.data(), indexed_request::kValueToWrite));
+  const auto index =
+      static_cast<std::uint8_t>(protocol::LoadU32(buffer.data(), protocol::indexed_request::kRegister));
+  const auto value =
+      static_cast<std::uint8_t>(protocol::LoadU32(buffer.data(), protocol::indexed_request::kValueToWrite));
   return backend_.WriteIndexed(static_cast<std::uint16_t>(indexPort), static_cast<std::uint16_t>(dataPort),
                                index, value);
 }
 
 bool Dispatcher::ReadPci(std::span<std::uint8_t> buffer) {
-  const std::uint32_t bus = LoadU32(buffer.data(), pci_request::kBus);
-  const std::uint32_t device = LoadU32(buffer.data(), pci_request::kDevice);
-  const std::uint32_t function = LoadU32(buffer.data(), pci_request::kFunction);
-  const std::uint32_t reg = LoadU32(buffer.data(), pci_request::kRegister);
+  const std::uint32_t bus = protocol::LoadU32(buffer.data(), protocol::pci_request::kBus);
+  const std::uint32_t device = protocol::LoadU32(buffer.data(), protocol::pci_request::kDevice);
+  const std::uint32_t function = protocol::LoadU32(buffer.data(), protocol::pci_request::kFunction);
+  const std::uint32_t reg = protocol::LoadU32(buffer.data(), protocol::pci_request::kRegister);
   if (bus > kMaxBus || device > kMaxDevice || function > kMaxFunction || reg > kMaxRegister) return false;
   std::uint16_t value = 0;
   if (!backend_.ReadPciConfigWord(static_cast<std::uint8_t>(bus), static_cast<std::uint8_t>(device),
@@ -140,20 +144,20 @@ bool Dispatcher::ReadPci(std::span<std::uint8_t> buffer) {
                                   value)) {
     return false;
   }
-  StoreU16(buffer.data(), pci_request::kValueRead, value);
+  protocol::StoreU16(buffer.data(), protocol::pci_request::kValueRead, value);
   return true;
 }
 
 bool Dispatcher::ReadMemory(std::span<std::uint8_t> buffer) {
-  const std::uint32_t address = LoadU32(buffer.data(), memory_request::kAddress);
-  const std::uint32_t length = LoadU16(buffer.data(), memory_request::kLengthField);
-  return backend_.ReadPhysicalMemory(address, buffer.subspan(memory_request::kData, length));
+  const std::uint32_t address = protocol::LoadU32(buffer.data(), protocol::memory_request::kAddress);
+  const std::uint32_t length = protocol::LoadU16(buffer.data(), protocol::memory_request::kLengthField);
+  return backend_.ReadPhysicalMemory(address, buffer.subspan(protocol::memory_request::kData, length));
 }
 
 bool Dispatcher::ReadTsc(std::span<std::uint8_t> buffer) {
   std::uint64_t tsc = 0;
   if (!backend_.ReadTimeStampCounter(tsc)) return false;
-  StoreU64(buffer.data(), 0, tsc);
+  protocol::StoreU64(buffer.data(), 0, tsc);
   return true;
 }
 

@@ -9,7 +9,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "driver/Protocol.h"
+#include "protocol/Protocol.h"
 
 namespace rq::driver {
 
@@ -96,14 +96,14 @@ void RequestServer::Admit(Fd connection, const PeerCredentials& peer) {
 }
 
 std::size_t RequestServer::Serve(Dispatcher& dispatcher, std::uint8_t* message, std::size_t length) {
-  if (length < wire::kHeaderLength || length > wire::kMaxMessageLength) {
-    StoreU32(message, 0, wire::kReplyFailure);
-    return wire::kHeaderLength;
+  if (length < protocol::wire::kHeaderLength || length > protocol::wire::kMaxMessageLength) {
+    protocol::StoreU32(message, 0, protocol::wire::kReplyFailure);
+    return protocol::wire::kHeaderLength;
   }
-  const std::uint32_t code = LoadU32(message, 0);
-  const bool ok = dispatcher.Dispatch(
-      code, std::span<std::uint8_t>(message + wire::kHeaderLength, length - wire::kHeaderLength));
-  StoreU32(message, 0, ok ? wire::kReplySuccess : wire::kReplyFailure);
+  const std::uint32_t code = protocol::LoadU32(message, 0);
+  const bool ok = dispatcher.Dispatch(code, std::span<std::uint8_t>(message + protocol::wire::kHeaderLength,
+                                                                    length - protocol::wire::kHeaderLength));
+  protocol::StoreU32(message, 0, ok ? protocol::wire::kReplySuccess : protocol::wire::kReplyFailure);
   return length;
 }
 
@@ -115,14 +115,14 @@ void RequestServer::ClientLoop(Client& client) {
   }
   // One byte more than the largest request, so that MSG_TRUNC tells an oversized
   // message apart from one that just fits.
-  std::vector<std::uint8_t> message(wire::kMaxMessageLength + 1);
+  std::vector<std::uint8_t> message(protocol::wire::kMaxMessageLength + 1);
   while (true) {
     const ssize_t received = ::recv(fd, message.data(), message.size(), MSG_TRUNC);
     if (received < 0 && errno == EINTR) continue;
     if (received <= 0) break;
-    const std::size_t replyLength =
-        Serve(dispatcher_, message.data(),
-              std::min<std::size_t>(static_cast<std::size_t>(received), wire::kMaxMessageLength + 1));
+    const std::size_t replyLength = Serve(
+        dispatcher_, message.data(),
+        std::min<std::size_t>(static_cast<std::size_t>(received), protocol::wire::kMaxMessageLength + 1));
     ssize_t sent;
     do {
       sent = ::send(fd, message.data(), replyLength, MSG_NOSIGNAL);

@@ -2,7 +2,6 @@
 
 #include <chrono>
 
-#include "driver/InProcessDriverHandle.h"
 #include "sim/Board.h"
 
 namespace rq::driver {
@@ -76,9 +75,5 @@ bool VirtualBoardBackend::ReadTimeStampCounter(std::uint64_t& tsc) {
   tsc = board_.Processor().TimeStampCounter();
   return true;
 }
-
-InProcessDriverHandle::InProcessDriverHandle(sim::Board& board)
-    : ownedBackend_(std::make_unique<VirtualBoardBackend>(board, VirtualBoardBackend::WhenHung::Fail)),
-      dispatcher_(*ownedBackend_) {}
 
 }  // namespace rq::driver

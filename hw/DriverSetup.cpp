@@ -12,11 +12,11 @@
 #include <utility>
 #include <vector>
 
-#include "driver/SocketLocation.h"
 #include "hw/SocketDriverHandle.h"
 #include "platform/MessageBox.h"
 #include "platform/Process.h"
 #include "platform/RuntimeDir.h"
+#include "protocol/SocketLocation.h"
 
 namespace rq::hw {
 namespace {
@@ -196,9 +196,9 @@ std::string DriverSourcePath(const std::string& currentDirectory) {
 }
 
 DriverSetupEnvironment SystemDriverSetupEnvironment() {
-  if (!driver::PrivateRuntimeDirNamed() &&
-      driver::ProbeSystemSocket() == driver::SystemSocket::NotPermitted) {
-    std::cerr << "rhomboquest: this user may not use the hardware driver at " << driver::kSystemSocketFolder
+  if (!protocol::PrivateRuntimeDirNamed() &&
+      protocol::ProbeSystemSocket() == protocol::SystemSocket::NotPermitted) {
+    std::cerr << "rhomboquest: this user may not use the hardware driver at " << protocol::kSystemSocketFolder
               << " (join its group and log in again); using a private virtual board\n";
   }
   DriverSetupEnvironment environment;

@@ -3,14 +3,15 @@
 #include <cstring>
 #include <vector>
 
-#include "driver/Protocol.h"
 #include "hw/DriverHandle.h"
 #include "platform/Clock.h"
+#include "platform/Trace.h"
+#include "protocol/Protocol.h"
 
 namespace rq::hw {
 namespace {
 
-namespace proto = rq::driver;
+namespace proto = rq::protocol;
 
 using proto::LoadU16;
 using proto::LoadU32;
@@ -36,7 +37,10 @@ bool IOInterface::ReadPortByte(std::uint16_t port, std::uint32_t& value) const {
   if (driver == nullptr) return false;
   std::uint8_t buffer[proto::port_request::kLength] = {};
   StoreU32(buffer, proto::port_request::kPort, port);
-  if (!driver->DeviceIoControl(proto::kIoctlReadPortByte, buffer, sizeof buffer)) return false;
+  if (!driver->DeviceIoControl(proto::kIoctlReadPortByte, buffer, sizeof buffer)) {
+    platform::Trace("driver refused reading port 0x%04X", port);
+    return false;
+  }
   value = LoadU32(buffer, proto::port_request::kValueRead) & 0xFF;
   return true;
 }
@@ -47,7 +51,11 @@ bool IOInterface::WritePortByte(std::uint16_t port, std::uint8_t value) const {
   std::uint8_t buffer[proto::port_request::kLength] = {};
   StoreU32(buffer, proto::port_request::kPort, port);
   StoreU32(buffer, proto::port_request::kValueToWrite, value);
-  return driver->DeviceIoControl(proto::kIoctlWritePortByte, buffer, sizeof buffer);
+  if (!driver->DeviceIoControl(proto::kIoctlWritePortByte, buffer, sizeof buffer)) {
+    platform::Trace("driver refused writing 0x%02X to port 0x%04X", value, port);
+    return false;
+  }
+  return true;
 }
 
 bool IOInterface::ReadIndexedByte(IndexedPair pair, std::uint32_t index, std::uint32_t& value) const {
@@ -57,7 +65,11 @@ bool IOInterface::ReadIndexedByte(IndexedPair pair, std::uint32_t index, std::ui
   StoreU32(buffer, proto::indexed_request::kIndexPort, pair.indexPort);
   StoreU32(buffer, proto::indexed_request::kDataPort, pair.dataPort);
   StoreU32(buffer, proto::indexed_request::kRegister, index);
-  if (!driver->DeviceIoControl(proto::kIoctlReadIndexedByte, buffer, sizeof buffer)) return false;
+  if (!driver->DeviceIoControl(proto::kIoctlReadIndexedByte, buffer, sizeof buffer)) {
+    platform::Trace("driver refused reading register 0x%02X at ports 0x%04X/0x%04X", index, pair.indexPort,
+                    pair.dataPort);
+    return false;
+  }
   value = LoadU32(buffer, proto::indexed_request::kValueRead) & 0xFF;
   return true;
 }
@@ -70,7 +82,12 @@ bool IOInterface::WriteIndexedByte(IndexedPair pair, std::uint32_t index, std::u
   StoreU32(buffer, proto::indexed_request::kDataPort, pair.dataPort);
   StoreU32(buffer, proto::indexed_request::kRegister, index);
   StoreU32(buffer, proto::indexed_request::kValueToWrite, value);
-  return driver->DeviceIoControl(proto::kIoctlWriteIndexedByte, buffer, sizeof buffer);
+  if (!driver->DeviceIoControl(proto::kIoctlWriteIndexedByte, buffer, sizeof buffer)) {
+    platform::Trace("driver refused writing 0x%02X to register 0x%02X at ports 0x%04X/0x%04X", value, index,
+                    pair.indexPort, pair.dataPort);
+    return false;
+  }
+  return true;
 }
 
 std::uint16_t IOInterface::ReadPciConfigWord(std::uint8_t bus, std::uint8_t device, std::uint8_t function,
@@ -83,7 +100,10 @@ std::uint16_t IOInterface::ReadPciConfigWord(std::uint8_t bus, std::uint8_t devi
   StoreU32(buffer, proto::pci_request::kFunction, function);
   StoreU32(buffer, proto::pci_request::kRegister, reg);
   StoreU16(buffer, proto::pci_request::kValueRead, 0);
-  if (!driver->DeviceIoControl(proto::kIoctlReadPciConfigWord, buffer, sizeof buffer)) return 0;
+  if (!driver->DeviceIoControl(proto::kIoctlReadPciConfigWord, buffer, sizeof buffer)) {
+    platform::Trace("driver refused reading PCI %02X:%02X.%X register 0x%02X", bus, device, function, reg);
+    return 0;
+  }
   return LoadU16(buffer, proto::pci_request::kValueRead);
 }
 
@@ -96,6 +116,7 @@ bool IOInterface::ReadPhysicalMemory(std::uint32_t address, std::uint8_t* destin
   StoreU16(buffer.data(), proto::memory_request::kLengthField, length);
   const bool ok = driver->DeviceIoControl(proto::kIoctlReadPhysicalMemory, buffer.data(),
                                           static_cast<std::uint32_t>(buffer.size()));
+  if (!ok) platform::Trace("driver refused reading %u bytes of memory at 0x%08X", length, address);
   // The driver channel hands back one byte fewer than asked; callers zero-fill
   // their destination and so always get a terminated text.
   if (ok && length > 0) std::memcpy(destination, buffer.data() + proto::memory_request::kData, length - 1u);
@@ -108,7 +129,10 @@ bool IOInterface::ReadTimeStampCounter(std::uint64_t& tsc) const {
   DriverHandle* driver = Driver();
   if (driver == nullptr) return false;
   std::uint8_t buffer[proto::tsc_request::kLength] = {};
-  if (!driver->DeviceIoControl(proto::kIoctlReadTimeStampCounter, buffer, sizeof buffer)) return false;
+  if (!driver->DeviceIoControl(proto::kIoctlReadTimeStampCounter, buffer, sizeof buffer)) {
+    platform::Trace("driver refused reading the time-stamp counter");
+    return false;
+  }
   tsc = LoadU64(buffer, 0);
   return true;
 }

@@ -45,7 +45,7 @@ bool IntelIchSmbus::IsByteDone() { return (In(kStatus) & kStatusByteDone) != 0; 
 bool IntelIchSmbus::IsBusy() { return (In(kStatus) & kStatusBusy) != 0; }
 bool IntelIchSmbus::IsIdle() { return (In(kStatus) & kStatusIdleMask) == 0; }
 bool IntelIchSmbus::IsComplete() { return (In(kStatus) & kStatusComplete) != 0; }
-bool IntelIchSmbus::Failed() { return (In(kStatus) & kStatusErrors) != 0; }
+bool IntelIchSmbus::Failed() { return HostError(In(kStatus) & kStatusErrors); }
 
 bool IntelIchSmbus::AcquireHost(std::uint32_t extraMs) {
   const auto clearRound = [&] {
@@ -82,6 +82,7 @@ void IntelIchSmbus::Abort() {
 }
 
 bool IntelIchSmbus::ReadByte(std::uint32_t* value, std::uint8_t command) {
+  NoteRegister(command);
   if (!AcquireHost(0)) return false;
   Out(kAddress, static_cast<std::uint8_t>(DeviceAddress() | kReadBit));
   Out(kCommand, command);
@@ -89,7 +90,7 @@ bool IntelIchSmbus::ReadByte(std::uint32_t* value, std::uint8_t command) {
   Out(kData0, 0xFF);
   Out(kControl, kControlByteData);
   Delay(kByteResultWaitMs);
-  if ((In(kStatus) & kStatusDeviceError) != 0) {
+  if (HostError(In(kStatus) & kStatusDeviceError)) {
     ClearStatus();
     return false;
   }
@@ -105,6 +106,7 @@ bool IntelIchSmbus::ReadByte(std::uint32_t* value, std::uint8_t command) {
 }
 
 void IntelIchSmbus::WriteByte(std::uint8_t value, std::uint8_t command) {
+  NoteRegister(command);
   if (!AcquireHost(0)) return;
   Out(kAddress, DeviceAddress());
   Out(kCommand, command);
@@ -117,6 +119,7 @@ void IntelIchSmbus::WriteByte(std::uint8_t value, std::uint8_t command) {
 }
 
 unsigned IntelIchSmbus::ReadBlock(std::int32_t* buffer, std::uint8_t start, unsigned count) {
+  NoteRegister(start);
   if (Room(start, kSmbusBufferEntries) == 0) return 0;
   if (!AcquireHost(kClearWaitMs)) return 0;
   Out(kAddress, static_cast<std::uint8_t>(DeviceAddress() | kReadBit));
@@ -132,7 +135,10 @@ unsigned IntelIchSmbus::ReadBlock(std::int32_t* buffer, std::uint8_t start, unsi
     if (count > 1 && stored + 1 == limit) SetLastByte();
     // A host that finishes or fails without a further byte has nothing more to give.
     const Await byte = Poll([&] { return IsByteDone(); },
-                            [&] { return (In(kStatus) & (kStatusErrors | kStatusComplete)) != 0; });
+                            [&] {
+                              const std::uint8_t status = In(kStatus);
+                              return HostError(status & kStatusErrors) || (status & kStatusComplete) != 0;
+                            });
     if (byte == Await::kTimedOut || stored == Room(start, kSmbusBufferEntries)) {
       Abort();
       return stored;
@@ -148,6 +154,7 @@ unsigned IntelIchSmbus::ReadBlock(std::int32_t* buffer, std::uint8_t start, unsi
 }
 
 unsigned IntelIchSmbus::WriteBlock(const std::int32_t* buffer, std::uint8_t start, unsigned count) {
+  NoteRegister(start);
   count = Room(start, count);
   if (count == 0) return 0;  // an SMBus block carries 1 to 32 bytes
   if (!AcquireHost(kClearWaitMs)) return 0;

@@ -49,7 +49,7 @@ void nVidiaMCPIo::ReleaseHost() {
 
 bool nVidiaMCPIo::Failed() {
   const std::uint8_t status = In(kStatus);
-  return status != kStatusBusy && (status & kStatusResultMask) != 0;
+  return status != kStatusBusy && HostError(status & kStatusResultMask);
 }
 
 bool nVidiaMCPIo::AwaitCompletion() {
@@ -59,6 +59,7 @@ bool nVidiaMCPIo::AwaitCompletion() {
 }
 
 bool nVidiaMCPIo::ReadByte(std::uint32_t* value, std::uint8_t command) {
+  NoteRegister(command);
   if (!AcquireHost()) return false;
   Out(kAddress, DeviceAddress());
   Out(kCommand, command);
@@ -76,6 +77,7 @@ bool nVidiaMCPIo::ReadByte(std::uint32_t* value, std::uint8_t command) {
 }
 
 void nVidiaMCPIo::WriteByte(std::uint8_t value, std::uint8_t command) {
+  NoteRegister(command);
   if (!AcquireHost()) return;
   Out(kAddress, DeviceAddress());
   Out(kCommand, command);
@@ -88,6 +90,7 @@ void nVidiaMCPIo::WriteByte(std::uint8_t value, std::uint8_t command) {
 }
 
 unsigned nVidiaMCPIo::ReadBlock(std::int32_t* buffer, std::uint8_t start, unsigned count) {
+  NoteRegister(start);
   if (Room(start, kSmbusBufferEntries) == 0) return 0;
   if (!AcquireHost()) return 0;
   Out(kAddress, DeviceAddress());
@@ -104,6 +107,7 @@ unsigned nVidiaMCPIo::ReadBlock(std::int32_t* buffer, std::uint8_t start, unsign
 }
 
 unsigned nVidiaMCPIo::WriteBlock(const std::int32_t* buffer, std::uint8_t start, unsigned count) {
+  NoteRegister(start);
   count = Room(start, count);
   if (count == 0) return 0;  // an SMBus block carries 1 to 32 bytes
   if (!AcquireHost()) return 0;

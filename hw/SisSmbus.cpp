@@ -42,7 +42,7 @@ bool Sis962Io::IsByteDone() { return (In(kStatus) & kStatusByteDone) != 0; }
 bool Sis962Io::IsBusy() { return In(kStatus) != kStatusIdle; }
 bool Sis962Io::IsIdle() { return In(kStatus) == kStatusIdle; }
 bool Sis962Io::IsComplete() { return (In(kStatus) & kStatusComplete) != 0; }
-bool Sis962Io::Failed() { return (In(kStatus) & kStatusErrors) != 0; }
+bool Sis962Io::Failed() { return HostError(In(kStatus) & kStatusErrors); }
 
 void Sis962Io::Abort() {
   Out(kHostControl, kHostControlKill);
@@ -69,6 +69,7 @@ bool Sis962Io::AwaitCompletion() {
 }
 
 unsigned Sis962Io::ReadBlock(std::int32_t* buffer, std::uint8_t start, unsigned count) {
+  NoteRegister(start);
   if (Room(start, kSmbusBufferEntries) == 0) return 0;
   count = Room(start, count);
   // The device answers with as many bytes as its byte-count register says.
@@ -88,6 +89,7 @@ unsigned Sis962Io::ReadBlock(std::int32_t* buffer, std::uint8_t start, unsigned 
 }
 
 unsigned Sis962Io::WriteBlock(const std::int32_t* buffer, std::uint8_t start, unsigned count) {
+  NoteRegister(start);
   count = Room(start, count);
   if (count == 0) return 0;  // an SMBus block carries 1 to 32 bytes
   if (!AcquireHost()) return 0;

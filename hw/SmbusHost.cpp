@@ -8,6 +8,7 @@
 #include "hw/SisSmbus.h"
 #include "hw/ViaSmbus.h"
 #include "platform/Clock.h"
+#include "platform/Trace.h"
 
 namespace rq::hw {
 namespace {
@@ -76,6 +77,18 @@ std::uint8_t SmbusHostIo::In(std::uint8_t offset) const {
 
 void SmbusHostIo::Out(std::uint8_t offset, std::uint8_t value) const {
   WritePortByte(static_cast<std::uint16_t>(ProcessSmbusHost().base + offset), value);
+}
+
+bool SmbusHostIo::HostError(std::uint8_t errorBits) const {
+  if (errorBits == 0) return false;
+  platform::Trace("SMBus host error 0x%02X: host at port 0x%04X, device 0x%02X, register 0x%02X", errorBits,
+                  ProcessSmbusHost().base, DeviceAddress(), register_);
+  return true;
+}
+
+void SmbusHostIo::TraceTimeOut() const {
+  platform::Trace("SMBus time-out after %u ms: host at port 0x%04X, device 0x%02X, register 0x%02X",
+                  kSmbusTimeoutMs, ProcessSmbusHost().base, DeviceAddress(), register_);
 }
 
 SmbusHostState& ProcessSmbusHost() {

@@ -73,6 +73,14 @@ class SmbusHostIo : public I2CIo {
   // A failed driver request reads as an undriven bus (all ones).
   std::uint8_t In(std::uint8_t offset) const;
   void Out(std::uint8_t offset, std::uint8_t value) const;
+  // Notes the device register (the command byte) a transaction addresses, which
+  // the trace names; each operation starts with it.
+  void NoteRegister(std::uint8_t reg) const { register_ = reg; }
+  // Whether `errorBits` (the host's error bits of its status, 0 for none) report an
+  // error; one that does goes to the opt-in trace.
+  bool HostError(std::uint8_t errorBits) const;
+  // Tells the opt-in trace that an awaited state did not come in time.
+  void TraceTimeOut() const;
   void Delay(std::uint32_t ms) const { CurrentSmbusClock().DelayMs(ms); }
   void SleepMs(std::uint32_t ms) const { CurrentSmbusClock().SleepMs(ms); }
 
@@ -85,7 +93,10 @@ class SmbusHostIo : public I2CIo {
     for (;;) {
       if (reached()) return Await::kReached;
       if (failed()) return Await::kFailed;
-      if (clock.NowMs() - begin >= kSmbusTimeoutMs) return Await::kTimedOut;
+      if (clock.NowMs() - begin >= kSmbusTimeoutMs) {
+        TraceTimeOut();
+        return Await::kTimedOut;
+      }
       step();
     }
   }
@@ -107,6 +118,9 @@ class SmbusHostIo : public I2CIo {
     return count < room ? count : room;
   }
   static std::uint8_t ByteOf(std::int32_t entry) { return static_cast<std::uint8_t>(entry & 0xFF); }
+
+ private:
+  mutable std::uint8_t register_ = 0;
 };
 
 }  // namespace rq::hw

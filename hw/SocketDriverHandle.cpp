@@ -14,12 +14,12 @@
 #include <string>
 #include <vector>
 
-#include "driver/Protocol.h"
+#include "protocol/Protocol.h"
 
 namespace rq::hw {
 namespace {
 
-namespace wire = rq::driver::wire;
+namespace wire = rq::protocol::wire;
 
 // Every fixed-size request fits; only long physical-memory reads need the heap.
 constexpr std::size_t kSmallMessage = 64;
@@ -94,7 +94,7 @@ bool SocketDriverHandle::RoundTrip(std::uint32_t code, std::uint8_t* buffer, std
     large.resize(messageLength + 1);
     message = large.data();
   }
-  driver::StoreU32(message, 0, code);
+  protocol::StoreU32(message, 0, code);
   if (length != 0) std::memcpy(message + wire::kHeaderLength, buffer, length);
 
   // A connection that fails once, or whose reply is late, is given up: a reply
@@ -122,7 +122,7 @@ bool SocketDriverHandle::RoundTrip(std::uint32_t code, std::uint8_t* buffer, std
   });
   if (received != static_cast<ssize_t>(messageLength)) return broken();
 
-  if (driver::LoadU32(message, 0) != wire::kReplySuccess) return false;
+  if (protocol::LoadU32(message, 0) != wire::kReplySuccess) return false;
   if (length != 0) std::memcpy(buffer, message + wire::kHeaderLength, length);
   return true;
 }

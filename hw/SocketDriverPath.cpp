@@ -1,6 +1,6 @@
-#include "driver/SocketLocation.h"
 #include "hw/SocketDriverHandle.h"
 #include "platform/RuntimeDir.h"
+#include "protocol/SocketLocation.h"
 
 namespace rq::hw {
 
@@ -8,12 +8,13 @@ namespace rq::hw {
 // runtime-folder logic. The system daemon (real hardware, run as root) comes
 // first when this user may use it; otherwise the user's own daemon.
 std::string SocketDriverHandle::DefaultPath() {
-  if (!driver::PrivateRuntimeDirNamed() && driver::ProbeSystemSocket() == driver::SystemSocket::Usable) {
-    return std::string(driver::kSystemSocketFolder) + "/" + driver::kSocketFileName;
+  if (!protocol::PrivateRuntimeDirNamed() &&
+      protocol::ProbeSystemSocket() == protocol::SystemSocket::Usable) {
+    return std::string(protocol::kSystemSocketFolder) + "/" + protocol::kSocketFileName;
   }
   const std::string folder = platform::RuntimeDir();
   if (folder.empty()) return {};
-  return folder + "/" + driver::kSocketFileName;
+  return folder + "/" + protocol::kSocketFileName;
 }
 
 }  // namespace rq::hw

@@ -55,7 +55,7 @@ bool ViaSmbus::StatusBit(std::uint8_t bit) {
 bool ViaSmbus::IsBusy() { return StatusBit(kStatusBusy); }
 bool ViaSmbus::IsComplete() { return StatusBit(kStatusComplete); }
 bool ViaSmbus::IsByteDone() { return StatusBit(kStatusByteDone); }
-bool ViaSmbus::Failed() { return (In(kStatus) & kStatusErrors) != 0; }
+bool ViaSmbus::Failed() { return HostError(In(kStatus) & kStatusErrors); }
 
 void ViaSmbus::Abort() {
   Out(kControl, kControlAbort);
@@ -91,6 +91,7 @@ void ViaSmbus::Finish() {
 }
 
 bool ViaSmbus::ReadByte(std::uint32_t* value, std::uint8_t command) {
+  NoteRegister(command);
   if (!Preamble(Kind::kByte)) return false;
   Out(kAddress, static_cast<std::uint8_t>(DeviceAddress() | kReadBit));
   Out(kCommand, command);
@@ -98,7 +99,7 @@ bool ViaSmbus::ReadByte(std::uint32_t* value, std::uint8_t command) {
   Out(kData0, 0xFF);
   Out(kControl, kControlByteData);
   Delay(kByteResultWaitMs);
-  if ((In(kStatus) & kStatusDeviceError) != 0) {
+  if (HostError(In(kStatus) & kStatusDeviceError)) {
     ClearStatus();
     return false;
   }
@@ -109,6 +110,7 @@ bool ViaSmbus::ReadByte(std::uint32_t* value, std::uint8_t command) {
 }
 
 void ViaSmbus::WriteByte(std::uint8_t value, std::uint8_t command) {
+  NoteRegister(command);
   if (!Preamble(Kind::kByte)) return;
   Out(kAddress, DeviceAddress());
   Out(kCommand, command);
@@ -122,6 +124,7 @@ void ViaSmbus::WriteByte(std::uint8_t value, std::uint8_t command) {
 }
 
 unsigned ViaSmbus::ReadBlock(std::int32_t* buffer, std::uint8_t start, unsigned count) {
+  NoteRegister(start);
   if (Room(start, kSmbusBufferEntries) == 0) return 0;
   if (!Preamble(Kind::kBlock)) return 0;
   (void)In(kControl);  // reading control rewinds the block buffer
@@ -140,6 +143,7 @@ unsigned ViaSmbus::ReadBlock(std::int32_t* buffer, std::uint8_t start, unsigned 
 }
 
 unsigned ViaSmbus::WriteBlock(const std::int32_t* buffer, std::uint8_t start, unsigned count) {
+  NoteRegister(start);
   count = Room(start, count);
   if (count == 0) return 0;  // an SMBus block carries 1 to 32 bytes
   if (!Preamble(Kind::kBlock)) return 0;

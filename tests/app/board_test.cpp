@@ -23,8 +23,8 @@
 #include "app/TRecoveryDlg.h"
 #include "app/TStatusMsgForm.h"
 #include "app/WindowThread.h"
-#include "driver/InProcessDriverHandle.h"
 #include "platform/WindowThread.h"
+#include "support/InProcessDriverHandle.h"
 
 namespace rq::app::test {
 namespace {

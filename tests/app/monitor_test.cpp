@@ -16,10 +16,10 @@
 #include "app/TInfoForm.h"
 #include "app/TMainForm.h"
 #include "app/WindowThread.h"
-#include "driver/InProcessDriverHandle.h"
 #include "platform/ProfileFile.h"
 #include "platform/WindowThread.h"
 #include "sim/Board.h"
+#include "support/InProcessDriverHandle.h"
 
 namespace rq::app::test {
 namespace {

@@ -1,4 +1,6 @@
 // The daemon as users run it: the real program, over its sockets.
+#include "support/DaemonProcess.h"
+
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -13,74 +15,19 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
-#include "driver/Protocol.h"
-#include "driver/TempDir.h"
 #include "hw/DriverSetup.h"
 #include "hw/IOInterface.h"
 #include "hw/SocketDriverHandle.h"
+#include "protocol/Protocol.h"
+#include "support/TempDir.h"
 
 namespace rq::driver {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::TempDir;
-
-std::string BinDir() {
-  if (const char* dir = std::getenv("RQ_BIN_DIR")) return dir;
-  return fs::read_symlink("/proc/self/exe").parent_path().string();
-}
-std::string Daemon() { return BinDir() + "/ZQ_I2cIo"; }
-
-// Runs the program; returns its exit status and standard output and error.
-int RunCommand(const std::string& command, std::string& output) {
-  output.clear();
-  std::FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) return -1;
-  char chunk[4096];
-  for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) output.append(chunk, n);
-  const int status = ::pclose(pipe);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-// A daemon in the foreground, stopped with SIGTERM at the end of the test.
-class RunningDaemon {
- public:
-  explicit RunningDaemon(const std::string& socket, const std::vector<std::string>& extra = {}) {
-    int fds[2];
-    if (::pipe(fds) != 0) return;
-    std::vector<std::string> args = {Daemon(), "--foreground", "--socket",
-                                     socket,   "--ready-fd",   std::to_string(fds[1])};
-    args.insert(args.end(), extra.begin(), extra.end());
-    std::vector<char*> argv;
-    for (auto& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::close(fds[0]);
-      ::execv(argv[0], argv.data());
-      ::_exit(127);
-    }
-    ::close(fds[1]);
-    pollfd pfd{fds[0], POLLIN, 0};
-    char byte = 0;
-    ready_ = ::poll(&pfd, 1, 10000) == 1 && ::read(fds[0], &byte, 1) == 1;
-    ::close(fds[0]);
-  }
-  ~RunningDaemon() { Stop(); }
-  bool Ready() const { return ready_; }
-  int Stop() {
-    if (pid_ <= 0) return -1;
-    ::kill(pid_, SIGTERM);
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-    pid_ = 0;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-
- private:
-  pid_t pid_ = 0;
-  bool ready_ = false;
-};
+using test::DaemonProgram;
+using test::RunCommand;
+using test::TempDir;
 
 class DaemonProcess : public ::testing::Test {
  protected:
@@ -89,7 +36,7 @@ class DaemonProcess : public ::testing::Test {
 };
 
 TEST_F(DaemonProcess, ServesEveryRequestKindFromTheDefaultBoard) {
-  RunningDaemon daemon(socket);
+  test::DaemonProcess daemon(socket);
   ASSERT_TRUE(daemon.Ready());
   auto handle = hw::SocketDriverHandle::Connect(socket);
   ASSERT_NE(handle, nullptr);
@@ -101,7 +48,7 @@ TEST_F(DaemonProcess, ServesEveryRequestKindFromTheDefaultBoard) {
   std::uint8_t bios[200] = {};
   ASSERT_TRUE(io.ReadPhysicalMemory(0xFE0C1, bios, sizeof bios));
   std::string output;
-  ASSERT_EQ(RunCommand(Daemon() + " inspect --json --socket " + socket, output), 0) << output;
+  ASSERT_EQ(RunCommand(DaemonProgram() + " inspect --json --socket " + socket, output), 0) << output;
   const auto state = nlohmann::json::parse(output);
   EXPECT_EQ(reinterpret_cast<const char*>(bios), state["bios"].get<std::string>());
   EXPECT_EQ(state["profile"], "default");
@@ -127,7 +74,7 @@ TEST_F(DaemonProcess, ServesEveryRequestKindFromTheDefaultBoard) {
 }
 
 TEST_F(DaemonProcess, SocketsArePrivateAndASecondDaemonIsRefused) {
-  RunningDaemon daemon(socket);
+  test::DaemonProcess daemon(socket);
   ASSERT_TRUE(daemon.Ready());
   struct stat info {};
   ASSERT_EQ(::stat(socket.c_str(), &info), 0);
@@ -137,48 +84,51 @@ TEST_F(DaemonProcess, SocketsArePrivateAndASecondDaemonIsRefused) {
   ASSERT_EQ(::stat((dir / "run").c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0700u);
   std::string output;
-  EXPECT_NE(RunCommand(Daemon() + " --foreground --socket " + socket, output), 0);
+  EXPECT_NE(RunCommand(DaemonProgram() + " --foreground --socket " + socket, output), 0);
   EXPECT_THAT(output, ::testing::HasSubstr("already"));
 }
 
 TEST_F(DaemonProcess, InspectForPeopleAndWithoutADaemon) {
-  RunningDaemon daemon(socket, {"--board", "via-kt400"});
+  test::DaemonProcess daemon(socket, {"--board", "via-kt400"});
   ASSERT_TRUE(daemon.Ready());
   std::string output;
-  ASSERT_EQ(RunCommand(Daemon() + " inspect --socket " + socket, output), 0) << output;
+  ASSERT_EQ(RunCommand(DaemonProgram() + " inspect --socket " + socket, output), 0) << output;
   EXPECT_THAT(output, ::testing::HasSubstr("Board:     via-kt400"));
   EXPECT_THAT(output, ::testing::HasSubstr("Watchdog:  off"));
   daemon.Stop();
-  EXPECT_NE(RunCommand(Daemon() + " inspect --socket " + socket, output), 0);
+  EXPECT_NE(RunCommand(DaemonProgram() + " inspect --socket " + socket, output), 0);
   EXPECT_THAT(output, ::testing::HasSubstr("no daemon"));
 }
 
 TEST_F(DaemonProcess, BadBoardsAndOptionsEndWithAClearMessage) {
   std::string output;
-  EXPECT_EQ(RunCommand(Daemon() + " --foreground --socket " + socket + " --board no-such-board", output), 1);
+  EXPECT_EQ(
+      RunCommand(DaemonProgram() + " --foreground --socket " + socket + " --board no-such-board", output), 1);
   EXPECT_THAT(output, ::testing::HasSubstr("shipped boards: "));
   EXPECT_THAT(output, ::testing::HasSubstr(" default,"));
-  EXPECT_EQ(RunCommand("RQ_BOARD=also-not " + Daemon() + " --foreground --socket " + socket, output), 1);
+  EXPECT_EQ(RunCommand("RQ_BOARD=also-not " + DaemonProgram() + " --foreground --socket " + socket, output),
+            1);
   EXPECT_THAT(output, ::testing::HasSubstr("also-not"));
-  EXPECT_EQ(RunCommand(Daemon() + " --frobnicate", output), 2);
+  EXPECT_EQ(RunCommand(DaemonProgram() + " --frobnicate", output), 2);
   EXPECT_THAT(output, ::testing::HasSubstr("usage"));
-  EXPECT_EQ(RunCommand(Daemon() + " --foreground --socket " + socket + " --ready-fd 77", output), 2);
+  EXPECT_EQ(RunCommand(DaemonProgram() + " --foreground --socket " + socket + " --ready-fd 77", output), 2);
   std::ofstream(dir / "broken.toml") << "this is = = not toml";
   EXPECT_EQ(
-      RunCommand(Daemon() + " --foreground --socket " + socket + " --board " + (dir / "broken.toml"), output),
+      RunCommand(DaemonProgram() + " --foreground --socket " + socket + " --board " + (dir / "broken.toml"),
+                 output),
       1);
 }
 
 TEST_F(DaemonProcess, RealHardwareIsRefusedPlainlyOnThisMachine) {
   std::string output;
-  EXPECT_NE(RunCommand(Daemon() + " --foreground --real-hardware --socket " + socket, output), 0);
+  EXPECT_NE(RunCommand(DaemonProgram() + " --foreground --real-hardware --socket " + socket, output), 0);
   EXPECT_THAT(output, ::testing::AnyOf(::testing::HasSubstr("root"), ::testing::HasSubstr("port")));
 }
 
 TEST_F(DaemonProcess, DetachesAndReturnsOnceListening) {
   std::string output;
-  ASSERT_EQ(RunCommand(Daemon() + " --socket " + socket, output), 0) << output;
-  ASSERT_EQ(RunCommand(Daemon() + " inspect --json --socket " + socket, output), 0) << output;
+  ASSERT_EQ(RunCommand(DaemonProgram() + " --socket " + socket, output), 0) << output;
+  ASSERT_EQ(RunCommand(DaemonProgram() + " inspect --json --socket " + socket, output), 0) << output;
   const pid_t pid = nlohmann::json::parse(output)["daemonPid"].get<pid_t>();
   EXPECT_NE(::getsid(pid), ::getsid(0));
   ::kill(pid, SIGTERM);
@@ -191,7 +141,7 @@ TEST_F(DaemonProcess, DetachesAndReturnsOnceListening) {
 TEST_F(DaemonProcess, DriverSetUpInstallsRegistersAndStartsTheDaemon) {
   const std::string runtime = dir / "rt", system = dir / "sys", current = dir / "cwd";
   fs::create_directories(current);
-  fs::copy_file(Daemon(), current + "/ZQ_I2cIo");
+  fs::copy_file(DaemonProgram(), current + "/ZQ_I2cIo");
   hw::DriverSetupEnvironment environment;
   environment.openDevice = [&]() -> std::unique_ptr<hw::DriverHandle> {
     return hw::SocketDriverHandle::Connect(runtime + "/ZQ_I2cIo.sock");
@@ -210,7 +160,7 @@ TEST_F(DaemonProcess, DriverSetUpInstallsRegistersAndStartsTheDaemon) {
     EXPECT_EQ(hw::IOInterface().ReadPciConfigWord(0, 0, 0, 0), 0x8086);
   }
   std::string output;
-  ASSERT_EQ(RunCommand(Daemon() + " inspect --json --socket " + runtime + "/ZQ_I2cIo.sock", output), 0)
+  ASSERT_EQ(RunCommand(DaemonProgram() + " inspect --json --socket " + runtime + "/ZQ_I2cIo.sock", output), 0)
       << output;
   const pid_t pid = nlohmann::json::parse(output)["daemonPid"].get<pid_t>();
   ::kill(pid, SIGTERM);

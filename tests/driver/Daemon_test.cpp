@@ -5,8 +5,8 @@
 #include <sys/socket.h>
 
 #include "driver/ControlServer.h"
-#include "driver/TempDir.h"
 #include "driver/UnixSocket.h"
+#include "support/TempDir.h"
 
 namespace rq::driver {
 namespace {
@@ -96,7 +96,7 @@ TEST(Inspection, TextShowsTheAnalogueSide) {
 }
 
 TEST(ControlServer, AnswersInspectAndRefusesOtherCommands) {
-  testing::TempDir dir;
+  test::TempDir dir;
   const std::string path = dir / "s.sock.ctl";
   ControlServer server(ListenUnix(path, SOCK_STREAM), [] { return std::string("{\"profile\":\"x\"}"); });
   server.Start();

@@ -6,7 +6,7 @@
 
 #include "driver/Dispatcher.h"
 #include "driver/FakeBackend.h"
-#include "driver/Protocol.h"
+#include "protocol/Protocol.h"
 
 namespace rq::driver::testing {
 
@@ -16,13 +16,15 @@ namespace rq::driver::testing {
 // a success writes nothing but the request's out fields. Aborts on a violation.
 inline void FuzzOneRequest(Dispatcher& dispatcher, const std::uint8_t* data, std::size_t size) {
   static constexpr std::uint32_t kCodes[] = {
-      kIoctlReadIndexedByte, kIoctlWriteIndexedByte, kIoctlReadPhysicalMemory,  kIoctlReadPciConfigWord,
-      kIoctlReadPortByte,    kIoctlWritePortByte,    kIoctlReadTimeStampCounter};
+      protocol::kIoctlReadIndexedByte,     protocol::kIoctlWriteIndexedByte,
+      protocol::kIoctlReadPhysicalMemory,  protocol::kIoctlReadPciConfigWord,
+      protocol::kIoctlReadPortByte,        protocol::kIoctlWritePortByte,
+      protocol::kIoctlReadTimeStampCounter};
   if (size == 0) return;
   std::uint32_t code = kCodes[(data[0] >> 1) % (sizeof kCodes / sizeof kCodes[0])];
   std::size_t at = 1;
   if ((data[0] & 1) != 0 && size >= 5) {
-    code = LoadU32(data, 1);
+    code = protocol::LoadU32(data, 1);
     at = 5;
   }
   std::vector<std::uint8_t> buffer(data + at, data + size);
@@ -35,36 +37,36 @@ inline void FuzzOneRequest(Dispatcher& dispatcher, const std::uint8_t* data, std
   // Which bytes a successful request may change.
   std::size_t outFirst = 0, outEnd = 0;
   switch (code) {
-    case kIoctlReadPortByte:
-      if (buffer.size() != port_request::kLength) std::abort();
-      outFirst = port_request::kValueRead, outEnd = outFirst + 4;
+    case protocol::kIoctlReadPortByte:
+      if (buffer.size() != protocol::port_request::kLength) std::abort();
+      outFirst = protocol::port_request::kValueRead, outEnd = outFirst + 4;
       break;
-    case kIoctlReadIndexedByte:
-      if (buffer.size() != indexed_request::kLength) std::abort();
-      outFirst = indexed_request::kValueRead, outEnd = outFirst + 4;
+    case protocol::kIoctlReadIndexedByte:
+      if (buffer.size() != protocol::indexed_request::kLength) std::abort();
+      outFirst = protocol::indexed_request::kValueRead, outEnd = outFirst + 4;
       break;
-    case kIoctlReadPciConfigWord:
-      if (buffer.size() != pci_request::kLength) std::abort();
-      outFirst = pci_request::kValueRead, outEnd = outFirst + 2;
+    case protocol::kIoctlReadPciConfigWord:
+      if (buffer.size() != protocol::pci_request::kLength) std::abort();
+      outFirst = protocol::pci_request::kValueRead, outEnd = outFirst + 2;
       break;
-    case kIoctlReadPhysicalMemory:
-      if (buffer.size() < memory_request::kHeaderLength ||
-          LoadU16(before.data(), memory_request::kLengthField) >
-              buffer.size() - memory_request::kHeaderLength) {
+    case protocol::kIoctlReadPhysicalMemory:
+      if (buffer.size() < protocol::memory_request::kHeaderLength ||
+          protocol::LoadU16(before.data(), protocol::memory_request::kLengthField) >
+              buffer.size() - protocol::memory_request::kHeaderLength) {
         std::abort();
       }
-      outFirst = memory_request::kData,
-      outEnd = outFirst + LoadU16(before.data(), memory_request::kLengthField);
+      outFirst = protocol::memory_request::kData,
+      outEnd = outFirst + protocol::LoadU16(before.data(), protocol::memory_request::kLengthField);
       break;
-    case kIoctlReadTimeStampCounter:
-      if (buffer.size() != tsc_request::kLength) std::abort();
-      outFirst = 0, outEnd = tsc_request::kLength;
+    case protocol::kIoctlReadTimeStampCounter:
+      if (buffer.size() != protocol::tsc_request::kLength) std::abort();
+      outFirst = 0, outEnd = protocol::tsc_request::kLength;
       break;
-    case kIoctlWritePortByte:
-      if (buffer.size() != port_request::kLength) std::abort();
+    case protocol::kIoctlWritePortByte:
+      if (buffer.size() != protocol::port_request::kLength) std::abort();
       break;
-    case kIoctlWriteIndexedByte:
-      if (buffer.size() != indexed_request::kLength) std::abort();
+    case protocol::kIoctlWriteIndexedByte:
+      if (buffer.size() != protocol::indexed_request::kLength) std::abort();
       break;
     default:
       std::abort();  // an unknown code must never succeed

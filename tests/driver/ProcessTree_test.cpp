@@ -11,12 +11,12 @@
 #include <fstream>
 #include <thread>
 
-#include "driver/TempDir.h"
+#include "support/TempDir.h"
 
 namespace rq::driver {
 namespace {
 
-using testing::TempDir;
+using test::TempDir;
 using ::testing::UnorderedElementsAre;
 
 void FakeProcess(const TempDir& proc, pid_t pid, const std::string& stat) {

@@ -9,14 +9,14 @@
 #include <map>
 
 #include "driver/Dispatcher.h"
-#include "driver/InProcessDriverHandle.h"
-#include "driver/TempDir.h"
 #include "hw/IOInterface.h"
+#include "support/InProcessDriverHandle.h"
+#include "support/TempDir.h"
 
 namespace rq::driver {
 namespace {
 
-using testing::TempDir;
+using test::TempDir;
 
 // Records every grant and access; nothing reaches the machine's ports.
 class FakePortIo : public PortIo {

@@ -12,16 +12,16 @@
 #include <thread>
 
 #include "driver/FakeBackend.h"
-#include "driver/Protocol.h"
-#include "driver/TempDir.h"
 #include "hw/IOInterface.h"
 #include "hw/SocketDriverHandle.h"
+#include "protocol/Protocol.h"
+#include "support/TempDir.h"
 
 namespace rq::driver {
 namespace {
 
+using test::TempDir;
 using testing::FakeBackend;
-using testing::TempDir;
 using Bytes = std::vector<std::uint8_t>;
 using namespace std::chrono_literals;
 
@@ -71,7 +71,7 @@ class RequestServerTest : public ::testing::Test {
   // A raw client: sends one message and returns the reply (empty on EOF).
   Bytes RawRoundTrip(int fd, const Bytes& message) {
     EXPECT_EQ(::send(fd, message.data(), message.size(), MSG_NOSIGNAL), static_cast<ssize_t>(message.size()));
-    Bytes reply(wire::kMaxMessageLength + 1);
+    Bytes reply(protocol::wire::kMaxMessageLength + 1);
     const ssize_t n = ::recv(fd, reply.data(), reply.size(), 0);
     reply.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
     return reply;
@@ -129,12 +129,12 @@ TEST_F(RequestServerTest, ManyClientsAtOnceEachGetTheirOwnAnswers) {
       }
       for (int i = 0; i < 300; ++i) {
         const std::uint8_t reg = static_cast<std::uint8_t>(c * 29 + i % 5);
-        Bytes buffer(indexed_request::kLength, 0);
-        StoreU32(buffer.data(), indexed_request::kIndexPort, 0x295);
-        StoreU32(buffer.data(), indexed_request::kDataPort, 0x296);
-        StoreU32(buffer.data(), indexed_request::kRegister, reg);
-        if (!handle->DeviceIoControl(kIoctlReadIndexedByte, buffer.data(), 20) ||
-            LoadU32(buffer.data(), indexed_request::kValueRead) != (reg ^ 0x5Au)) {
+        Bytes buffer(protocol::indexed_request::kLength, 0);
+        protocol::StoreU32(buffer.data(), protocol::indexed_request::kIndexPort, 0x295);
+        protocol::StoreU32(buffer.data(), protocol::indexed_request::kDataPort, 0x296);
+        protocol::StoreU32(buffer.data(), protocol::indexed_request::kRegister, reg);
+        if (!handle->DeviceIoControl(protocol::kIoctlReadIndexedByte, buffer.data(), 20) ||
+            protocol::LoadU32(buffer.data(), protocol::indexed_request::kValueRead) != (reg ^ 0x5Au)) {
           ++wrong;
         }
       }
@@ -154,11 +154,12 @@ TEST_F(RequestServerTest, OneHandleSharedByManyThreadsKeepsRepliesApart) {
     threads.emplace_back([&, t] {
       for (int i = 0; i < 300; ++i) {
         const auto bus = static_cast<std::uint8_t>(t), reg = static_cast<std::uint8_t>(i);
-        Bytes buffer(pci_request::kLength, 0);
-        StoreU32(buffer.data(), pci_request::kBus, bus);
-        StoreU32(buffer.data(), pci_request::kRegister, reg);
-        if (!handle->DeviceIoControl(kIoctlReadPciConfigWord, buffer.data(), 20) ||
-            LoadU16(buffer.data(), pci_request::kValueRead) != FakeBackend::PciWord(bus, 0, 0, reg)) {
+        Bytes buffer(protocol::pci_request::kLength, 0);
+        protocol::StoreU32(buffer.data(), protocol::pci_request::kBus, bus);
+        protocol::StoreU32(buffer.data(), protocol::pci_request::kRegister, reg);
+        if (!handle->DeviceIoControl(protocol::kIoctlReadPciConfigWord, buffer.data(), 20) ||
+            protocol::LoadU16(buffer.data(), protocol::pci_request::kValueRead) !=
+                FakeBackend::PciWord(bus, 0, 0, reg)) {
           ++wrong;
         }
       }
@@ -171,35 +172,37 @@ TEST_F(RequestServerTest, OneHandleSharedByManyThreadsKeepsRepliesApart) {
 TEST_F(RequestServerTest, MalformedMessagesGetAFailureAndTheConnectionKeepsWorking) {
   Fd fd = ConnectUnix(path, SOCK_SEQPACKET);
   ASSERT_TRUE(fd.Valid());
-  const auto flag = [](const Bytes& reply) { return reply.size() >= 4 ? LoadU32(reply.data(), 0) : 99u; };
+  const auto flag = [](const Bytes& reply) {
+    return reply.size() >= 4 ? protocol::LoadU32(reply.data(), 0) : 99u;
+  };
 
   Bytes tooShort = {0x4C, 0x60};
   EXPECT_EQ(RawRoundTrip(fd.Get(), tooShort), (Bytes{0, 0, 0, 0}));
 
   Bytes unknown(4 + 12, 0x11);
-  StoreU32(unknown.data(), 0, 0x00226058);
+  protocol::StoreU32(unknown.data(), 0, 0x00226058);
   Bytes reply = RawRoundTrip(fd.Get(), unknown);
   ASSERT_EQ(reply.size(), unknown.size());
   EXPECT_EQ(flag(reply), 0u);
   EXPECT_TRUE(std::equal(reply.begin() + 4, reply.end(), unknown.begin() + 4));
 
   Bytes wrongLength(4 + 13, 0);
-  StoreU32(wrongLength.data(), 0, kIoctlReadPortByte);
+  protocol::StoreU32(wrongLength.data(), 0, protocol::kIoctlReadPortByte);
   EXPECT_EQ(flag(RawRoundTrip(fd.Get(), wrongLength)), 0u);
 
   Bytes memoryOverrun(4 + 6 + 2, 0);
-  StoreU32(memoryOverrun.data(), 0, kIoctlReadPhysicalMemory);
-  StoreU32(memoryOverrun.data(), 4, 0xF0000);
-  StoreU16(memoryOverrun.data(), 8, 3);
+  protocol::StoreU32(memoryOverrun.data(), 0, protocol::kIoctlReadPhysicalMemory);
+  protocol::StoreU32(memoryOverrun.data(), 4, 0xF0000);
+  protocol::StoreU16(memoryOverrun.data(), 8, 3);
   EXPECT_EQ(flag(RawRoundTrip(fd.Get(), memoryOverrun)), 0u);
 
-  Bytes oversized(wire::kMaxMessageLength + 10, 0);
-  StoreU32(oversized.data(), 0, kIoctlReadPhysicalMemory);
+  Bytes oversized(protocol::wire::kMaxMessageLength + 10, 0);
+  protocol::StoreU32(oversized.data(), 0, protocol::kIoctlReadPhysicalMemory);
   EXPECT_EQ(RawRoundTrip(fd.Get(), oversized), (Bytes{0, 0, 0, 0}));
 
   Bytes good(4 + 12, 0);
-  StoreU32(good.data(), 0, kIoctlReadPortByte);
-  StoreU32(good.data(), 4, 0x2E);
+  protocol::StoreU32(good.data(), 0, protocol::kIoctlReadPortByte);
+  protocol::StoreU32(good.data(), 4, 0x2E);
   EXPECT_EQ(flag(RawRoundTrip(fd.Get(), good)), 1u);
   EXPECT_TRUE(backend.Log().size() == 1);  // only the well-formed request reached the machine
 }
@@ -208,8 +211,8 @@ TEST_F(RequestServerTest, AClientVanishingMidRequestDisturbsNobodyElse) {
   {
     Fd fd = ConnectUnix(path, SOCK_SEQPACKET);
     Bytes stuck(4 + 12, 0);
-    StoreU32(stuck.data(), 0, kIoctlReadPortByte);
-    StoreU32(stuck.data(), 4, GatedBackend::kGatePort);
+    protocol::StoreU32(stuck.data(), 0, protocol::kIoctlReadPortByte);
+    protocol::StoreU32(stuck.data(), 4, GatedBackend::kGatePort);
     ASSERT_EQ(::send(fd.Get(), stuck.data(), stuck.size(), MSG_NOSIGNAL), 16);
     backend.WaitForReader();
   }                // gone before its reply
@@ -254,9 +257,9 @@ TEST_F(RequestServerTest, DroppingClientsReportsTheirProcessesAndEndsTheirConnec
   auto handle = hw::SocketDriverHandle::Connect(path);
   ASSERT_NE(handle, nullptr);
   std::uint8_t buffer[12] = {};
-  ASSERT_TRUE(handle->DeviceIoControl(kIoctlReadPortByte, buffer, 12));
+  ASSERT_TRUE(handle->DeviceIoControl(protocol::kIoctlReadPortByte, buffer, 12));
   EXPECT_THAT(server->DropClients(), ::testing::ElementsAre(::getpid()));
-  EXPECT_FALSE(handle->DeviceIoControl(kIoctlReadPortByte, buffer, 12));
+  EXPECT_FALSE(handle->DeviceIoControl(protocol::kIoctlReadPortByte, buffer, 12));
 }
 
 TEST(SocketDriverHandle, NothingListeningGivesNoHandle) {

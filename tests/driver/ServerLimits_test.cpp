@@ -16,15 +16,15 @@
 
 #include "driver/ControlServer.h"
 #include "driver/FakeBackend.h"
-#include "driver/Protocol.h"
 #include "driver/RequestServer.h"
-#include "driver/TempDir.h"
+#include "protocol/Protocol.h"
+#include "support/TempDir.h"
 
 namespace rq::driver {
 namespace {
 
+using test::TempDir;
 using testing::FakeBackend;
-using testing::TempDir;
 using namespace std::chrono_literals;
 
 // What the servers log, for the tests to read.
@@ -48,14 +48,14 @@ class LogSink {
 
 // One port read over a raw connection: true when the server answered success.
 bool Served(int fd) {
-  std::uint8_t message[4 + port_request::kLength] = {};
-  StoreU32(message, 0, kIoctlReadPortByte);
-  StoreU32(message, 4 + port_request::kPort, 0x80);
+  std::uint8_t message[4 + protocol::port_request::kLength] = {};
+  protocol::StoreU32(message, 0, protocol::kIoctlReadPortByte);
+  protocol::StoreU32(message, 4 + protocol::port_request::kPort, 0x80);
   if (::send(fd, message, sizeof message, MSG_NOSIGNAL) != static_cast<ssize_t>(sizeof message)) return false;
   pollfd pfd{fd, POLLIN, 0};
   if (::poll(&pfd, 1, 2000) != 1) return false;
   return ::recv(fd, message, sizeof message, 0) == static_cast<ssize_t>(sizeof message) &&
-         LoadU32(message, 0) == wire::kReplySuccess;
+         protocol::LoadU32(message, 0) == protocol::wire::kReplySuccess;
 }
 
 // True when the server closed the connection without a word (within two seconds).

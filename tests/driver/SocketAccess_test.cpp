@@ -14,16 +14,16 @@
 #include "driver/Dispatcher.h"
 #include "driver/FakeBackend.h"
 #include "driver/RequestServer.h"
-#include "driver/SocketLocation.h"
-#include "driver/TempDir.h"
 #include "driver/UnixSocket.h"
+#include "protocol/SocketLocation.h"
+#include "support/TempDir.h"
 
 namespace rq::driver {
 namespace {
 
 namespace fs = std::filesystem;
+using test::TempDir;
 using testing::FakeBackend;
-using testing::TempDir;
 
 constexpr uid_t kServed = 1000;
 constexpr uid_t kStranger = 1001;
@@ -164,26 +164,27 @@ TEST(SocketAccess, SystemSocketCountsOnlyInItsOwnersFolder) {
   TempDir dir;
   const std::string folder = dir / "run";
   const uid_t me = ::geteuid();
-  EXPECT_EQ(ProbeSystemSocket(folder, me), SystemSocket::Absent);
+  EXPECT_EQ(protocol::ProbeSystemSocket(folder, me), protocol::SystemSocket::Absent);
   fs::create_directory(folder);
   ::chmod(folder.c_str(), 0755);
   std::ofstream(folder + "/ZQ_I2cIo.sock") << "not a socket";
-  EXPECT_EQ(ProbeSystemSocket(folder, me), SystemSocket::Absent);
+  EXPECT_EQ(protocol::ProbeSystemSocket(folder, me), protocol::SystemSocket::Absent);
   fs::remove(folder + "/ZQ_I2cIo.sock");
   Fd listening = ListenUnix(folder + "/ZQ_I2cIo.sock", SOCK_SEQPACKET);
-  EXPECT_EQ(ProbeSystemSocket(folder, me), SystemSocket::Usable);
-  EXPECT_EQ(ProbeSystemSocket(folder, me + 1), SystemSocket::Absent);
+  EXPECT_EQ(protocol::ProbeSystemSocket(folder, me), protocol::SystemSocket::Usable);
+  EXPECT_EQ(protocol::ProbeSystemSocket(folder, me + 1), protocol::SystemSocket::Absent);
   fs::create_directory_symlink(folder, dir / "alias");
-  EXPECT_EQ(ProbeSystemSocket(dir / "alias", me), SystemSocket::Absent);
+  EXPECT_EQ(protocol::ProbeSystemSocket(dir / "alias", me), protocol::SystemSocket::Absent);
   ::chmod(folder.c_str(), 0777);
-  EXPECT_EQ(ProbeSystemSocket(folder, me), SystemSocket::Absent);
+  EXPECT_EQ(protocol::ProbeSystemSocket(folder, me), protocol::SystemSocket::Absent);
   ::chmod(folder.c_str(), 0755);
   if (me == 0) {
     ASSERT_EQ(::lchown((folder + "/ZQ_I2cIo.sock").c_str(), 65534, 65534), 0);
-    EXPECT_EQ(ProbeSystemSocket(folder, me), SystemSocket::Absent);  // someone else's socket in root's folder
+    EXPECT_EQ(protocol::ProbeSystemSocket(folder, me),
+              protocol::SystemSocket::Absent);  // someone else's socket in root's folder
   } else {
     ::chmod((folder + "/ZQ_I2cIo.sock").c_str(), 0);
-    EXPECT_EQ(ProbeSystemSocket(folder, me), SystemSocket::NotPermitted);
+    EXPECT_EQ(protocol::ProbeSystemSocket(folder, me), protocol::SystemSocket::NotPermitted);
   }
 }
 

@@ -4,9 +4,9 @@
 
 #include <future>
 
-#include "driver/InProcessDriverHandle.h"
 #include "hw/IOInterface.h"
 #include "sim/Board.h"
+#include "support/InProcessDriverHandle.h"
 
 namespace rq::driver {
 namespace {

@@ -1,30 +1,10 @@
 # Shared by the windows' end-to-end tests (sourced): a private virtual display, a
 # private daemon on the default virtual board, a private working folder, and a
-# clean-up that stops all of them whatever the outcome.
-set -euo pipefail
-
-RQ_BIN=$(cd "$1" && pwd)
-RQ_WORK=$(mktemp -d "${TMPDIR:-/tmp}/rq-e2e.XXXXXX")
-export RQ_RUNTIME_DIR=$RQ_WORK/runtime RQ_SYSTEM_DIR=$RQ_WORK/system
-mkdir -p "$RQ_RUNTIME_DIR" "$RQ_SYSTEM_DIR" "$RQ_WORK/program"
-chmod 700 "$RQ_RUNTIME_DIR"
+# clean-up that stops all of them whatever the outcome (scripts/headless_session.sh),
+# with the program copied into a folder of its own.
+source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/headless_session.sh" "$1"
+mkdir -p "$RQ_WORK/program"
 cp "$RQ_BIN"/rhomboquest "$RQ_BIN"/01.avi "$RQ_BIN"/02.avi "$RQ_BIN"/03.avi "$RQ_WORK/program/"
-RQ_PIDS=()
-RQ_SCREEN_W=1280
-RQ_SCREEN_H=800
-
-rq_cleanup() {
-  local pid
-  for pid in "${RQ_PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
-  # A program that does not close on SIGTERM (the fault a test caught) is killed.
-  for pid in "${RQ_PIDS[@]}"; do
-    for _ in $(seq 1 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-    kill -KILL "$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
-  done
-  rm -rf "$RQ_WORK"
-}
-trap rq_cleanup EXIT
 
 rq_fail() {
   echo "FAIL: $*" >&2
@@ -37,35 +17,6 @@ rq_fail() {
   echo "--- daemon log:" >&2
   tail -n 20 "$RQ_WORK/daemon.log" >&2 2>/dev/null || true
   exit 1
-}
-
-# Waits up to $1 tenths of a second for the command in the remaining arguments.
-rq_wait_for() {
-  local tries=$1
-  shift
-  while ((tries-- > 0)); do
-    "$@" >/dev/null 2>&1 && return 0
-    sleep 0.1
-  done
-  return 1
-}
-
-rq_start_display() {
-  # Xvfb picks a free display itself and reports it: tests started side by side
-  # must never race for the same number.
-  local fifo=$RQ_WORK/displayfd n
-  mkfifo "$fifo"
-  Xvfb -displayfd 3 -screen 0 "${RQ_SCREEN_W}x${RQ_SCREEN_H}x24" -br -nolisten tcp 3>"$fifo" >"$RQ_WORK/xvfb.log" 2>&1 &
-  RQ_PIDS+=($!)
-  read -r -t 20 n <"$fifo" || rq_fail "Xvfb did not start: $(cat "$RQ_WORK/xvfb.log")"
-  export DISPLAY=":$n"
-  rq_wait_for 50 xdpyinfo || rq_fail "Xvfb on :$n does not answer"
-}
-
-rq_start_daemon() {
-  "$RQ_BIN/ZQ_I2cIo" --foreground --board "${RQ_DAEMON_BOARD:-default}" >"$RQ_WORK/daemon.log" 2>&1 &
-  RQ_PIDS+=($!)
-  rq_wait_for 100 "$RQ_BIN/ZQ_I2cIo" inspect || rq_fail "daemon did not come up: $(cat "$RQ_WORK/daemon.log")"
 }
 
 # The board's inspection as JSON. Read whole first: callers pipe it into `grep -q` or

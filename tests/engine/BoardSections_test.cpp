@@ -10,10 +10,10 @@
 #include <sstream>
 
 #include "EngineFakes.h"
-#include "driver/InProcessDriverHandle.h"
 #include "engine/MSupport.h"
 #include "sim/Board.h"
 #include "sim/TimeSource.h"
+#include "support/InProcessDriverHandle.h"
 
 namespace rq::engine {
 namespace {

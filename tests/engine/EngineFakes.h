@@ -14,6 +14,7 @@
 #include "engine/MSupport.h"
 #include "engine/Timing.h"
 #include "hw/DriverHandle.h"
+#include "support/TempDir.h"
 
 namespace rq::engine::testing {
 
@@ -114,14 +115,13 @@ class FakeDriverHandle : public hw::DriverHandle {
 class SettingsFolder {
  public:
   SettingsFolder();
-  ~SettingsFolder();
   const std::string& File() const { return file_; }
   void Write(const std::string& key, const std::string& value, const std::string& section = "Overclock");
   std::string Read(const std::string& key, const std::string& section = "Overclock") const;
   bool Has(const std::string& key, const std::string& section = "Overclock") const;
 
  private:
-  std::filesystem::path folder_;
+  test::TempDir folder_;
   std::string file_;
 };
 

@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "EngineFakes.h"
-#include "driver/Protocol.h"
 #include "platform/ProfileFile.h"
+#include "protocol/Protocol.h"
 
 namespace rq::engine::testing {
 
@@ -118,8 +118,8 @@ FakeDriverHandle::FakeDriverHandle(const std::string& biosModel) {
 }
 
 bool FakeDriverHandle::DeviceIoControl(std::uint32_t code, std::uint8_t* buffer, std::uint32_t length) {
-  namespace mem = driver::memory_request;
-  if (code != driver::kIoctlReadPhysicalMemory || length < mem::kHeaderLength) return false;
+  namespace mem = protocol::memory_request;
+  if (code != protocol::kIoctlReadPhysicalMemory || length < mem::kHeaderLength) return false;
   std::uint32_t address = 0;
   std::memcpy(&address, buffer + mem::kAddress, 4);
   const std::uint32_t count = length - mem::kHeaderLength;
@@ -131,16 +131,9 @@ bool FakeDriverHandle::DeviceIoControl(std::uint32_t code, std::uint8_t* buffer,
 }
 
 SettingsFolder::SettingsFolder() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "rq-engine-XXXXXX").string();
-  folder_ = ::mkdtemp(pattern.data());
-  file_ = (folder_ / "torvane.ini").string();
+  file_ = folder_ / "torvane.ini";
   // The single-instance lock lives in the runtime folder; keep it private to the test.
   ::setenv("RQ_RUNTIME_DIR", (folder_ / "run").c_str(), 1);
-}
-
-SettingsFolder::~SettingsFolder() {
-  std::error_code ignored;
-  std::filesystem::remove_all(folder_, ignored);
 }
 
 void SettingsFolder::Write(const std::string& key, const std::string& value, const std::string& section) {

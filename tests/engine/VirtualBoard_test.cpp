@@ -6,15 +6,15 @@
 #include <sstream>
 
 #include "EngineFakes.h"
-#include "driver/InProcessDriverHandle.h"
-#include "driver/Protocol.h"
 #include "engine/DisableWDThread.h"
 #include "engine/Formatting.h"
 #include "engine/MSupport.h"
 #include "hw/I2CIo.h"
 #include "hw/SmbusHost.h"
+#include "protocol/Protocol.h"
 #include "sim/Board.h"
 #include "sim/TimeSource.h"
+#include "support/InProcessDriverHandle.h"
 
 namespace rq::engine {
 namespace {
@@ -108,9 +108,9 @@ class ClockGenReadCounter : public hw::DriverHandle {
     constexpr std::uint16_t kIchAddressPort = 0x04;
     constexpr std::uint32_t kClockGenRead = 0xD3;
     const std::uint32_t base = hw::ProcessSmbusHost().base;
-    if (code == driver::kIoctlWritePortByte && base != 0 &&
-        driver::LoadU32(buffer, driver::port_request::kPort) == base + kIchAddressPort &&
-        driver::LoadU32(buffer, driver::port_request::kValueToWrite) == kClockGenRead) {
+    if (code == protocol::kIoctlWritePortByte && base != 0 &&
+        protocol::LoadU32(buffer, protocol::port_request::kPort) == base + kIchAddressPort &&
+        protocol::LoadU32(buffer, protocol::port_request::kValueToWrite) == kClockGenRead) {
       ++reads;
     }
     return board_.DeviceIoControl(code, buffer, length);

@@ -8,15 +8,15 @@
 #include <fstream>
 #include <functional>
 
-#include "driver/TempDir.h"
 #include "platform/MessageBox.h"
+#include "support/TempDir.h"
 
 namespace rq::hw {
 namespace {
 
 namespace fs = std::filesystem;
-using driver::testing::TempDir;
 using platform::CreateServiceResult;
+using test::TempDir;
 using ::testing::ElementsAre;
 
 std::string ReadFile(const std::string& path) {

@@ -7,14 +7,14 @@
 #include <vector>
 
 #include "driver/FakeBackend.h"
-#include "driver/InProcessDriverHandle.h"
-#include "driver/Protocol.h"
 #include "hw/DriverHandle.h"
+#include "protocol/Protocol.h"
+#include "support/InProcessDriverHandle.h"
 
 namespace rq::hw {
 namespace {
 
-namespace proto = rq::driver;
+namespace proto = rq::protocol;
 using ::testing::ElementsAre;
 using Bytes = std::vector<std::uint8_t>;
 

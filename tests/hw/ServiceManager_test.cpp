@@ -12,14 +12,14 @@
 #include <fstream>
 #include <sstream>
 
-#include "driver/TempDir.h"
 #include "platform/ProfileFile.h"
+#include "support/TempDir.h"
 
 namespace rq::platform {
 namespace {
 
 namespace fs = std::filesystem;
-using rq::driver::testing::TempDir;
+using rq::test::TempDir;
 
 class ServiceManagerTest : public ::testing::Test {
  protected:

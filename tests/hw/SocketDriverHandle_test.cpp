@@ -16,6 +16,7 @@
 
 #include "hw/DriverHandle.h"
 #include "hw/IOInterface.h"
+#include "support/TempDir.h"
 
 namespace rq::hw {
 namespace {
@@ -28,9 +29,7 @@ using Clock = std::chrono::steady_clock;
 class FakeDaemon {
  public:
   FakeDaemon() {
-    char pattern[] = "/tmp/rq-fake-daemon.XXXXXX";
-    dir_ = ::mkdtemp(pattern);
-    path_ = dir_ + "/ZQ_I2cIo.sock";
+    path_ = dir_ / "ZQ_I2cIo.sock";
     listener_ = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
@@ -41,7 +40,6 @@ class FakeDaemon {
   ~FakeDaemon() {
     if (client_ >= 0) ::close(client_);
     ::close(listener_);
-    std::filesystem::remove_all(dir_);
   }
   const std::string& Path() const { return path_; }
   void Accept() { client_ = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC); }
@@ -55,7 +53,8 @@ class FakeDaemon {
   }
 
  private:
-  std::string dir_, path_;
+  test::TempDir dir_;
+  std::string path_;
   int listener_ = -1;
   int client_ = -1;
 };

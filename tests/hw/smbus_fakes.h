@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "driver/Backend.h"
-#include "driver/InProcessDriverHandle.h"
 #include "hw/DriverHandle.h"
 #include "hw/SmbusHost.h"
+#include "support/InProcessDriverHandle.h"
 
 namespace rq::hw::testing {
 

@@ -7,13 +7,13 @@
 
 #include "driver/Dispatcher.h"
 #include "driver/RequestServer.h"
-#include "driver/TempDir.h"
 #include "driver/UnixSocket.h"
 #include "driver/VirtualBoardBackend.h"
 #include "hw/SmbusHost.h"
 #include "hw/SocketDriverHandle.h"
 #include "sim/Board.h"
 #include "smbus_fakes.h"
+#include "support/TempDir.h"
 
 namespace rq::hw {
 namespace {
@@ -158,7 +158,7 @@ TEST(SmbusHosts, EveryFamilyWorksThroughTheDaemonSocket) {
     board->Smbus().Attach(device);
     driver::VirtualBoardBackend backend(*board, driver::VirtualBoardBackend::WhenHung::Block);
     driver::Dispatcher dispatcher(backend);
-    driver::testing::TempDir dir;
+    test::TempDir dir;
     const std::string path = dir / "ZQ_I2cIo.sock";
     driver::RequestServer server(dispatcher, driver::ListenUnix(path, SOCK_SEQPACKET));
     server.Start();

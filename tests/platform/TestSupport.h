@@ -1,6 +1,7 @@
 #pragma once
-// Shared helpers for the platform tests: scratch folders, environment and working
-// directory changes that undo themselves, whole-file reads and writes.
+// Shared helpers for the platform tests: environment and working directory changes
+// that undo themselves, whole-file reads and writes; scratch folders and the folder
+// of the built programs come from the helpers every test shares.
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -10,27 +11,12 @@
 #include <sstream>
 #include <string>
 
+#include "support/DaemonProcess.h"
+#include "support/TempDir.h"
+
 namespace rq::platform::test {
 
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "rq-platform-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& Path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
+using rq::test::TempDir;
 
 class ScopedEnv {
  public:
@@ -85,10 +71,6 @@ inline void WriteAll(const std::string& path, const std::string& content) {
   out << content;
 }
 
-// The folder of the built programs: set by CTest, else beside this test program.
-inline std::string BinDir() {
-  if (const char* dir = ::getenv("RQ_BIN_DIR")) return dir;
-  return std::filesystem::read_symlink("/proc/self/exe").parent_path().string();
-}
+using rq::test::BinDir;
 
 }  // namespace rq::platform::test

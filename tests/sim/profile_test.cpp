@@ -8,6 +8,7 @@
 #include "sim/ProfileLimits.h"
 #include "sim/SmbusRegisterFile.h"
 #include "sim_support.h"
+#include "support/TempDir.h"
 
 namespace rq::sim {
 namespace {
@@ -132,7 +133,8 @@ TEST(ProfileErrors, FactoryFailuresOfRawFactoriesAreWrappedWithTheChip) {
 }
 
 TEST(ProfileFiles, LoadFromDiskAndReportMissingFiles) {
-  const auto path = std::filesystem::temp_directory_path() / "rq_sim_profile_test.toml";
+  const test::TempDir dir;
+  const std::filesystem::path path = dir / "profile.toml";
   {
     std::ofstream file(path);
     file << BoardHeader();
@@ -208,7 +210,8 @@ TEST(ProfileLimits, BracketsInStringsAndCommentsAndDotsInValuesDoNotCount) {
 }
 
 TEST(ProfileLimits, AHostileFileIsRefusedQuicklyAndNamed) {
-  const auto path = std::filesystem::temp_directory_path() / "rq_sim_deep_profile.toml";
+  const test::TempDir dir;
+  const std::filesystem::path path = dir / "deep.toml";
   {
     std::ofstream file(path);
     file << "x = " << Repeat("[", 20000) << Repeat("]", 20000) << "\n";

@@ -13,6 +13,7 @@
 #include "engine/Timing.h"
 #include "platform/MessageBox.h"
 #include "platform/ProfileFile.h"
+#include "support/TempDir.h"
 #include "verify/VerifySystem.h"
 #include "verify/VerifyThreads.h"
 
@@ -140,12 +141,8 @@ class FakeEnvironment : public VerifyEnvironment {
 class VerifyThreadsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("rq-verify-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(dir_);
-    ::setenv("RQ_RUNTIME_DIR", dir_.c_str(), 1);
-    settings_ = (dir_ / "torvane.ini").string();
+    ::setenv("RQ_RUNTIME_DIR", dir_.Path().c_str(), 1);
+    settings_ = dir_ / "torvane.ini";
 
     engine::MSupportOptions options;
     options.settingsFile = settings_;
@@ -162,10 +159,7 @@ class VerifyThreadsTest : public ::testing::Test {
     writes_.clear();
   }
 
-  void TearDown() override {
-    support_.reset();
-    std::filesystem::remove_all(dir_);
-  }
+  void TearDown() override { support_.reset(); }
 
   // Steps the board to `mhz` as the overclock window's buttons would.
   void StepTo(double mhz) {
@@ -182,7 +176,7 @@ class VerifyThreadsTest : public ::testing::Test {
     while (verification.Running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
 
-  std::filesystem::path dir_;
+  test::TempDir dir_;
   std::string settings_;
   std::vector<double> writes_;
   FakeEnvironment env_;

@@ -2,7 +2,7 @@
 #include <stdexcept>
 
 #include "ClockGenBench.h"
-#include "driver/Protocol.h"
+#include "protocol/Protocol.h"
 
 namespace rq::devices::testing {
 
@@ -41,7 +41,7 @@ void DirectI2CIo::WriteByte(std::uint8_t value, std::uint8_t command) {
 }
 
 bool PortHandle::DeviceIoControl(std::uint32_t code, std::uint8_t* buffer, std::uint32_t length) {
-  namespace proto = rq::driver;
+  namespace proto = rq::protocol;
   if (code != proto::kIoctlWritePortByte || length < proto::port_request::kLength) return false;
   const auto port = static_cast<std::uint16_t>(buffer[proto::port_request::kPort] |
                                                (buffer[proto::port_request::kPort + 1] << 8));

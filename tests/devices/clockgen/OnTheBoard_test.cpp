@@ -12,8 +12,8 @@
 #include "devices/clockgen/CypressClockGens.h"
 #include "devices/clockgen/IcsClockGens.h"
 #include "devices/northbridge/PciMchIo.h"
-#include "driver/InProcessDriverHandle.h"
 #include "sim/Board.h"
+#include "support/InProcessDriverHandle.h"
 
 namespace rq::devices::testing {
 namespace {

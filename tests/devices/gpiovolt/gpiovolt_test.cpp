@@ -15,7 +15,7 @@
 #include "devices/SystemFacts.h"
 #include "devices/gpiovolt/SouthBridgeGpios.h"
 #include "devices/monitor/MonitorChips.h"
-#include "driver/InProcessDriverHandle.h"
+#include "support/InProcessDriverHandle.h"
 #include "hw/DriverHandle.h"
 #include "sim/Board.h"
 

@@ -7,9 +7,10 @@
 #include <utility>
 #include <vector>
 
-#include "driver/InProcessDriverHandle.h"
 #include "hw/DriverHandle.h"
 #include "sim/Board.h"
+#include "support/InProcessDriverHandle.h"
+#include "support/TempDir.h"
 
 namespace rq::devices::testing {
 
@@ -57,11 +58,11 @@ class FakeMonitor : public sim::PortDevice {
 class BoardSection {
  public:
   BoardSection(const std::string& boardModel, const std::string& lines);
-  ~BoardSection();
   BoardSection(const BoardSection&) = delete;
   BoardSection& operator=(const BoardSection&) = delete;
 
  private:
+  test::TempDir folder_;
   std::string file_;
 };
 

@@ -47,14 +47,11 @@ void FakeMonitor::Out(std::uint16_t port, std::uint8_t value) {
 }
 
 BoardSection::BoardSection(const std::string& boardModel, const std::string& lines) {
-  static int serial = 0;
-  file_ = "/tmp/rq-monitor-test-" + std::to_string(getpid()) + "-" + std::to_string(++serial) + ".ini";
+  file_ = folder_ / "torvane.ini";
   std::ofstream(file_) << "[" << boardModel << "]\n" << lines;
   CurrentSystem().boardModel = boardModel;
   CurrentSystem().settingsFile = file_;
 }
-
-BoardSection::~BoardSection() { std::remove(file_.c_str()); }
 
 MonitorBench::MonitorBench(const std::string& boardModel, const std::string& settings,
                            const std::string& chipEntry)

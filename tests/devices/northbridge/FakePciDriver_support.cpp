@@ -1,5 +1,5 @@
 #include "devices/northbridge/FakePciDriver.h"
-#include "driver/Protocol.h"
+#include "protocol/Protocol.h"
 
 namespace rq::devices::testing {
 
@@ -14,8 +14,8 @@ void FakePciDriver::SetIdentity(std::uint16_t vendor, std::uint16_t device) {
 }
 
 bool FakePciDriver::DeviceIoControl(std::uint32_t code, std::uint8_t* buffer, std::uint32_t length) {
-  namespace pci = driver::pci_request;
-  if (failing_ || code != driver::kIoctlReadPciConfigWord || length != pci::kLength) return false;
+  namespace pci = protocol::pci_request;
+  if (failing_ || code != protocol::kIoctlReadPciConfigWord || length != pci::kLength) return false;
   const Read read{buffer[pci::kBus], buffer[pci::kDevice], buffer[pci::kFunction], buffer[pci::kRegister]};
   reads_.push_back(read);
   auto byteAt = [&](int reg) -> std::uint8_t {

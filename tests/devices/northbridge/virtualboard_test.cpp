@@ -10,9 +10,9 @@
 
 #include "devices/Rounding.h"
 #include "devices/northbridge/NorthBridges.h"
-#include "driver/InProcessDriverHandle.h"
 #include "sim/Board.h"
 #include "sim/northbridge/NorthBridge.h"
+#include "support/InProcessDriverHandle.h"
 
 namespace rq::devices {
 namespace {

@@ -14,7 +14,7 @@
 #include "devices/SystemFacts.h"
 #include "devices/northbridge/PciMchIo.h"
 #include "devices/overclock/I2cOverclkIo.h"
-#include "driver/InProcessDriverHandle.h"
+#include "support/InProcessDriverHandle.h"
 #include "hw/SmbusHost.h"
 #include "sim/Board.h"
 

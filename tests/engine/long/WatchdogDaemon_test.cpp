@@ -15,67 +15,13 @@
 #include "engine/EngineFakes.h"
 #include "engine/MSupport.h"
 #include "hw/SocketDriverHandle.h"
+#include "support/DaemonProcess.h"
 
 namespace rq::engine {
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-std::string BinDir() {
-  if (const char* dir = std::getenv("RQ_BIN_DIR")) return dir;
-  return fs::read_symlink("/proc/self/exe").parent_path().string();
-}
-
-// The daemon as a child of the test: the test process is then one of its
-// ancestors, which the daemon spares when the machine resets; the "program" that
-// must die with the machine runs in a separate child.
-class Daemon {
- public:
-  explicit Daemon(const std::string& socket) : socket_(socket) {
-    int fds[2];
-    if (::pipe(fds) != 0) return;
-    std::vector<std::string> args = {
-        BinDir() + "/ZQ_I2cIo", "--foreground",        "--board", "default", "--socket", socket,
-        "--ready-fd",           std::to_string(fds[1])};
-    std::vector<char*> argv;
-    for (auto& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::close(fds[0]);
-      ::execv(argv[0], argv.data());
-      ::_exit(127);
-    }
-    ::close(fds[1]);
-    pollfd pfd{fds[0], POLLIN, 0};
-    char byte = 0;
-    ready_ = ::poll(&pfd, 1, 10000) == 1 && ::read(fds[0], &byte, 1) == 1;
-    ::close(fds[0]);
-  }
-  ~Daemon() {
-    if (pid_ <= 0) return;
-    ::kill(pid_, SIGTERM);
-    ::waitpid(pid_, nullptr, 0);
-  }
-  bool Ready() const { return ready_; }
-
-  nlohmann::json Inspect() const {
-    const std::string command = BinDir() + "/ZQ_I2cIo inspect --json --socket " + socket_;
-    std::FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) return {};
-    std::string text;
-    char chunk[4096];
-    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) text.append(chunk, n);
-    ::pclose(pipe);
-    return nlohmann::json::parse(text, nullptr, false);
-  }
-
- private:
-  std::string socket_;
-  pid_t pid_ = -1;
-  bool ready_ = false;
-};
 
 class WatchdogDaemonTest : public ::testing::Test {
  protected:
@@ -93,7 +39,10 @@ class WatchdogDaemonTest : public ::testing::Test {
 };
 
 TEST_F(WatchdogDaemonTest, HangIsResetByTheWatchdogAndTheNextStartRunsAtTheSafeClockLessThree) {
-  Daemon daemon(socket_);
+  // The daemon is a child of the test, so the test process is one of its ancestors,
+  // which the daemon spares when the machine resets; the "program" that must die
+  // with the machine runs in a separate child.
+  test::DaemonProcess daemon(socket_, {"--board", "default"});
   ASSERT_TRUE(daemon.Ready());
   const double stableLimit = daemon.Inspect()["maxStableFsbMhz"].get<double>();
 

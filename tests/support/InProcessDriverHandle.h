@@ -13,8 +13,9 @@ class Board;
 namespace rq::driver {
 
 // A driver handle that runs the daemon's own request decoder in this process,
-// without a socket: tests and tools talk to a board in the same process through
-// exactly the code path the daemon serves.
+// without a socket: tests and benchmarks talk to a board in the same process
+// through exactly the code path the daemon serves. Test support only: the shipped
+// program reaches its driver through a socket.
 class InProcessDriverHandle final : public hw::DriverHandle {
  public:
   // Serves requests from `backend`, which must outlive the handle.

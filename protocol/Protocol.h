@@ -1,7 +1,7 @@
 #pragma once
 #include <cstdint>
 
-namespace rq::driver {
+namespace rq::protocol {
 
 // CTL_CODE(FILE_DEVICE_UNKNOWN, function, METHOD_BUFFERED, FILE_READ_ACCESS)
 constexpr std::uint32_t CtlCode(std::uint32_t function) {
@@ -97,4 +97,4 @@ inline constexpr std::uint32_t kReplySuccess = 1;
 inline constexpr std::uint32_t kReplyFailure = 0;
 }  // namespace wire
 
-}  // namespace rq::driver
+}  // namespace rq::protocol

@@ -1,13 +1,17 @@
-#include "driver/InProcessDriverHandle.h"
+#include "support/InProcessDriverHandle.h"
 
+#include <memory>
 #include <span>
+
+#include "driver/VirtualBoardBackend.h"
 
 namespace rq::driver {
 
-// The board constructor lives beside the virtual-board backend, so that users of
-// other backends do not link the board.
-
 InProcessDriverHandle::InProcessDriverHandle(Backend& backend) : dispatcher_(backend) {}
+
+InProcessDriverHandle::InProcessDriverHandle(sim::Board& board)
+    : ownedBackend_(std::make_unique<VirtualBoardBackend>(board, VirtualBoardBackend::WhenHung::Fail)),
+      dispatcher_(*ownedBackend_) {}
 
 InProcessDriverHandle::~InProcessDriverHandle() = default;
 

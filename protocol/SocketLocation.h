@@ -6,7 +6,7 @@
 #include <string>
 
 // Where the program and the daemon meet. Shared by both sides, so header-only.
-namespace rq::driver {
+namespace rq::protocol {
 
 inline constexpr const char* kSocketFileName = "ZQ_I2cIo.sock";
 // The real-hardware daemon run as root listens here: a folder only root controls.
@@ -38,4 +38,4 @@ inline SystemSocket ProbeSystemSocket(const std::string& folder = kSystemSocketF
   return ::access(socket.c_str(), R_OK | W_OK) == 0 ? SystemSocket::Usable : SystemSocket::NotPermitted;
 }
 
-}  // namespace rq::driver
+}  // namespace rq::protocol
