@@ -1,5 +1,7 @@
 #pragma once
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/Semaphore.h"
 
@@ -20,6 +22,9 @@ struct SystemFacts {
   std::string boardModel;
   // The settings file whose board-model section describes this board's wiring.
   std::string settingsFile = "torvane.ini";
+  // Stand-ins for keys the file lacks (a look at a board whose section was never
+  // written into the file); empty in the program.
+  std::vector<std::pair<std::string, std::string>> boardDefaults;
 };
 
 SystemFacts& CurrentSystem();
