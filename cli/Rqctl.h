@@ -2,6 +2,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -31,6 +32,8 @@ struct Environment {
   // Waits of the clock change and its watch; null means real time.
   std::shared_ptr<engine::Timing> timing;
   bool stdoutIsTerminal = false;
+  // The processor clock for status; null means measuring the driver's counter.
+  std::function<std::optional<double>()> measureCpuMhz;
 };
 
 // Runs one command line (without the program name) and answers its exit code.

@@ -295,7 +295,8 @@ int StatusCommand(CommandContext& context) {
     session.lock = platform::InstanceLock::Create(engine::kInstanceMutexName, programRuns);
     if (session.lock != nullptr) RecoverAfterHang(session, context.environment, context.err);
   }
-  const json status = StatusJson(support, MeasureCpuMhz());
+  const json status = StatusJson(
+      support, context.environment.measureCpuMhz ? context.environment.measureCpuMhz() : MeasureCpuMhz());
   if (asJson) {
     context.out << status.dump(2) << '\n';
   } else {
