@@ -14,6 +14,13 @@ constexpr auto kPollInterval = std::chrono::milliseconds(100);
 constexpr int kPollsPerProgressLine = 10;
 constexpr std::uint32_t kCpuMeasureMs = 100;
 
+void StartCpuMeasure(Session& session) {
+  std::uint64_t counter = 0;
+  session.counterAtOpen.reset();
+  if (hw::IOInterface().ReadTimeStampCounter(counter)) session.counterAtOpen = counter;
+  session.openedAt = std::chrono::steady_clock::now();
+}
+
 }  // namespace
 
 std::unique_ptr<hw::DriverHandle> ConnectToDaemon() {
@@ -28,7 +35,18 @@ int OpenSession(Session& session, const std::string& settingsFile, const Environ
   options.lookOnly = true;
   options.settingsFile = settingsFile;
   options.timing = environment.timing;
-  options.openDriver = environment.openDriver ? environment.openDriver : &ConnectToDaemon;
+  std::function<std::unique_ptr<hw::DriverHandle>()> open =
+      environment.openDriver ? environment.openDriver : &ConnectToDaemon;
+  options.openDriver = [open, &session] {
+    std::unique_ptr<hw::DriverHandle> handle = open();
+    if (handle != nullptr) {
+      const hw::DriverState saved = hw::ProcessDriverState();
+      hw::ProcessDriverState() = hw::DriverState{true, handle.get()};
+      StartCpuMeasure(session);
+      hw::ProcessDriverState() = saved;
+    }
+    return handle;
+  };
   if (detect == Detect::AllButClockGenerator) {
     options.clockGeneratorCandidates = [](const std::string&) {
       return devices::CandidateList<devices::I2cClockGenIo>{};
@@ -62,6 +80,8 @@ void RecoverAfterHang(Session& session, const Environment& environment, std::ost
   support.RunStartUpRestore();
   WaitOutWatch(support, environment, err);
   support.RefreshClocks();
+  // The processor ran at the old clock until now.
+  StartCpuMeasure(session);
 }
 
 void WaitOutWatch(engine::MSupport& support, const Environment& environment, std::ostream& err) {
@@ -81,18 +101,16 @@ void WaitOutWatch(engine::MSupport& support, const Environment& environment, std
   err << "rqctl: watch ended, watchdog disarmed\n";
 }
 
-std::optional<double> MeasureCpuMhz() {
-  const hw::IOInterface io;
-  std::uint64_t first = 0;
-  std::uint64_t second = 0;
-  const auto start = std::chrono::steady_clock::now();
-  if (!io.ReadTimeStampCounter(first)) return std::nullopt;
-  std::this_thread::sleep_for(std::chrono::milliseconds(kCpuMeasureMs));
-  if (!io.ReadTimeStampCounter(second)) return std::nullopt;
+std::optional<double> MeasureCpuMhz(const Session& session) {
+  if (!session.counterAtOpen) return std::nullopt;
+  const auto shortest = session.openedAt + std::chrono::milliseconds(kCpuMeasureMs);
+  std::this_thread::sleep_until(shortest);
+  std::uint64_t counter = 0;
+  if (!hw::IOInterface().ReadTimeStampCounter(counter)) return std::nullopt;
   const double us =
-      std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count();
-  if (us <= 0 || second <= first) return std::nullopt;
-  return static_cast<double>(second - first) / us;
+      std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - session.openedAt).count();
+  if (us <= 0 || counter <= *session.counterAtOpen) return std::nullopt;
+  return static_cast<double>(counter - *session.counterAtOpen) / us;
 }
 
 }  // namespace rq::cli

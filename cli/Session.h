@@ -1,4 +1,6 @@
 #pragma once
+#include <chrono>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -16,6 +18,10 @@ struct Session {
   std::unique_ptr<engine::MSupport> support;
   // Held while rqctl may change the clock, so the windowed program cannot start.
   std::unique_ptr<platform::InstanceLock> lock;
+  // The driver's time-stamp counter when the driver was opened, and when: the
+  // processor clock is measured across detection instead of in a wait of its own.
+  std::optional<std::uint64_t> counterAtOpen;
+  std::chrono::steady_clock::time_point openedAt;
 };
 
 // What a command needs detected: the clock generator's probe is the slow part.
@@ -36,7 +42,8 @@ void RecoverAfterHang(Session& session, const Environment& environment, std::ost
 // Waits until the watchdog thread has disarmed, with progress on `err`.
 void WaitOutWatch(engine::MSupport& support, const Environment& environment, std::ostream& err);
 
-// The processor clock from the driver's time-stamp counter, or nothing.
-std::optional<double> MeasureCpuMhz();
+// The processor clock from the driver's time-stamp counter since the session was
+// opened (at least 100 ms), or nothing.
+std::optional<double> MeasureCpuMhz(const Session& session);
 
 }  // namespace rq::cli

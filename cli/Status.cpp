@@ -295,8 +295,9 @@ int StatusCommand(CommandContext& context) {
     session.lock = platform::InstanceLock::Create(engine::kInstanceMutexName, programRuns);
     if (session.lock != nullptr) RecoverAfterHang(session, context.environment, context.err);
   }
-  const json status = StatusJson(
-      support, context.environment.measureCpuMhz ? context.environment.measureCpuMhz() : MeasureCpuMhz());
+  const json status =
+      StatusJson(support, context.environment.measureCpuMhz ? context.environment.measureCpuMhz()
+                                                            : MeasureCpuMhz(session));
   if (asJson) {
     context.out << status.dump(2) << '\n';
   } else {
