@@ -144,7 +144,9 @@ void MSupport::DetectDevices() {
   overclockController =
       devices::DetectFirst(controllers, [](devices::I2cOverclkIo& chip) { return chip.Probe(); });
 
-  if (overclockController == nullptr && ReadSettingInt(boardModel, kKeyGpioOverVolt, 0) != 0) {
+  // Through the board facts, so that a look at a board whose section the file lacks
+  // finds the controller the shipped section names.
+  if (overclockController == nullptr && devices::BoardSettingInt(kKeyGpioOverVolt, 0) != 0) {
     const auto gpios =
         options_.gpioVoltageCandidates ? options_.gpioVoltageCandidates() : devices::GpioVoltageCandidates();
     gpioVoltage = devices::DetectFirst(gpios, [](devices::GpioVoltIo& chip) { return chip.Detect(); });
