@@ -53,10 +53,11 @@ const std::map<std::string, const char*>& CommandHelp() {
        "--json one object per line). Exit 4 when the board has no monitor chip.\n"},
       {"log",
        "Usage: rqctl log [--interval SECONDS] [--count N] [FILE]\n"
-       "CSV to FILE (appended) or standard output: a header naming every column with\n"
+       "CSV to FILE or standard output: a header naming every column with\n"
        "its unit, then one row per interval (default 1 s): ISO-8601 time, each\n"
        "enabled sensor, FSB, AGP, PCI and memory clocks. Each row is flushed as it is\n"
-       "written. Ends after N rows or on Ctrl-C/SIGTERM.\n"},
+       "written. Ends after N rows or on Ctrl-C/SIGTERM. An existing FILE of the same\n"
+       "columns goes on; one of other columns is refused.\n"},
       {"dump",
        "Usage: rqctl dump [--json]\n"
        "Grids of the clock generator's bytes, the north bridge's configuration space,\n"

@@ -236,6 +236,31 @@ std::string IsoTimeNow() {
   return iso;
 }
 
+std::string CsvHeader(const std::vector<std::size_t>& columns) {
+  std::string header = "time";
+  for (std::size_t sensor : columns)
+    header += ',' + CsvField(engine::SensorName(sensor) + " (" + engine::SensorUnit(sensor) + ")");
+  return header + ",FSB (MHz),AGP (MHz),PCI (MHz),Memory (MHz)";
+}
+
+// The first line of a file that has one; nothing for a missing or empty file.
+std::optional<std::string> FirstLine(const std::string& path) {
+  std::ifstream file(path);
+  std::string line;
+  if (!file || !std::getline(file, line)) return std::nullopt;
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
+}
+
+bool EndsWithLineBreak(const std::string& path) {
+  std::ifstream file(path, std::ios::binary | std::ios::ate);
+  if (!file || file.tellg() <= 0) return true;
+  file.seekg(-1, std::ios::end);
+  char last = 0;
+  file.get(last);
+  return last == '\n';
+}
+
 struct LogOptions {
   double interval = 1.0;
   std::optional<long> count;
@@ -352,16 +377,6 @@ int LogCommand(CommandContext& context) {
     return code;
   engine::MSupport& support = *session.support;
 
-  std::ofstream file;
-  if (!options.file.empty()) {
-    file.open(options.file, std::ios::app);
-    if (!file) {
-      context.err << "rqctl: cannot open " << options.file << " for writing\n";
-      return kExitFailure;
-    }
-  }
-  std::ostream& csv = options.file.empty() ? context.out : file;
-
   // The columns are the sensors that answer now; one that stops answering later
   // leaves its cell empty rather than shifting the others.
   std::vector<std::size_t> columns;
@@ -369,10 +384,29 @@ int LogCommand(CommandContext& context) {
     for (const auto& reading : engine::ReadSensors(*support.hardwareMonitor))
       columns.push_back(reading.sensor);
   }
-  csv << "time";
-  for (std::size_t sensor : columns)
-    csv << ',' << CsvField(engine::SensorName(sensor) + " (" + engine::SensorUnit(sensor) + ")");
-  csv << ",FSB (MHz),AGP (MHz),PCI (MHz),Memory (MHz)\n" << std::flush;
+  const std::string header = CsvHeader(columns);
+
+  std::ofstream file;
+  bool continuing = false;
+  if (!options.file.empty()) {
+    // A log of the same columns goes on; one of other columns is not spoilt by a
+    // second header in its middle.
+    const std::optional<std::string> firstLine = FirstLine(options.file);
+    if (firstLine && *firstLine != header) {
+      context.err << "rqctl: " << options.file << " holds a log of other columns; name another file\n";
+      return kExitFailure;
+    }
+    continuing = firstLine.has_value();
+    file.open(options.file, std::ios::app);
+    if (!file) {
+      context.err << "rqctl: cannot open " << options.file << " for writing\n";
+      return kExitFailure;
+    }
+    // A row cut short by a crash stays on a line of its own.
+    if (continuing && !EndsWithLineBreak(options.file)) file << '\n';
+  }
+  std::ostream& csv = options.file.empty() ? context.out : file;
+  if (!continuing) csv << header << '\n' << std::flush;
 
   for (long row = 0; !options.count || row < *options.count; ++row) {
     if (row > 0 && !SleepUnlessStopped(options.interval, context.environment)) break;

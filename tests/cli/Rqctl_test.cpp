@@ -215,6 +215,37 @@ TEST_F(RqctlTest, LogWritesAHeaderWithUnitsAndOneRowPerCountThatAgreesWithTheBoa
   }
 }
 
+TEST_F(RqctlTest, LogGoesOnInALogOfTheSameColumnsAndLeavesAnotherAlone) {
+  UseBoard("default");
+  const std::string file = (folder_.path_ / "log.csv").string();
+  ASSERT_EQ(Run({"log", "--count", "1", file}).code, kExitOk);
+  {
+    // A row cut short by a crash.
+    std::ofstream cut(file, std::ios::app);
+    cut << "2026-12-09T05:07:38+00:00,34,4";
+  }
+  ASSERT_EQ(Run({"log", "--count", "1", file}).code, kExitOk);
+  std::ifstream csv(file);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(csv, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), 4U);
+  EXPECT_EQ(lines[0].rfind("time,", 0), 0U);
+  EXPECT_EQ(lines[2], "2026-12-09T05:07:38+00:00,34,4");
+  EXPECT_EQ(SplitCsv(lines[3]).size(), 17U);
+
+  const std::string other = (folder_.path_ / "other.csv").string();
+  {
+    std::ofstream foreign(other);
+    foreign << "when,what\n1,2\n";
+  }
+  const Result refused = Run({"log", "--count", "1", other});
+  EXPECT_EQ(refused.code, kExitFailure);
+  std::ifstream kept(other);
+  std::ostringstream text;
+  text << kept.rdbuf();
+  EXPECT_EQ(text.str(), "when,what\n1,2\n");
+}
+
 // --- dump ---------------------------------------------------------------------------
 
 TEST_F(RqctlTest, DumpShowsTheBoardsRegistersAndPutsTheMonitorBankBack) {
