@@ -14,50 +14,6 @@ namespace {
 
 constexpr QSize kMonitorSize(279, 397);
 
-enum class Quantity { Temperature, Fan, Voltage };
-
-using Chip = devices::ISAHwMonitorIo;
-
-// The fifteen sensors in the order they take rows. A name comes from the board's
-// settings section when `nameKey` is set, else it is `fixedName`.
-struct Sensor {
-  Quantity quantity;
-  const char* nameKey;
-  const char* fixedName;
-  bool (*read)(Chip&, double&);
-};
-
-template <bool (Chip::*Read)(std::int32_t&)>
-bool ReadFanAsNumber(Chip& chip, double& value) {
-  std::int32_t rpm = 0;
-  if (!(chip.*Read)(rpm)) return false;
-  value = rpm;
-  return true;
-}
-
-template <bool (Chip::*Read)(double&)>
-bool ReadNumber(Chip& chip, double& value) {
-  return (chip.*Read)(value);
-}
-
-constexpr Sensor kSensors[] = {
-    {Quantity::Temperature, "TempSensor1Label", nullptr, &ReadNumber<&Chip::ReadTempSensor1>},
-    {Quantity::Temperature, "TempSensor2Label", nullptr, &ReadNumber<&Chip::ReadTempSensor2>},
-    {Quantity::Temperature, "TempSensor3Label", nullptr, &ReadNumber<&Chip::ReadTempSensor3>},
-    {Quantity::Fan, "Fan1Label", nullptr, &ReadFanAsNumber<&Chip::ReadFan1>},
-    {Quantity::Fan, "Fan2Label", nullptr, &ReadFanAsNumber<&Chip::ReadFan2>},
-    {Quantity::Fan, "Fan3Label", nullptr, &ReadFanAsNumber<&Chip::ReadFan3>},
-    {Quantity::Voltage, "VCoreALabel", nullptr, &ReadNumber<&Chip::ReadVCoreA>},
-    {Quantity::Voltage, "VCoreBLabel", nullptr, &ReadNumber<&Chip::ReadVCoreB>},
-    {Quantity::Voltage, nullptr, "3.3V", &ReadNumber<&Chip::ReadV33>},
-    {Quantity::Voltage, nullptr, "5V", &ReadNumber<&Chip::ReadV5>},
-    {Quantity::Voltage, nullptr, "12V", &ReadNumber<&Chip::ReadV12>},
-    {Quantity::Voltage, nullptr, "-12V", &ReadNumber<&Chip::ReadVN12>},
-    {Quantity::Voltage, nullptr, "-5V", &ReadNumber<&Chip::ReadVN5>},
-    {Quantity::Voltage, nullptr, "VBAT", &ReadNumber<&Chip::ReadVBAT>},
-    {Quantity::Voltage, nullptr, "5VSB", &ReadNumber<&Chip::Read5VSB>},
-};
-
 // Row geometry: the tops of the rows and where each column's name ends, value
 // starts and unit starts.
 constexpr int kRowTops[kSensorRows] = {121, 143, 165, 189, 210, 230, 250, 121, 144, 166, 189, 210};
@@ -84,35 +40,16 @@ constexpr int kUnitPixelSize = 9;
 
 }  // namespace
 
-SensorReadings ReadSensors(devices::ISAHwMonitorIo& chip) {
-  SensorReadings readings;
-  for (std::size_t sensor = 0; sensor < std::size(kSensors) && readings.size() < kSensorRows; ++sensor) {
-    double value = 0;
-    if (kSensors[sensor].read(chip, value)) readings.push_back({sensor, value});
-  }
-  return readings;
+SensorReadings ReadSensors(devices::ISAHwMonitorIo& chip) { return engine::ReadSensors(chip, kSensorRows); }
+
+QString SensorName(const engine::MSupport& /*system*/, std::size_t sensor) {
+  return QString::fromStdString(engine::SensorName(sensor));
 }
 
-QString SensorName(const engine::MSupport& system, std::size_t sensor) {
-  const Sensor& s = kSensors[sensor];
-  if (s.nameKey == nullptr) return QString::fromLatin1(s.fixedName);
-  return QString::fromStdString(system.ReadSettingString(system.boardModel, s.nameKey));
-}
-
-QString SensorUnit(std::size_t sensor) {
-  switch (kSensors[sensor].quantity) {
-    case Quantity::Temperature:
-      return "C";
-    case Quantity::Fan:
-      return "RPM";
-    case Quantity::Voltage:
-      break;
-  }
-  return "V";
-}
+QString SensorUnit(std::size_t sensor) { return QString::fromLatin1(engine::SensorUnit(sensor)); }
 
 QString SensorValueText(const SensorReading& reading) {
-  if (kSensors[reading.sensor].quantity == Quantity::Fan)
+  if (engine::SensorAt(reading.sensor).quantity == engine::SensorQuantity::Fan)
     return QString::number(static_cast<std::int32_t>(reading.value));
   // A rail that rounds to nothing from below reads 0, not "-0".
   return FormatGeneral(reading.value == 0.0 ? 0.0 : reading.value);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/Forms.h"
+#include "engine/Sensors.h"
 
 namespace rq::devices {
 class ISAHwMonitorIo;
@@ -19,14 +20,9 @@ namespace rq::app {
 inline constexpr std::size_t kSensorRows = 12;
 inline constexpr std::size_t kLeftColumnRows = 7;
 
-// One sensor that answered: its place in the window's fixed order of fifteen
-// sensors and what the chip returned.
-struct SensorReading {
-  std::size_t sensor;
-  double value;
-};
-// The sensors that answered, in the window's order, at most one per row.
-using SensorReadings = std::vector<SensorReading>;
+// One sensor that answered (engine/Sensors.h); the window shows at most one per row.
+using SensorReading = engine::SensorReading;
+using SensorReadings = engine::SensorReadings;
 
 // Asks the chip for every sensor in the window's order. Runs on whichever thread
 // owns the chip's register sequences at the time (the monitor thread once it runs).

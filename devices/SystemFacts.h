@@ -2,6 +2,8 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/Semaphore.h"
 
@@ -28,6 +30,9 @@ struct SystemFacts {
   std::function<void(std::uint32_t ms)> sleep;
   // The settings file whose board-model section describes this board's wiring.
   std::string settingsFile = "torvane.ini";
+  // Stand-ins for keys the file lacks (a look at a board whose section was never
+  // written into the file); empty in the program.
+  std::vector<std::pair<std::string, std::string>> boardDefaults;
 };
 
 SystemFacts& CurrentSystem();

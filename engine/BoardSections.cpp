@@ -156,14 +156,18 @@ std::vector<std::string> ShippedBoardModels() {
   return models;
 }
 
-bool InstallBoardSection(const std::string& boardModel, const std::string& settingsFile) {
+bool HasBoardSection(const std::string& boardModel, const std::string& settingsFile) {
   const std::vector<BoardKey>& keys = ShippedBoardSection(boardModel);
   // A marker no real value holds tells a missing key from an empty one.
   constexpr const char* kAbsent = "\x01";
-  const bool userHasSection = std::any_of(keys.begin(), keys.end(), [&](const BoardKey& k) {
+  return std::any_of(keys.begin(), keys.end(), [&](const BoardKey& k) {
     return platform::GetPrivateProfileString(boardModel, k.key, kAbsent, settingsFile) != kAbsent;
   });
-  if (userHasSection) return true;
+}
+
+bool InstallBoardSection(const std::string& boardModel, const std::string& settingsFile) {
+  if (HasBoardSection(boardModel, settingsFile)) return true;
+  const std::vector<BoardKey>& keys = ShippedBoardSection(boardModel);
   // One write: a close or a crash halfway must not leave half a section, which
   // would count as the user's own and never be completed.
   std::vector<platform::ProfileEntry> entries;

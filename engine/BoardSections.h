@@ -20,6 +20,9 @@ std::vector<std::string> ShippedBoardModels();
 // holds none of its keys yet (a new file, or one from before this board was known).
 // A section the user already has is left alone, key for key: edited values and
 // keys removed on purpose stay as they are. Returns false when a write failed.
+// True when the settings file holds any key of the board's shipped section.
+bool HasBoardSection(const std::string& boardModel, const std::string& settingsFile);
+
 bool InstallBoardSection(const std::string& boardModel, const std::string& settingsFile);
 
 }  // namespace rq::engine

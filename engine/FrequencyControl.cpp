@@ -188,6 +188,18 @@ void MSupport::RestoreClockAtStartUp() {
   }
 }
 
+bool MSupport::ResetToDefaultClock() {
+  // Refused: the clock stays where it was, and so do the voltages that carry it.
+  if (!ChangeFsb(hwDefaultClock, true)) return false;
+  RefreshClocks();
+  SaveSafeFreq();
+  RestoreVoltages();
+  ReadVoltages();
+  SetVoltShift(false);
+  SetNoShowOverClkMsg(false);
+  return true;
+}
+
 DisableWDThread* MSupport::WatchdogThread() const {
   std::lock_guard lock(watchdogMutex_);
   return watchdogThread_.get();

@@ -59,11 +59,13 @@ MSupport::MSupport(MSupportOptions options) : options_(std::move(options)) {
 void MSupport::Construct() {
   // 1. Both texts start empty (members are default-constructed).
   // 2. One instance per user: a second one initialises nothing at all.
-  bool alreadyExists = false;
-  instanceLock_ = platform::InstanceLock::Create(kInstanceMutexName, alreadyExists);
-  if (alreadyExists) {
-    anotherInstance = true;
-    return;
+  if (!options_.lookOnly) {
+    bool alreadyExists = false;
+    instanceLock_ = platform::InstanceLock::Create(kInstanceMutexName, alreadyExists);
+    if (alreadyExists) {
+      anotherInstance = true;
+      return;
+    }
   }
   if (g_instance == nullptr) g_instance = this;
 
@@ -85,14 +87,25 @@ void MSupport::Construct() {
   boardModel = DeriveBoardModel(biosModel);
   facts.boardModel = boardModel;
   // The detection below and the monitor read the board's section of the settings.
-  InstallBoardSection(boardModel, options_.settingsFile);
+  if (options_.lookOnly) {
+    if (!HasBoardSection(boardModel, options_.settingsFile)) {
+      for (const BoardKey& k : ShippedBoardSection(boardModel))
+        facts.boardDefaults.emplace_back(k.key, k.value);
+    }
+  } else {
+    InstallBoardSection(boardModel, options_.settingsFile);
+  }
 
   // 8.-11.
   DetectDevices();
-  // 12.
-  SetUpVoltages();
-  // 13.
-  if (clockGenerator != nullptr) RestoreClockAtStartUp();
+  if (options_.lookOnly) {
+    ReadVoltages();
+    if (clockGenerator != nullptr) hwDefaultClock = ReadHwDefaultClock();
+    RefreshClocks();
+    return;
+  }
+  // 12.-13.
+  SetUpVoltagesAndRestoreClock();
   // 14.
   RefreshClocks();
   // 15.
@@ -134,11 +147,24 @@ void MSupport::DetectDevices() {
   overclockController =
       devices::DetectFirst(controllers, [](devices::I2cOverclkIo& chip) { return chip.Probe(); });
 
-  if (overclockController == nullptr && ReadSettingInt(boardModel, kKeyGpioOverVolt, 0) != 0) {
+  // Through the board facts, so that a look at a board whose section the file lacks
+  // finds the controller the shipped section names.
+  if (overclockController == nullptr && devices::BoardSettingInt(kKeyGpioOverVolt, 0) != 0) {
     const auto gpios =
         options_.gpioVoltageCandidates ? options_.gpioVoltageCandidates() : devices::GpioVoltageCandidates();
     gpioVoltage = devices::DetectFirst(gpios, [](devices::GpioVoltIo& chip) { return chip.Detect(); });
   }
+}
+
+void MSupport::SetUpVoltagesAndRestoreClock() {
+  SetUpVoltages();
+  if (clockGenerator != nullptr) RestoreClockAtStartUp();
+}
+
+void MSupport::RunStartUpRestore() {
+  if (!DriverReady()) return;
+  SetUpVoltagesAndRestoreClock();
+  RefreshClocks();
 }
 
 void MSupport::SetUpVoltages() {

@@ -46,6 +46,12 @@ struct MSupportOptions {
   std::function<devices::CandidateList<devices::ISAHwMonitorIo>()> hardwareMonitorCandidates;
   std::function<devices::CandidateList<devices::I2cOverclkIo>()> overclockControllerCandidates;
   std::function<devices::CandidateList<devices::GpioVoltIo>()> gpioVoltageCandidates;
+  // A look at the board that changes nothing: no single-instance lock (the caller
+  // takes it when it needs it), no board section written, no voltages or clock
+  // applied, no threads. Detection, the clocks, the voltages and the hardware
+  // default are read as usual; a settings file without the board's section reads
+  // as if the shipped section were in it. RunStartUpRestore does the rest later.
+  bool lookOnly = false;
 };
 
 // The one system object: board identification, device detection, settings, clock
@@ -133,6 +139,12 @@ class MSupport {
   // Terminates a running watchdog thread and waits: disarms and clears InWatch.
   // The finished thread object stays until the next clock change replaces it.
   void StopWatchdogThread();
+  // The start-up's voltage set-up and clock restore (after a hang: the recovery),
+  // for an object built with `lookOnly` whose caller holds the single-instance lock.
+  void RunStartUpRestore();
+  // The overclock window's reset: the hardware default clock, recorded as the safe
+  // clock, the voltages back to normal. False (nothing changed) when refused.
+  bool ResetToDefaultClock();
 
   // --- voltages -------------------------------------------------------------------
   void ReadVoltages();
@@ -147,6 +159,7 @@ class MSupport {
   void Construct();
   void DetectDevices();
   void SetUpVoltages();
+  void SetUpVoltagesAndRestoreClock();
   void RestoreClockAtStartUp();
   double ReadHwDefaultClock() const;
   std::optional<double> RecordedHwDefaultClock() const;

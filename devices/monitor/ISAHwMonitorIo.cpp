@@ -68,4 +68,11 @@ std::int32_t ISAHwMonitorIo::FanRpm(std::uint8_t count, unsigned divisorCode) {
 
 double ISAHwMonitorIo::TwoDecimals(double value) { return RoundTo(value, 2); }
 
+std::vector<ISAHwMonitorIo::RegisterBank> ISAHwMonitorIo::ReadRegisterBanks() const {
+  RegisterBank all{-1, {}};
+  for (std::size_t reg = 0; reg < all.bytes.size(); ++reg)
+    all.bytes[reg] = ReadRegister(static_cast<std::uint8_t>(reg));
+  return {all};
+}
+
 }  // namespace rq::devices

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "devices/Candidates.h"
 #include "hw/IOInterface.h"
@@ -53,6 +54,15 @@ class ISAHwMonitorIo : public ISAIo {
 
   const std::string& GetModel() const { return modelName_; }
   const std::string& GetDescription() const { return description_; }
+
+  // Every register behind the index/data pair, for a dump; a byte the driver
+  // refused is empty. Chips with banks give one per bank and leave the bank
+  // select as they found it; `bank` is -1 for a chip without banks.
+  struct RegisterBank {
+    int bank;
+    std::array<std::optional<std::uint8_t>, 256> bytes;
+  };
+  virtual std::vector<RegisterBank> ReadRegisterBanks() const;
 
  protected:
   ISAHwMonitorIo(std::string modelName, std::string description, const ResistorTable& resistors)

@@ -25,6 +25,7 @@ class WinbondHwMonitorIo : public ISAHwMonitorIo {
   bool ReadVN5(double& value) override;
   bool ReadVBAT(double& value) override;
   bool Read5VSB(double& value) override;
+  std::vector<RegisterBank> ReadRegisterBanks() const override;
 
  protected:
   WinbondHwMonitorIo(std::string modelName, std::uint8_t chipId);

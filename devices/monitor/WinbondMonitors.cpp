@@ -37,6 +37,8 @@ constexpr std::uint8_t kBankKeep = 0xF8;
 constexpr std::uint8_t kVendorHighByte = 0x80;
 constexpr std::uint8_t kVendorLowByte = 0x00;
 constexpr unsigned kVendor = 0x5CA3;
+// The banks the chips decode (there is no bank 3).
+constexpr std::uint8_t kDumpBanks[] = {0, 1, 2, 4, 5};
 // Bank 1: temperature 2, whole degrees at 0x50, the half degree in bit 7 of 0x51.
 constexpr std::uint8_t kTempBank = 1;
 constexpr std::uint8_t kTempHigh = 0x50;
@@ -82,6 +84,21 @@ bool WinbondHwMonitorIo::SelectBank(std::uint8_t bank) const {
   const auto select = ReadRegister(kBankSelect);
   if (!select) return false;
   return WriteRegister(kBankSelect, static_cast<std::uint8_t>((*select & kBankKeep) | bank));
+}
+
+std::vector<ISAHwMonitorIo::RegisterBank> WinbondHwMonitorIo::ReadRegisterBanks() const {
+  const auto select = ReadRegister(kBankSelect);
+  if (!select) return ISAHwMonitorIo::ReadRegisterBanks();
+  std::vector<RegisterBank> banks;
+  for (std::uint8_t bank : kDumpBanks) {
+    if (!SelectBank(bank)) continue;
+    RegisterBank dump{bank, {}};
+    for (std::size_t reg = 0; reg < dump.bytes.size(); ++reg)
+      dump.bytes[reg] = ReadRegister(static_cast<std::uint8_t>(reg));
+    banks.push_back(dump);
+  }
+  WriteRegister(kBankSelect, *select);
+  return banks;
 }
 
 std::optional<std::uint8_t> WinbondHwMonitorIo::ReadBanked(std::uint8_t bank, std::uint8_t reg) const {

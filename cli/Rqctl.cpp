@@ -1,0 +1,178 @@
+#include "cli/Rqctl.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <map>
+
+#include "cli/Commands.h"
+#include "engine/MSupport.h"
+#include "platform/MessageBox.h"
+
+namespace rq::cli {
+namespace {
+
+constexpr const char* kVersion = RQ_VERSION;
+
+const char* const kProgramHelp =
+    "Usage: rqctl [--settings FILE] COMMAND [OPTIONS]\n"
+    "       rqctl --help | --version | COMMAND --help\n"
+    "\n"
+    "Rhomboquest without a window: the board's clocks, chips and sensors through the\n"
+    "driver daemon ZQ_I2cIo (which must be running), and the clock change the\n"
+    "overclock window makes.\n"
+    "\n"
+    "Commands:\n"
+    "  status [--json]                 board, chips, clocks, voltages, watchdog\n"
+    "  sensors [--json] [--watch SEC]  the monitor chip's sensors\n"
+    "  log [--interval SEC] [--count N] [FILE]\n"
+    "                                  one CSV row of sensors and clocks per interval\n"
+    "  dump [--json]                   register dump for bug reports (read-only)\n"
+    "  fsb set MHZ | fsb reset         change the FSB under the watchdog\n"
+    "\n"
+    "Options:\n"
+    "  --settings FILE   settings file (default: torvane.ini in the current folder)\n"
+    "\n"
+    "Exit codes: 0 success, 1 failure, 2 bad arguments, 3 no daemon, 4 no such chip,\n"
+    "5 refused (the windowed program runs, target out of range, settings not writable).\n"
+    "Data goes to standard output, messages to standard error. See docs/rqctl.md.\n";
+
+const std::map<std::string, const char*>& CommandHelp() {
+  static const std::map<std::string, const char*> help = {
+      {"status",
+       "Usage: rqctl status [--json]\n"
+       "BIOS model string, board model, detected chips, clocks (CPU, FSB, AGP, PCI,\n"
+       "memory), overclock percentage, hardware default and safe clock, voltages,\n"
+       "watchdog and InWatch. Reads only; but when InWatch is set (the last clock\n"
+       "change hung) and the windowed program is not running, it first restores a safe\n"
+       "clock as the program does at start and says so on standard error.\n"},
+      {"sensors",
+       "Usage: rqctl sensors [--json] [--watch SECONDS]\n"
+       "The monitor chip's sensors with the board section's labels and switches.\n"
+       "--watch refreshes every SECONDS until Ctrl-C (in place on a terminal; with\n"
+       "--json one object per line). Exit 4 when the board has no monitor chip.\n"},
+      {"log",
+       "Usage: rqctl log [--interval SECONDS] [--count N] [FILE]\n"
+       "CSV to FILE or standard output: a header naming every column with\n"
+       "its unit, then one row per interval (default 1 s): ISO-8601 time, each\n"
+       "enabled sensor, FSB, AGP, PCI and memory clocks. Each row is flushed as it is\n"
+       "written. Ends after N rows or on Ctrl-C/SIGTERM. An existing FILE of the same\n"
+       "columns goes on; one of other columns is refused.\n"},
+      {"dump",
+       "Usage: rqctl dump [--json]\n"
+       "Grids of the clock generator's bytes, the north bridge's configuration space,\n"
+       "the SMBus host's registers and the monitor chip's banks (the bank select is\n"
+       "restored). Reads only.\n"},
+      {"fsb",
+       "Usage: rqctl fsb set MHZ\n"
+       "       rqctl fsb reset\n"
+       "Changes the FSB as the overclock window does: InWatch is written first, the\n"
+       "clock generator's watchdog is armed around the change and disarmed after ten\n"
+       "quiet seconds, which rqctl waits out (progress on standard error). Ctrl-C\n"
+       "during the change or its watch does not cut the watch short: rqctl ends when\n"
+       "the watch ends. `set` does not record the clock as safe (the program restores\n"
+       "the safe clock at its next start); `reset` returns to the hardware default,\n"
+       "records it as safe and restores normal voltages, like the window's reset.\n"
+       "Refused (exit 5) while the windowed program runs, when MHZ is above the\n"
+       "fastest clock the chip makes or below half the hardware default; exit 4 when\n"
+       "no clock generator was found.\n"},
+  };
+  return help;
+}
+
+bool IsHelp(const std::string& arg) { return arg == "--help" || arg == "-h"; }
+
+}  // namespace
+
+bool PrintHelp(const std::string& command, std::ostream& out) {
+  if (command.empty()) {
+    out << kProgramHelp;
+    return true;
+  }
+  const auto found = CommandHelp().find(command);
+  if (found == CommandHelp().end()) return false;
+  out << found->second;
+  return true;
+}
+
+std::optional<long> ParseCount(const std::string& text, long lowest) {
+  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
+  errno = 0;
+  const long value = std::strtol(text.c_str(), nullptr, 10);
+  if (errno != 0 || value < lowest) return std::nullopt;
+  return value;
+}
+
+std::optional<double> ParsePositive(const std::string& text) {
+  if (text.empty() || text.find_first_not_of("0123456789.") != std::string::npos) return std::nullopt;
+  char* end = nullptr;
+  errno = 0;
+  const double value = std::strtod(text.c_str(), &end);
+  if (errno != 0 || end != text.c_str() + text.size() || !std::isfinite(value) || value <= 0)
+    return std::nullopt;
+  return value;
+}
+
+int Run(const std::vector<std::string>& args, const Environment& environment, std::ostream& out,
+        std::ostream& err) {
+  std::string settingsFile = engine::kSettingsFile;
+  std::size_t next = 0;
+  for (; next < args.size(); ++next) {
+    const std::string& arg = args[next];
+    if (IsHelp(arg)) {
+      PrintHelp("", out);
+      return kExitOk;
+    }
+    if (arg == "--version") {
+      out << "rqctl " << kVersion << '\n';
+      return kExitOk;
+    }
+    if (arg == "--settings") {
+      if (next + 1 >= args.size() || args[next + 1].empty()) {
+        err << "rqctl: --settings needs a file name\n";
+        return kExitBadArguments;
+      }
+      settingsFile = args[++next];
+      continue;
+    }
+    if (!arg.empty() && arg[0] == '-') {
+      err << "rqctl: unknown option " << arg << "\nTry 'rqctl --help'.\n";
+      return kExitBadArguments;
+    }
+    break;
+  }
+  if (next >= args.size()) {
+    err << "rqctl: no command given\n" << kProgramHelp;
+    return kExitBadArguments;
+  }
+  const std::string command = args[next];
+  CommandContext context{
+      {args.begin() + static_cast<long>(next) + 1, args.end()}, settingsFile, environment, out, err};
+  for (const std::string& arg : context.args) {
+    if (IsHelp(arg) && PrintHelp(command, out)) return kExitOk;
+  }
+  // Messages the engine would show in a box (a settings file that cannot be
+  // written) go to standard error.
+  platform::SetMessageBoxHandler([&err](const std::string& text, const std::string& caption, unsigned) {
+    err << "rqctl: " << caption << ": " << text << '\n';
+    return platform::kIdOk;
+  });
+  int code = kExitBadArguments;
+  if (command == "status") {
+    code = StatusCommand(context);
+  } else if (command == "sensors") {
+    code = SensorsCommand(context);
+  } else if (command == "log") {
+    code = LogCommand(context);
+  } else if (command == "dump") {
+    code = DumpCommand(context);
+  } else if (command == "fsb") {
+    code = FsbCommand(context);
+  } else {
+    err << "rqctl: unknown command " << command << "\nTry 'rqctl --help'.\n";
+  }
+  platform::SetMessageBoxHandler({});
+  return code;
+}
+
+}  // namespace rq::cli

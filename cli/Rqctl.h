@@ -1,0 +1,47 @@
+#pragma once
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "engine/Timing.h"
+#include "hw/DriverHandle.h"
+
+namespace rq::cli {
+
+// Exit codes scripts rely on (docs/rqctl.md).
+enum ExitCode : int {
+  kExitOk = 0,
+  kExitFailure = 1,       // the command ran and failed (a write, a read that did not answer)
+  kExitBadArguments = 2,  // unknown command or option, missing or malformed value
+  kExitNoDaemon = 3,      // the driver daemon is not running or does not answer
+  kExitNoChip = 4,        // the board has no chip the command needs
+  kExitRefused = 5,       // refused: the windowed program runs, target out of range, no mark
+};
+
+// What rqctl reaches of the outside world; tests plug in a board in the process.
+struct Environment {
+  // Connects to a running daemon; null when none answers. rqctl never starts one.
+  std::function<std::unique_ptr<hw::DriverHandle>()> openDriver;
+  // Set by SIGINT/SIGTERM: ends `log` and `sensors --watch`; a clock change ends
+  // its watch first.
+  const std::atomic<bool>* stop = nullptr;
+  // Waits of the clock change and its watch; null means real time.
+  std::shared_ptr<engine::Timing> timing;
+  bool stdoutIsTerminal = false;
+  // The processor clock for status; null means measuring the driver's counter.
+  std::function<std::optional<double>()> measureCpuMhz;
+};
+
+// Runs one command line (without the program name) and answers its exit code.
+// Data goes to `out`, messages and progress to `err`.
+int Run(const std::vector<std::string>& args, const Environment& environment, std::ostream& out,
+        std::ostream& err);
+
+// The daemon connection of the program: the socket the windowed program uses.
+std::unique_ptr<hw::DriverHandle> ConnectToDaemon();
+
+}  // namespace rq::cli

@@ -1,0 +1,116 @@
+#include "cli/Session.h"
+
+#include <chrono>
+#include <thread>
+
+#include "hw/DriverSetup.h"
+#include "hw/IOInterface.h"
+#include "hw/SocketDriverHandle.h"
+
+namespace rq::cli {
+namespace {
+
+constexpr auto kPollInterval = std::chrono::milliseconds(100);
+constexpr int kPollsPerProgressLine = 10;
+constexpr std::uint32_t kCpuMeasureMs = 100;
+
+void StartCpuMeasure(Session& session) {
+  std::uint64_t counter = 0;
+  session.counterAtOpen.reset();
+  if (hw::IOInterface().ReadTimeStampCounter(counter)) session.counterAtOpen = counter;
+  session.openedAt = std::chrono::steady_clock::now();
+}
+
+}  // namespace
+
+std::unique_ptr<hw::DriverHandle> ConnectToDaemon() {
+  const std::string path = hw::SocketDriverHandle::DefaultPath();
+  if (path.empty()) return nullptr;
+  return hw::SocketDriverHandle::Connect(path);
+}
+
+int OpenSession(Session& session, const std::string& settingsFile, const Environment& environment,
+                std::ostream& err, Detect detect) {
+  engine::MSupportOptions options;
+  options.lookOnly = true;
+  options.settingsFile = settingsFile;
+  options.timing = environment.timing;
+  std::function<std::unique_ptr<hw::DriverHandle>()> open =
+      environment.openDriver ? environment.openDriver : &ConnectToDaemon;
+  options.openDriver = [open, &session] {
+    std::unique_ptr<hw::DriverHandle> handle = open();
+    if (handle != nullptr) {
+      const hw::DriverState saved = hw::ProcessDriverState();
+      hw::ProcessDriverState() = hw::DriverState{true, handle.get()};
+      StartCpuMeasure(session);
+      hw::ProcessDriverState() = saved;
+    }
+    return handle;
+  };
+  if (detect == Detect::AllButClockGenerator) {
+    options.clockGeneratorCandidates = [](const std::string&) {
+      return devices::CandidateList<devices::I2cClockGenIo>{};
+    };
+  }
+  session.support = std::make_unique<engine::MSupport>(std::move(options));
+  if (!session.support->DriverReady()) {
+    err << "rqctl: the driver daemon ZQ_I2cIo does not answer; start it (ZQ_I2cIo) or the program once\n";
+    return kExitNoDaemon;
+  }
+  return kExitOk;
+}
+
+bool TakeInstanceLock(Session& session, std::ostream& err) {
+  bool alreadyExists = false;
+  session.lock = platform::InstanceLock::Create(engine::kInstanceMutexName, alreadyExists);
+  if (session.lock != nullptr) return true;
+  if (alreadyExists) {
+    err << "rqctl: the windowed program is running; change the clock there or close it first\n";
+  } else {
+    err << "rqctl: cannot take the single-instance lock (no usable runtime folder), so cannot make sure "
+           "the windowed program is not running\n";
+  }
+  return false;
+}
+
+void RecoverAfterHang(Session& session, const Environment& environment, std::ostream& err) {
+  engine::MSupport& support = *session.support;
+  err << "rqctl: the last clock change did not end cleanly (InWatch is set): restoring a safe clock as the "
+         "program does at start\n";
+  support.RunStartUpRestore();
+  WaitOutWatch(support, environment, err);
+  support.RefreshClocks();
+  // The processor ran at the old clock until now.
+  StartCpuMeasure(session);
+}
+
+void WaitOutWatch(engine::MSupport& support, const Environment& environment, std::ostream& err) {
+  if (!support.WatchdogRunning()) return;
+  err << "rqctl: watching the new clock; the watchdog is disarmed after ten quiet seconds\n";
+  bool stopSeen = false;
+  for (int polls = 0; support.WatchdogRunning(); ++polls) {
+    if (!stopSeen && environment.stop != nullptr && environment.stop->load()) {
+      // Ending now would leave a clock that was just set without its watch: a hang
+      // then would go unrecovered. The watch is short, so it is waited out.
+      stopSeen = true;
+      err << "rqctl: interrupted; the new clock stays watched until the watch ends, then rqctl ends\n";
+    }
+    if (polls > 0 && polls % kPollsPerProgressLine == 0) err << "rqctl: watch: " << polls / 10 << " s\n";
+    std::this_thread::sleep_for(kPollInterval);
+  }
+  err << "rqctl: watch ended, watchdog disarmed\n";
+}
+
+std::optional<double> MeasureCpuMhz(const Session& session) {
+  if (!session.counterAtOpen) return std::nullopt;
+  const auto shortest = session.openedAt + std::chrono::milliseconds(kCpuMeasureMs);
+  std::this_thread::sleep_until(shortest);
+  std::uint64_t counter = 0;
+  if (!hw::IOInterface().ReadTimeStampCounter(counter)) return std::nullopt;
+  const double us =
+      std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - session.openedAt).count();
+  if (us <= 0 || counter <= *session.counterAtOpen) return std::nullopt;
+  return static_cast<double>(counter - *session.counterAtOpen) / us;
+}
+
+}  // namespace rq::cli

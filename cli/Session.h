@@ -1,0 +1,49 @@
+#pragma once
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+
+#include "cli/Rqctl.h"
+#include "engine/MSupport.h"
+#include "platform/InstanceLock.h"
+
+namespace rq::cli {
+
+// The system object as rqctl uses it: a look that changes nothing, built on the
+// same detection as the windows.
+struct Session {
+  std::unique_ptr<engine::MSupport> support;
+  // Held while rqctl may change the clock, so the windowed program cannot start.
+  std::unique_ptr<platform::InstanceLock> lock;
+  // The driver's time-stamp counter when the driver was opened, and when: the
+  // processor clock is measured across detection instead of in a wait of its own.
+  std::optional<std::uint64_t> counterAtOpen;
+  std::chrono::steady_clock::time_point openedAt;
+};
+
+// What a command needs detected: the clock generator's probe is the slow part.
+enum class Detect { Everything, AllButClockGenerator };
+
+// Builds the look; kExitOk, or kExitNoDaemon (said on `err`) when no daemon answers.
+int OpenSession(Session& session, const std::string& settingsFile, const Environment& environment,
+                std::ostream& err, Detect detect = Detect::Everything);
+
+// Takes the windowed program's single-instance lock; false (with why on `err`)
+// when the program runs or the lock cannot be made at all.
+bool TakeInstanceLock(Session& session, std::ostream& err);
+
+// After a hang (InWatch set) the start-up recovery the windowed program makes, said
+// on `err`, then the watch of the restored clock waited out. Needs the lock.
+void RecoverAfterHang(Session& session, const Environment& environment, std::ostream& err);
+
+// Waits until the watchdog thread has disarmed, with progress on `err`.
+void WaitOutWatch(engine::MSupport& support, const Environment& environment, std::ostream& err);
+
+// The processor clock from the driver's time-stamp counter since the session was
+// opened (at least 100 ms), or nothing.
+std::optional<double> MeasureCpuMhz(const Session& session);
+
+}  // namespace rq::cli

@@ -1,0 +1,42 @@
+#pragma once
+#include <cstddef>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "devices/monitor/ISAHwMonitorIo.h"
+
+namespace rq::engine {
+
+enum class SensorQuantity { Temperature, Fan, Voltage };
+
+// The fifteen sensors of a monitor chip in the order the monitor window gives
+// them rows. A name comes from the board's settings section when `nameKey` is
+// set, else it is `fixedName`.
+struct Sensor {
+  SensorQuantity quantity;
+  const char* nameKey;
+  const char* fixedName;
+  bool (*read)(devices::ISAHwMonitorIo&, double&);
+};
+inline constexpr std::size_t kSensorCount = 15;
+const Sensor& SensorAt(std::size_t sensor);
+
+// One sensor that answered: its place in the fixed order and what the chip returned.
+struct SensorReading {
+  std::size_t sensor;
+  double value;
+};
+using SensorReadings = std::vector<SensorReading>;
+
+// Asks the chip for every sensor in order, keeping at most `limit` that answered
+// (the board's switches and the chip's own slots decide which do).
+SensorReadings ReadSensors(devices::ISAHwMonitorIo& chip,
+                           std::size_t limit = std::numeric_limits<std::size_t>::max());
+
+// The name of a sensor on this board (its label in the board's section, or fixed)
+// and its unit: "C", "RPM" or "V".
+std::string SensorName(std::size_t sensor);
+const char* SensorUnit(std::size_t sensor);
+
+}  // namespace rq::engine

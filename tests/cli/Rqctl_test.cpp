@@ -1,0 +1,333 @@
+// rqctl against virtual boards in this process: the JSON a script reads, the CSV
+// log, the dump's bytes and the refusals with their exit codes.
+#include "cli/Rqctl.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "engine/MSupport.h"
+#include "hw/SmbusHost.h"
+#include "platform/InstanceLock.h"
+#include "sim/Board.h"
+#include "sim/TimeSource.h"
+#include "support/InProcessDriverHandle.h"
+#include "support/TempDir.h"
+
+namespace rq::cli {
+namespace {
+
+using nlohmann::json;
+
+struct Result {
+  int code;
+  std::string out;
+  std::string err;
+};
+
+class RqctlTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::filesystem::create_directory(folder_ / "run");
+    std::filesystem::permissions(folder_ / "run", std::filesystem::perms::owner_all);
+    setenv("RQ_RUNTIME_DIR", (folder_ / "run").c_str(), 1);
+  }
+  // The hosts' waits pass at once: detection probes without real time.
+  hw::VirtualSmbusClock smbusClock_;
+  hw::ScopedSmbusClock scopedClock_{smbusClock_};
+  void TearDown() override { unsetenv("RQ_RUNTIME_DIR"); }
+
+  void UseBoard(const std::string& name) { board_ = sim::Board::Shipped(name, time_); }
+  std::string Settings() const { return folder_ / "torvane.ini"; }
+
+  Result Run(std::vector<std::string> args) {
+    Environment environment;
+    sim::Board* board = board_.get();
+    environment.openDriver = [board]() -> std::unique_ptr<hw::DriverHandle> {
+      if (board == nullptr) return nullptr;
+      return std::make_unique<driver::InProcessDriverHandle>(*board);
+    };
+    environment.measureCpuMhz = [] { return std::optional<double>(); };
+    args.insert(args.begin(), {"--settings", Settings()});
+    std::ostringstream out;
+    std::ostringstream err;
+    const int code = cli::Run(args, environment, out, err);
+    return {code, out.str(), err.str()};
+  }
+  double BoardFsb() {
+    auto lock = board_->Lock();
+    return board_->Processor().Fsb();
+  }
+
+  test::TempDir folder_;  // the settings file and the single-instance lock
+  sim::ManualTimeSource time_;
+  std::unique_ptr<sim::Board> board_;
+};
+
+// --- status --json: every field present and of its type, on every shipped board ----
+
+enum class Kind { String, Number, Integer, Boolean, Object, NumberOrNull, DeviceOrNull };
+
+bool HasKind(const json& value, Kind kind) {
+  switch (kind) {
+    case Kind::String:
+      return value.is_string();
+    case Kind::Number:
+      return value.is_number();
+    case Kind::Integer:
+      return value.is_number_integer();
+    case Kind::Boolean:
+      return value.is_boolean();
+    case Kind::Object:
+      return value.is_object();
+    case Kind::NumberOrNull:
+      return value.is_number() || value.is_null();
+    case Kind::DeviceOrNull:
+      return value.is_null() || (value.is_object() && value.contains("model") && value["model"].is_string());
+  }
+  return false;
+}
+
+class StatusSchemaTest : public RqctlTest, public ::testing::WithParamInterface<std::string> {};
+
+TEST_P(StatusSchemaTest, EveryFieldIsPresentAndTyped) {
+  UseBoard(GetParam());
+  const Result result = Run({"status", "--json"});
+  ASSERT_EQ(result.code, kExitOk) << result.err;
+  const json status = json::parse(result.out);
+  const std::vector<std::pair<json::json_pointer, Kind>> fields = {
+      {json::json_pointer("/bios"), Kind::String},
+      {json::json_pointer("/boardModel"), Kind::String},
+      {json::json_pointer("/chips/northBridge"), Kind::DeviceOrNull},
+      {json::json_pointer("/chips/smbusHost"), Kind::DeviceOrNull},
+      {json::json_pointer("/chips/clockGenerator"), Kind::DeviceOrNull},
+      {json::json_pointer("/chips/overclockController"), Kind::DeviceOrNull},
+      {json::json_pointer("/chips/gpioVoltage"), Kind::DeviceOrNull},
+      {json::json_pointer("/chips/hardwareMonitor"), Kind::DeviceOrNull},
+      {json::json_pointer("/clocks/cpuMhz"), Kind::NumberOrNull},
+      {json::json_pointer("/clocks/fsbMhz"), Kind::Number},
+      {json::json_pointer("/clocks/agpMhz"), Kind::Number},
+      {json::json_pointer("/clocks/pciMhz"), Kind::Number},
+      {json::json_pointer("/clocks/memoryMhz"), Kind::Number},
+      {json::json_pointer("/overclockPercent"), Kind::Integer},
+      {json::json_pointer("/hwDefaultMhz"), Kind::Number},
+      {json::json_pointer("/safeFreqMhz"), Kind::NumberOrNull},
+      {json::json_pointer("/voltages/coreV"), Kind::NumberOrNull},
+      {json::json_pointer("/voltages/memoryV"), Kind::NumberOrNull},
+      {json::json_pointer("/watchdog/running"), Kind::Boolean},
+      {json::json_pointer("/watchdog/inWatch"), Kind::Boolean},
+      {json::json_pointer("/settingsFile"), Kind::String},
+  };
+  for (const auto& [pointer, kind] : fields) {
+    ASSERT_TRUE(status.contains(pointer)) << pointer.to_string() << " missing on " << GetParam();
+    EXPECT_TRUE(HasKind(status.at(pointer), kind)) << pointer.to_string() << " = " << status.at(pointer);
+  }
+  EXPECT_FALSE(status["bios"].get<std::string>().empty());
+  EXPECT_FALSE(status["chips"]["northBridge"].is_null()) << "every shipped board has a north bridge";
+  // A look changes nothing: not even the settings file is created.
+  EXPECT_FALSE(std::filesystem::exists(Settings()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Shipped, StatusSchemaTest, ::testing::ValuesIn(sim::Board::ShippedNames()),
+                         [](const ::testing::TestParamInfo<std::string>& param) {
+                           std::string name = param.param;
+                           for (char& c : name) {
+                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                           }
+                           return name;
+                         });
+
+// --- log ----------------------------------------------------------------------------
+
+std::vector<std::string> SplitCsv(const std::string& line) {
+  std::vector<std::string> cells;
+  std::stringstream stream(line);
+  std::string cell;
+  while (std::getline(stream, cell, ',')) cells.push_back(cell);
+  if (!line.empty() && line.back() == ',') cells.emplace_back();
+  return cells;
+}
+
+TEST_F(RqctlTest, LogWritesAHeaderWithUnitsAndOneRowPerCountThatAgreesWithTheBoard) {
+  UseBoard("default");
+  const std::string file = folder_ / "log.csv";
+  const Result result = Run({"log", "--interval", "0.01", "--count", "3", file});
+  ASSERT_EQ(result.code, kExitOk) << result.err;
+  EXPECT_TRUE(result.out.empty());
+  std::ifstream csv(file);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(csv, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), 4U);
+  EXPECT_EQ(lines[0],
+            "time,System Temp (C),CPU Temp (C),CPU Fan (RPM),System Fan (RPM),VCore (V),VDIMM (V),3.3V (V),"
+            "5V (V),12V (V),-12V (V),VBAT (V),5VSB (V),FSB (MHz),AGP (MHz),PCI (MHz),Memory (MHz)");
+
+  json analog;
+  {
+    auto lock = board_->Lock();
+    analog = board_->Inspect()["analog"];
+  }
+  ASSERT_TRUE(analog.is_object()) << board_->Inspect().dump();
+  // What each column must show, and how far the chip's rounding may take it: whole
+  // degrees, fan counts of a divisor, the 16 mV ADC step behind each divider.
+  const std::vector<std::pair<double, double>> expected = {
+      {analog["boardTempC"].get<double>(), 1.0},
+      {analog["cpuTempC"].get<double>(), 1.0},
+      {analog["fanRpm"]["cpu"].get<double>(), 120.0},
+      {analog["fanRpm"]["system"].get<double>(), 60.0},
+      {analog["volts"]["vcore"].get<double>(), 0.02},
+      {analog["volts"]["vmem"].get<double>(), 0.02},
+      {analog["volts"]["v33"].get<double>(), 0.02},
+      {analog["volts"]["v5"].get<double>(), 0.05},
+      {analog["volts"]["v12"].get<double>(), 0.12},
+      {analog["volts"]["vn12"].get<double>(), 0.15},
+      {analog["volts"]["vbat"].get<double>(), 0.02},
+      {analog["volts"]["5vsb"].get<double>(), 0.05},
+      {133.3, 0.01},
+  };
+  for (std::size_t row = 1; row < lines.size(); ++row) {
+    const std::vector<std::string> cells = SplitCsv(lines[row]);
+    ASSERT_EQ(cells.size(), 17U) << lines[row];
+    // 2026-12-09T05:07:38+00:00
+    EXPECT_EQ(cells[0].size(), 25U) << cells[0];
+    EXPECT_EQ(cells[0][10], 'T') << cells[0];
+    for (std::size_t column = 0; column < expected.size(); ++column) {
+      EXPECT_NEAR(std::stod(cells[column + 1]), expected[column].first, expected[column].second)
+          << "column " << column + 1 << " of " << lines[row];
+    }
+  }
+}
+
+TEST_F(RqctlTest, LogGoesOnInALogOfTheSameColumnsAndLeavesAnotherAlone) {
+  UseBoard("default");
+  const std::string file = folder_ / "log.csv";
+  ASSERT_EQ(Run({"log", "--count", "1", file}).code, kExitOk);
+  {
+    // A row cut short by a crash.
+    std::ofstream cut(file, std::ios::app);
+    cut << "2026-12-09T05:07:38+00:00,34,4";
+  }
+  ASSERT_EQ(Run({"log", "--count", "1", file}).code, kExitOk);
+  std::ifstream csv(file);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(csv, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), 4U);
+  EXPECT_EQ(lines[0].rfind("time,", 0), 0U);
+  EXPECT_EQ(lines[2], "2026-12-09T05:07:38+00:00,34,4");
+  EXPECT_EQ(SplitCsv(lines[3]).size(), 17U);
+
+  const std::string other = folder_ / "other.csv";
+  {
+    std::ofstream foreign(other);
+    foreign << "when,what\n1,2\n";
+  }
+  const Result refused = Run({"log", "--count", "1", other});
+  EXPECT_EQ(refused.code, kExitFailure);
+  std::ifstream kept(other);
+  std::ostringstream text;
+  text << kept.rdbuf();
+  EXPECT_EQ(text.str(), "when,what\n1,2\n");
+}
+
+// --- dump ---------------------------------------------------------------------------
+
+TEST_F(RqctlTest, DumpShowsTheBoardsRegistersAndPutsTheMonitorBankBack) {
+  UseBoard("default");
+  constexpr std::uint16_t kIndex = 0x295;
+  constexpr std::uint16_t kData = 0x296;
+  constexpr std::uint8_t kBankSelect = 0x4E;
+  const Result result = Run({"dump", "--json"});
+  ASSERT_EQ(result.code, kExitOk) << result.err;
+  const json dump = json::parse(result.out);
+
+  // The ICS950218 as the board starts: bytes 7, 8 and 0x0B/0x0C of its PLL set-up.
+  const json& clock = dump["clockGenerator"]["bytes"];
+  ASSERT_GE(clock.size(), 0x11U);
+  EXPECT_EQ(clock[0x01], 0x1F);
+  EXPECT_EQ(clock[0x07], 0x28);
+  EXPECT_EQ(clock[0x08], 0x17);
+  EXPECT_EQ(clock[0x0B], 0x0B);
+  EXPECT_EQ(clock[0x10], 0x44);
+  // North bridge 8086:2570 at 0:0.0.
+  const json& bridge = dump["northBridge"]["bytes"];
+  ASSERT_EQ(bridge.size(), 256U);
+  EXPECT_EQ(bridge[0], 0x86);
+  EXPECT_EQ(bridge[1], 0x80);
+  EXPECT_EQ(bridge[2], 0x70);
+  EXPECT_EQ(bridge[3], 0x25);
+  // ICH5 host at 0x0400, 32 ports.
+  EXPECT_EQ(dump["smbusHost"]["base"], 0x400);
+  EXPECT_EQ(dump["smbusHost"]["bytes"].size(), 32U);
+  // The Winbond monitor: five banks, its chip ID 0x21 at 0x58 of bank 0.
+  const json& banks = dump["hardwareMonitor"]["banks"];
+  ASSERT_EQ(banks.size(), 5U);
+  EXPECT_EQ(banks[0]["bank"], 0);
+  EXPECT_EQ(banks[0]["bytes"][0x58], 0x21);
+  std::uint8_t select = 0;
+  {
+    auto lock = board_->Lock();
+    board_->Ports().Out(kIndex, kBankSelect);
+    select = board_->Ports().In(kData);
+  }
+  // Detection leaves bank 0 selected (the vendor ID's low byte); the dump ends in
+  // bank 5 and must put the select back.
+  EXPECT_EQ(select, 0x00) << "bank select not restored";
+
+  const Result text = Run({"dump"});
+  ASSERT_EQ(text.code, kExitOk);
+  EXPECT_NE(text.out.find("00: 86 80 70 25 "), std::string::npos) << text.out;
+}
+
+// --- refusals and exit codes ---------------------------------------------------------
+
+TEST_F(RqctlTest, RefusalsAnswerTheirExitCodesAndLeaveTheClockAlone) {
+  struct Case {
+    const char* what;
+    const char* board;  // null: no daemon
+    std::vector<std::string> args;
+    bool holdProgramLock;
+    int code;
+  };
+  const std::vector<Case> cases = {
+      {"daemon absent", nullptr, {"status"}, false, kExitNoDaemon},
+      {"daemon absent, clock change", nullptr, {"fsb", "set", "140"}, false, kExitNoDaemon},
+      {"windowed program runs", "default", {"fsb", "set", "140"}, true, kExitRefused},
+      {"windowed program runs, reset", "default", {"fsb", "reset"}, true, kExitRefused},
+      {"no clock generator", "nforce2", {"fsb", "set", "140"}, false, kExitNoChip},
+      {"above the chip's fastest clock", "default", {"fsb", "set", "400"}, false, kExitRefused},
+      {"below half the default", "default", {"fsb", "set", "13.3"}, false, kExitRefused},
+      {"not a number", "default", {"fsb", "set", "fast"}, false, kExitBadArguments},
+      {"negative", "default", {"fsb", "set", "-140"}, false, kExitBadArguments},
+      {"unknown command", "default", {"overclock"}, false, kExitBadArguments},
+      {"zero rows", "default", {"log", "--count", "0"}, false, kExitBadArguments},
+      {"no monitor chip", "cg-ics9428", {"sensors"}, false, kExitNoChip},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    board_.reset();
+    if (c.board != nullptr) UseBoard(c.board);
+    const double before = board_ ? BoardFsb() : 0.0;
+    std::unique_ptr<platform::InstanceLock> program;
+    if (c.holdProgramLock) {
+      bool exists = false;
+      program = platform::InstanceLock::Create(engine::kInstanceMutexName, exists);
+      ASSERT_NE(program, nullptr);
+    }
+    const Result result = Run(c.args);
+    EXPECT_EQ(result.code, c.code) << result.err;
+    EXPECT_TRUE(result.out.empty()) << result.out;
+    EXPECT_FALSE(result.err.empty()) << "a refusal says why";
+    if (board_) {
+      EXPECT_EQ(BoardFsb(), before);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace rq::cli
