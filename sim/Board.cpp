@@ -92,9 +92,7 @@ void Register(const char* type, Factory factory) {
 }
 
 // Families whose simulated chips do not exist yet; see PlannedChipTypes.
-constexpr std::array<const char*, 9> kPlannedTypes = {
-    // jumper-free overclock controllers
-    "atxp3", "atxp1",
+constexpr std::array<const char*, 7> kPlannedTypes = {
     // GPIO wiring of the voltage regulators
     "ich2-gpio", "ich4-gpio", "ich5-gpio", "vt8235-gpio", "vt8237-gpio", "sis962-gpio",
     // sensors fed by clocks, voltages and load

@@ -1,5 +1,6 @@
 #include <optional>
 
+#include "devices/SmbusController.h"
 #include "devices/clockgen/ClockGenSupport.h"
 #include "devices/clockgen/I2cClockGenIo.h"
 #include "devices/clockgen/RegisterSnapshot.h"
@@ -11,23 +12,11 @@ constexpr std::uint8_t kClockGeneratorAddress = 0xD2;  // 7-bit 0x69
 }  // namespace
 
 ClockGenBus OpenClockGenBus() {
-  ClockGenBus bus;
-  if (!hw::DetectSmbusHost()) return bus;
-  bus.hostKind = hw::ProcessSmbusHost().kind;
-  switch (bus.hostKind) {
-    case hw::kHostIntelICH2:
-    case hw::kHostIntelICH4:
-    case hw::kHostIntelICH5:
-    case hw::kHostVIA8233A:
-    case hw::kHostVIA8235:
-    case hw::kHostVIA8237:
-    case hw::kHostSis962:
-      bus.controller = hw::CreateI2CIo(bus.hostKind, kClockGeneratorAddress);
-      break;
-    default:  // the nVidia MCP's bus carries no clock generator we drive
-      break;
-  }
-  return bus;
+  // The nVidia MCP's bus carries no clock generator we drive.
+  SmbusController bus = OpenSmbusController(
+      kClockGeneratorAddress, {hw::kHostIntelICH2, hw::kHostIntelICH4, hw::kHostIntelICH5, hw::kHostVIA8233A,
+                               hw::kHostVIA8235, hw::kHostVIA8237, hw::kHostSis962});
+  return {std::move(bus.controller), bus.hostKind};
 }
 
 DerivedClocks I2cClockGenIo::ReadClocks() {

@@ -2,6 +2,6 @@
 
 namespace rq::devices {
 
-CandidateList<I2cOverclkIo> OverclockControllerCandidates() { return {}; }
+CandidateList<I2cOverclkIo> OverclockControllerCandidates() { return {Make<ATX3PIo>, Make<ATX1PIo>}; }
 
 }  // namespace rq::devices

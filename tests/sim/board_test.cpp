@@ -149,7 +149,8 @@ TEST_F(BoardTest, DisablingOrRearmingTheWatchdogPostponesTheReset) {
 TEST_F(BoardTest, InspectShowsClocksWatchdogAndChips) {
   auto board = Load(
       "[[chip]]\ntype = \"smbus-register-file\"\naddress = 0x50\n"
-      "[[chip]]\ntype = \"atxp3\"\naddress = 0x4E\n");
+      "[[chip]]\ntype = \"atxp3\"\naddress = 0x4E\n"
+      "[[chip]]\ntype = \"sis962-gpio\"\n");
   board->Dog().SetTimeout(40s);
   board->Dog().Enable(true);
   time.Advance(15s);
@@ -160,10 +161,11 @@ TEST_F(BoardTest, InspectShowsClocksWatchdogAndChips) {
   EXPECT_DOUBLE_EQ(state["cpu"]["fsbMhz"].get<double>(), 133.3);
   EXPECT_EQ(state["watchdog"]["enabled"], true);
   EXPECT_EQ(state["watchdog"]["remainingMs"], 25000);
-  ASSERT_EQ(state["chips"].size(), 2U);  // the BIOS and the register file
+  ASSERT_EQ(state["chips"].size(), 3U);  // the BIOS, the register file, the controller
   EXPECT_EQ(state["chips"][1]["name"], "smbus-register-file @0x50");
+  EXPECT_EQ(state["chips"][2]["name"], "atxp3");
   ASSERT_EQ(state["planned"].size(), 1U);
-  EXPECT_EQ(state["planned"][0]["type"], "atxp3");
+  EXPECT_EQ(state["planned"][0]["type"], "sis962-gpio");
 }
 
 }  // namespace

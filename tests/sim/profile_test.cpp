@@ -298,8 +298,9 @@ TEST(ChipRegistry, KnowsTheGenericTypesAndPlannedOnes) {
   const auto types = RegisteredChipTypes();
   EXPECT_NE(std::find(types.begin(), types.end(), "pci-function"), types.end());
   EXPECT_NE(std::find(types.begin(), types.end(), "smbus-register-file"), types.end());
+  EXPECT_NE(std::find(types.begin(), types.end(), "atxp3"), types.end());
   const auto planned = PlannedChipTypes();
-  EXPECT_NE(std::find(planned.begin(), planned.end(), std::string("atxp3")), planned.end());
+  EXPECT_NE(std::find(planned.begin(), planned.end(), std::string("sensors")), planned.end());
 }
 
 }  // namespace
@@ -324,13 +325,13 @@ TEST(ChipRegistry, PlannedTypeIsBuiltOnceAFactoryRegistersIt) {
   ManualTimeSource time;
   auto board = Board::FromProfileText(
       BoardHeader() +
-          "[[chip]]\ntype = \"sensors\"\nbaseline = 40\n[[chip]]\ntype = \"atxp1\"\naddress = 0x4E\n",
+          "[[chip]]\ntype = \"sensors\"\nbaseline = 40\n[[chip]]\ntype = \"sis962-gpio\"\nbase = 0x4E\n",
       time);
   ASSERT_NE(board->Find<Sensors>(), nullptr);
   EXPECT_DOUBLE_EQ(board->Find<Sensors>()->baseline, 40.0);
   ASSERT_EQ(board->PlannedChips().size(), 1U);
-  EXPECT_EQ(board->PlannedChips()[0]["type"], "atxp1");
-  EXPECT_EQ(board->PlannedChips()[0]["address"], 0x4E);
+  EXPECT_EQ(board->PlannedChips()[0]["type"], "sis962-gpio");
+  EXPECT_EQ(board->PlannedChips()[0]["base"], 0x4E);
 }
 
 }  // namespace
