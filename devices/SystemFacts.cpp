@@ -1,5 +1,6 @@
 #include "devices/SystemFacts.h"
 
+#include "platform/Clock.h"
 #include "platform/ProfileFile.h"
 
 namespace rq::devices {
@@ -7,6 +8,15 @@ namespace rq::devices {
 SystemFacts& CurrentSystem() {
   static SystemFacts facts;
   return facts;
+}
+
+void SleepMs(std::uint32_t ms) {
+  const SystemFacts& facts = CurrentSystem();
+  if (facts.sleep) {
+    facts.sleep(ms);
+  } else {
+    platform::Sleep(ms);
+  }
 }
 
 int BoardSettingInt(const std::string& key, int defaultValue) {

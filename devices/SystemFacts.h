@@ -1,4 +1,6 @@
 #pragma once
+#include <cstdint>
+#include <functional>
 #include <string>
 
 #include "platform/Semaphore.h"
@@ -7,6 +9,7 @@ namespace rq::devices {
 
 class PciMchIo;
 class I2cClockGenIo;
+class ISAHwMonitorIo;
 
 // The facts a chip consults about the rest of the system: the bus semaphore that
 // serialises SMBus sequences, the detected north bridge (its AMD-K7 flag gates
@@ -18,11 +21,19 @@ struct SystemFacts {
   const PciMchIo* northBridge = nullptr;
   I2cClockGenIo* clockGenerator = nullptr;
   std::string boardModel;
+  // The detected hardware monitor: the GPIO over-voltage controllers measure the
+  // core voltage through it.
+  ISAHwMonitorIo* hardwareMonitor = nullptr;
+  // Waits for a regulator to settle; empty means a real sleep (tests count instead).
+  std::function<void(std::uint32_t ms)> sleep;
   // The settings file whose board-model section describes this board's wiring.
   std::string settingsFile = "torvane.ini";
 };
 
 SystemFacts& CurrentSystem();
+
+// Sleeps through CurrentSystem().sleep when one is set.
+void SleepMs(std::uint32_t ms);
 
 // Keys of the section named after the board model (sensor and GPIO wiring), read
 // afresh on every call; an absent file, section or key yields the default.

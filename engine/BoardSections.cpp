@@ -3,6 +3,7 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <initializer_list>
 #include <utility>
 
 #include "platform/ProfileFile.h"
@@ -92,11 +93,50 @@ const std::vector<BoardKey> kIteThreeFans = {
     {"5VSB", "0"},
 };
 
+std::vector<BoardKey> Joined(const std::vector<BoardKey>& sensors, std::initializer_list<BoardKey> gpio) {
+  std::vector<BoardKey> keys = sensors;
+  keys.insert(keys.end(), gpio);
+  return keys;
+}
+
+// Boards without an overclock controller raise their voltages through south-bridge
+// GPIO pins. Each list gives, by pin level, the core step in percent above the
+// board's own core voltage and the memory voltage; the boards' wiring decides them.
+const std::vector<BoardKey> kUbx45Gra = Joined(kWinbondTwoCores, {{"GPIOOverVolt", "1"},
+                                                                  {"GPIOOverVcore", "1"},
+                                                                  {"GPIOOverVdimm", "1"},
+                                                                  {"GPIOOverVcoreList", "10,5,2.5,0"},
+                                                                  {"GPIOOverVdimmList", "2.8,2.7,2.6,2.55"}});
+const std::vector<BoardKey> kKolGra = Joined(kWinbondTwoCores, {{"GPIOOverVolt", "1"},
+                                                                {"GPIOOverVcore", "1"},
+                                                                {"GPIOOverVdimm", "1"},
+                                                                {"GPIOOverVcoreList", "8,4,4,0"},
+                                                                {"GPIOOverVdimmList", "2.5,2.6,2.7,2.8"}});
+const std::vector<BoardKey> kSkPro = Joined(kWinbondOneCore, {{"GPIOOverVolt", "1"},
+                                                              {"GPIOOverVcore", "1"},
+                                                              {"GPIOOverVdimm", "1"},
+                                                              {"GPIOOverVcoreList", "5,5,5,0"},
+                                                              {"GPIOOverVdimmList", "2.5,2.6,2.7,2.8"}});
+// The memory supply of this board is fixed: the window hides its voltage.
+const std::vector<BoardKey> kMkt6Eli = Joined(kWinbondOneCore, {{"GPIOOverVolt", "1"},
+                                                                {"GPIOOverVcore", "1"},
+                                                                {"GPIOOverVdimm", "0"},
+                                                                {"GPIOOverVcoreList", "6,4,2,0"}});
+const std::vector<BoardKey> kQav84 = Joined(kIteTwoFans, {{"GPIOOverVolt", "1"},
+                                                          {"GPIOOverVcore", "1"},
+                                                          {"GPIOOverVdimm", "1"},
+                                                          {"GPIOOverVcoreList", "10,7.5,5,0"},
+                                                          {"GPIOOverVdimmList", "2.5,2.6,2.7,2.8"}});
+const std::vector<BoardKey> kUkt40D = Joined(kIteTwoFans, {{"GPIOOverVolt", "1"},
+                                                           {"GPIOOverVcore", "1"},
+                                                           {"GPIOOverVdimm", "1"},
+                                                           {"GPIOOverVcoreList", "6,4,2,0"},
+                                                           {"GPIOOverVdimmList", "2.5,2.6,2.7,2.8"}});
+
 const std::vector<std::pair<const char*, const std::vector<BoardKey>*>>& Sections() {
   static const std::vector<std::pair<const char*, const std::vector<BoardKey>*>> sections = {
-      {"ZR865", &kWinbondTwoCores}, {"UBX45Gra", &kWinbondTwoCores}, {"KOLGRA", &kWinbondTwoCores},
-      {"SK-PRO", &kWinbondOneCore}, {"MKT6-ELI", &kWinbondOneCore},  {"N2CR1", &kIteThreeFans},
-      {"QAV84", &kIteTwoFans},      {"UKT40D", &kIteTwoFans},
+      {"ZR865", &kWinbondTwoCores}, {"UBX45Gra", &kUbx45Gra},  {"KOLGRA", &kKolGra}, {"SK-PRO", &kSkPro},
+      {"MKT6-ELI", &kMkt6Eli},      {"N2CR1", &kIteThreeFans}, {"QAV84", &kQav84},   {"UKT40D", &kUkt40D},
   };
   return sections;
 }

@@ -125,6 +125,7 @@ void MSupport::DetectDevices() {
                                                            : devices::HardwareMonitorCandidates();
   hardwareMonitor =
       devices::DetectFirst(monitors, [](devices::ISAHwMonitorIo& chip) { return chip.Probe(); });
+  facts.hardwareMonitor = hardwareMonitor.get();
 
   const auto controllers = options_.overclockControllerCandidates ? options_.overclockControllerCandidates()
                                                                   : devices::OverclockControllerCandidates();

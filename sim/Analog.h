@@ -102,6 +102,15 @@ class Analog {
   std::int64_t settledNs_ = 0;
 };
 
+// A chip whose outputs set a regulator. A power-on reset returns the supplies to
+// their nominal values; the board then lets each driver set them again from its
+// own power-on state.
+class SupplyDriver {
+ public:
+  virtual ~SupplyDriver() = default;
+  virtual void DriveSupplies() = 0;
+};
+
 // Reads the "analog" chip entry of a profile into settings (every key optional).
 AnalogSettings ReadAnalogSettings(const ChipConfig& config);
 

@@ -92,9 +92,7 @@ void Register(const char* type, Factory factory) {
 }
 
 // Families whose simulated chips do not exist yet; see PlannedChipTypes.
-constexpr std::array<const char*, 7> kPlannedTypes = {
-    // GPIO wiring of the voltage regulators
-    "ich2-gpio", "ich4-gpio", "ich5-gpio", "vt8235-gpio", "vt8237-gpio", "sis962-gpio",
+constexpr std::array<const char*, 1> kPlannedTypes = {
     // sensors fed by clocks, voltages and load
     "sensors"};
 
@@ -359,6 +357,9 @@ void Board::ResetParts() {
   }
   // Last: the first power-on takes the clock the clock generator chose as reference.
   analog_->PowerOnReset();
+  for (auto& chip : chips_) {
+    if (auto* driver = dynamic_cast<SupplyDriver*>(chip.get())) driver->DriveSupplies();
+  }
 }
 
 void Board::PowerOnReset() {

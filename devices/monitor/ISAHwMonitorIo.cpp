@@ -22,12 +22,14 @@ bool ISAHwMonitorIo::FanOn(const char* key) { return BoardSettingInt(key, kFanDe
 bool ISAHwMonitorIo::VoltageOn(const char* key) { return BoardSettingInt(key, kVoltageDefault) != 0; }
 
 std::optional<std::uint8_t> ISAHwMonitorIo::ReadRegister(std::uint8_t reg) const {
+  const auto hold = HoldChip();
   std::uint32_t value = 0;
   if (!ReadIndexedByte({indexPort_, dataPort_}, reg, value)) return std::nullopt;
   return static_cast<std::uint8_t>(value & 0xFF);
 }
 
 bool ISAHwMonitorIo::WriteRegister(std::uint8_t reg, std::uint8_t value) const {
+  const auto hold = HoldChip();
   return WriteIndexedByte({indexPort_, dataPort_}, reg, value);
 }
 

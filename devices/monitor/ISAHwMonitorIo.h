@@ -1,6 +1,7 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
@@ -62,6 +63,13 @@ class ISAHwMonitorIo : public ISAIo {
   static bool FanOn(const char* key);
   static bool VoltageOn(const char* key);
 
+  // The monitor window's thread and the voltage controllers read the chip from
+  // different threads: a sequence that selects a bank or a register and then
+  // relies on it holds the chip for its whole length.
+  [[nodiscard]] std::unique_lock<std::recursive_mutex> HoldChip() const {
+    return std::unique_lock(chipMutex_);
+  }
+
   // One register of the monitor through the index/data pair; nullopt when the
   // driver refuses the access.
   std::optional<std::uint8_t> ReadRegister(std::uint8_t reg) const;
@@ -103,6 +111,7 @@ class ISAHwMonitorIo : public ISAIo {
 
  private:
   ResistorTable resistors_;
+  mutable std::recursive_mutex chipMutex_;
 };
 
 // Detection order: both Winbond chips, then the three ITE chips.

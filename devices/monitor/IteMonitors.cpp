@@ -103,6 +103,7 @@ void IteHwMonitorIo::LeaveConfigurationMode() const {
 }
 
 bool IteHwMonitorIo::Probe() {
+  const auto hold = HoldChip();
   bool matches = false;
   IdentifyInConfigurationMode(matches);
   LeaveConfigurationMode();
@@ -167,6 +168,7 @@ bool IteHwMonitorIo::ReadVN5(double& value) { return ReadNegative("VN5", kVN5, k
 
 bool IteHwMonitorIo::ReadVBAT(double& value) {
   if (!VoltageOn("VBAT")) return false;
+  const auto hold = HoldChip();
   // The battery is measured only on request: set the trigger, then read.
   const auto configuration = ReadRegister(kRegConfiguration);
   if (!configuration) return false;

@@ -67,6 +67,7 @@ W83697HFIo::W83697HFIo() : WinbondHwMonitorIo("W83697HF", 0x60) {}
 bool W83697HFIo::ReadVCoreB(double&) { return false; }
 
 bool WinbondHwMonitorIo::Probe() {
+  const auto hold = HoldChip();
   if (!WriteRegister(kBankSelect, kVendorHighByte)) return false;
   const auto chip = ReadRegister(kChipId);
   if (!chip) return false;
@@ -94,6 +95,7 @@ bool WinbondHwMonitorIo::ReadTempSensor1(double& value) {
 
 bool WinbondHwMonitorIo::ReadTempSensor2(double& value) {
   if (!TemperatureOn("TempSensor2")) return false;
+  const auto hold = HoldChip();
   const auto high = ReadBanked(kTempBank, kTempHigh);
   if (!high) return false;
   const auto low = ReadRegister(kTempLow);
@@ -109,6 +111,7 @@ bool WinbondHwMonitorIo::ReadTempSensor2(double& value) {
 bool WinbondHwMonitorIo::ReadTempSensor3(double&) { return false; }
 
 std::optional<unsigned> WinbondHwMonitorIo::FanDivisorCode(int lowShift, int highBit) const {
+  const auto hold = HoldChip();
   const auto low = ReadBanked(0, kFanDivisor);
   if (!low) return std::nullopt;
   const auto high = ReadRegister(kFanDivisorBit2);
@@ -156,6 +159,7 @@ bool WinbondHwMonitorIo::ReadVN5(double& value) { return ReadNegative("VN5", kVN
 bool WinbondHwMonitorIo::ReadBankedVoltage(const char* key, Rail rail, std::uint8_t reg,
                                            double& value) const {
   if (!VoltageOn(key)) return false;
+  const auto hold = HoldChip();
   const auto raw = ReadBanked(kSupplyBank, reg);
   if (!raw) return false;
   value = TwoDecimals(ScalePositive(rail, *raw));
