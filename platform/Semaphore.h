@@ -1,4 +1,6 @@
 #pragma once
+#include <atomic>
+#include <cstdint>
 #include <semaphore>
 
 namespace rq::platform {
@@ -6,11 +8,17 @@ namespace rq::platform {
 // The bus semaphore: initial and maximum count 1, waited on without time-out.
 class BusSemaphore {
  public:
-  void Acquire() { sem_.acquire(); }
+  void Acquire() {
+    sem_.acquire();
+    acquisitions_.fetch_add(1, std::memory_order_relaxed);
+  }
   void Release() { sem_.release(); }
+  // How often it has been taken: tells one held sequence from several short ones.
+  std::uint64_t Acquisitions() const { return acquisitions_.load(std::memory_order_relaxed); }
 
  private:
   std::binary_semaphore sem_{1};
+  std::atomic<std::uint64_t> acquisitions_{0};
 };
 
 // Holds the bus semaphore for one register sequence.
