@@ -27,6 +27,7 @@ constexpr std::uint16_t kAbsentBase = 0xFFFE;
 constexpr std::uint8_t kVendorOffset = 0x00;
 constexpr std::uint8_t kDeviceOffset = 0x02;
 constexpr double kPercent = 100.0;
+constexpr int kPercentDecimals = 6;
 
 // The raise table's upper rows, common to every south bridge.
 struct RaiseRow {
@@ -148,7 +149,10 @@ bool GpioVoltIo::Detect() {
 
 void GpioVoltIo::SetCoreVoltage(double volts) {
   if (!coreEnabled_ || volts < defaultCoreVoltage_) return;
-  const double percent = (volts - defaultCoreVoltage_) * kPercent / defaultCoreVoltage_;
+  // Rounded so that binary noise cannot decide a step: 1.65 V over 1.5 V is the
+  // list's 10 %, not 9.999...
+  const double percent =
+      RoundTo((volts - defaultCoreVoltage_) * kPercent / defaultCoreVoltage_, kPercentDecimals);
   int level = kHighestLevel;
   for (int i = 0; i < kLevels; ++i) {
     if (percent >= lists_[static_cast<std::size_t>(i)]) {
