@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <cstdio>
 #include <optional>
 
 #include "app/Format.h"
@@ -146,6 +147,12 @@ void TVoltForm::ShowState(bool raised) {
 void TVoltForm::ShowVoltages() {
   lblVoltCore->setText(FormatGeneral(system_.coreVoltage));
   lblVoltDimm->setText(FormatGeneral(system_.memoryVoltage));
+  // RQ_VOLTAGE_TRACE=1: what the panel shows, for the end-to-end test.
+  static const bool trace = qEnvironmentVariableIsSet("RQ_VOLTAGE_TRACE");
+  if (trace) {
+    std::fprintf(stderr, "voltage: %s core=%s memory=%s\n", raised_ ? "raised" : "normal",
+                 qPrintable(lblVoltCore->text()), qPrintable(lblVoltDimm->text()));
+  }
 }
 
 void TVoltForm::RunOnHardware(std::function<void()> work, std::function<void()> show) {

@@ -32,8 +32,8 @@ namespace {
 
 class DefaultBoard : public ::testing::Test {
  protected:
-  void Start(bool realTiming) {
-    board = sim::Board::Shipped("default", time);
+  void Start(bool realTiming, const std::string& profile = "default") {
+    board = sim::Board::Shipped(profile, time);
     engine::MSupportOptions options;
     options.settingsFile = QDir(dir.path()).filePath("torvane.ini").toStdString();
     options.openDriver = [this] { return std::make_unique<driver::InProcessDriverHandle>(*board); };
@@ -136,6 +136,17 @@ TEST_F(DefaultBoard, EveryTextFitsItsPlace) {
                                                          &status, &recovery, &note}) {
     EXPECT_THAT(TextsThatDoNotFit(*window), ::testing::IsEmpty()) << window->objectName().toStdString();
   }
+}
+
+// The VT8237 board drives only the core supply through its pins.
+TEST_F(DefaultBoard, ACoreOnlyGpioBoardHidesTheMemoryVoltage) {
+  Start(false, "via-km400");
+  ASSERT_NE(system->gpioVoltage, nullptr);
+  EXPECT_TRUE(main->Voltage->isEnabled());
+  EXPECT_TRUE(volt->lblVoltCore->isVisibleTo(volt.get()));
+  EXPECT_TRUE(volt->Label1->isVisibleTo(volt.get()));
+  EXPECT_FALSE(volt->lblVoltDimm->isVisibleTo(volt.get()));
+  EXPECT_FALSE(volt->Label2->isVisibleTo(volt.get()));
 }
 
 TEST_F(DefaultBoard, IncrStepsOneMegahertzFromEachClockReadBack) {

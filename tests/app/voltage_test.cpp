@@ -17,26 +17,6 @@
 namespace rq::app::test {
 namespace {
 
-// A GPIO over-voltage controller that drives the core supply only.
-class CoreOnlyGpio : public devices::GpioVoltIo {
- public:
-  CoreOnlyGpio() {
-    model_ = "ICH5";
-    coreEnabled_ = true;
-    memoryEnabled_ = false;
-  }
-  void SetCoreVoltage(double) override {}
-  void SetMemoryVoltage(double) override {}
-  bool Detect() override { return true; }
-  double ReadDefaultCoreVoltage() override { return 1.5; }
-  double ReadCoreVoltage() override { return 1.5; }
-  double ReadMemoryVoltage() override { return 0; }
-  void RaiseCoreVoltage() override {}
-  void RaiseMemoryVoltage() override {}
-  void RestoreCoreVoltage() override {}
-  void RestoreMemoryVoltage() override {}
-};
-
 const char* const kWarning =
     "Suddently decrease voltage may affect the system stability especially when the over clock percentage is "
     "above 110 %. So the utility will auto-reset all the states of system to the original hardware default "
@@ -45,9 +25,8 @@ const char* const kWarning =
 class Voltage : public AppTest {
  protected:
   void SetUp() override { Open(BoardSpec{}); }
-  void Open(const BoardSpec& spec, bool coreOnlyGpio = false) {
+  void Open(const BoardSpec& spec) {
     Build(spec);
-    if (coreOnlyGpio) system->gpioVoltage = std::make_unique<CoreOnlyGpio>();
     TMainForm::Options options;
     options.sleep = [](int) {};
     options.animationDir = qEnvironmentVariable("RQ_BIN_DIR");
@@ -160,15 +139,8 @@ TEST_F(Voltage, AcceptedWarningReturnsClockAndVoltagesToTheDefaults) {
   }
 }
 
-TEST_F(Voltage, ACoreOnlyGpioControllerHidesTheMemoryReading) {
-  TearDown();
-  Open(BoardSpec{.overclocker = false}, true);
-  EXPECT_TRUE(main->Voltage->isEnabled());
-  EXPECT_TRUE(volt->lblVoltCore->isVisibleTo(volt.get()));
-  EXPECT_TRUE(volt->Label1->isVisibleTo(volt.get()));
-  EXPECT_FALSE(volt->lblVoltDimm->isVisibleTo(volt.get()));
-  EXPECT_FALSE(volt->Label2->isVisibleTo(volt.get()));
-
+// (A core-only GPIO board: board_test.cpp.)
+TEST_F(Voltage, WithoutAControllerTheVoltageButtonIsDisabled) {
   TearDown();
   Open(BoardSpec{.overclocker = false});
   EXPECT_FALSE(main->Voltage->isEnabled());
