@@ -14,15 +14,15 @@ class TMainForm;
 class TOverclockForm;
 class TInfoForm;
 class TPanelForm;
+class TVoltForm;
 
-// The program's windows, as each registers itself while it exists. The hardware
-// monitor and voltage windows take their places here when they are built.
+// The program's windows, as each registers itself while it exists.
 struct Forms {
   TMainForm* mainForm = nullptr;
   TOverclockForm* overclockForm = nullptr;
   TPanelForm* hwMonitorForm = nullptr;
   TInfoForm* infoForm = nullptr;
-  TPanelForm* voltForm = nullptr;
+  TVoltForm* voltForm = nullptr;
   // Set by the voltage window: shows its labels and Yes/No state again after the
   // overclock window's reset.
   std::function<void()> refreshVoltageWindow;

@@ -19,6 +19,16 @@ void Notify(bool started) {
 
 void HardwareJobs::SetObserver(Observer observer) { JobObserver() = std::move(observer); }
 
+std::shared_ptr<HardwareJobs> HardwareJobs::Shared() {
+  static std::weak_ptr<HardwareJobs> shared;
+  std::shared_ptr<HardwareJobs> jobs = shared.lock();
+  if (!jobs) {
+    jobs = std::make_shared<HardwareJobs>();
+    shared = jobs;
+  }
+  return jobs;
+}
+
 HardwareJobs::HardwareJobs() : receiver_(std::make_unique<QObject>()) {
   thread_ = std::thread([this] { Run(); });
 }

@@ -27,6 +27,10 @@ class HardwareJobs {
 
   HardwareJobs();
   ~HardwareJobs();
+  // The one worker of the windows that change the hardware (overclock and voltage
+  // panels) while any of them holds it, so that their jobs too run in click order
+  // and never side by side. Window thread only.
+  static std::shared_ptr<HardwareJobs> Shared();
   HardwareJobs(const HardwareJobs&) = delete;
   HardwareJobs& operator=(const HardwareJobs&) = delete;
 

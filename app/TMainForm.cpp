@@ -14,6 +14,7 @@
 #include "app/TInfoForm.h"
 #include "app/TOverClkMsgForm.h"
 #include "app/TOverclockForm.h"
+#include "app/TVoltForm.h"
 #include "app/WindowThread.h"
 #include "engine/MSupport.h"
 #include "verify/VerifyThreads.h"
@@ -262,6 +263,7 @@ void TMainForm::FormCloseQuery() {
   // A clock change under way ends first, so that the watchdog it arms is the one
   // disarmed below.
   if (TOverclockForm* overclock = AppForms().overclockForm) overclock->FinishHardwareWork();
+  if (TVoltForm* volt = AppForms().voltForm) volt->FinishHardwareWork();
   if (verify::Verification* verification = AppForms().verification) verification->Stop();
   if (system_.WatchdogRunning()) system_.StopWatchdogThread();
 }

@@ -49,7 +49,7 @@ TOverclockForm::TOverclockForm(engine::MSupport& system, Checks checks)
     : TPanelForm("Over Clock", "OverClockBk.png", "OverClockBackGrnd", kOverclockSize),
       system_(system),
       checks_(std::move(checks)),
-      hardware_(std::make_unique<HardwareJobs>()) {
+      hardware_(HardwareJobs::Shared()) {
   setObjectName("OverclockForm");
   Background()->setObjectName("OvClkBkImage");
   if (!checks_.graphicsLibrariesPresent)
@@ -203,9 +203,7 @@ void TOverclockForm::ResetClick() {
         if (!system_.ChangeFsb(system_.hwDefaultClock, true)) return;
         system_.RefreshClocks();
         system_.SaveSafeFreq();
-        system_.RestoreVoltages();
-        system_.ReadVoltages();
-        system_.SetVoltShift(false);
+        system_.ApplyVoltShift(false);
         system_.SetNoShowOverClkMsg(false);
       },
       [this] {

@@ -45,8 +45,9 @@ class TOverclockForm : public TPanelForm {
   void RecoveryClick();
   void ResetClick();
 
-  // Steps and the reset run off the window thread. Closing calls this before the
-  // watchdog is stopped: the running change ends, queued ones are dropped.
+  // Steps and the reset run off the window thread, on the worker the voltage window
+  // shares. Closing calls this before the watchdog is stopped: the running change
+  // ends, queued ones are dropped.
   void FinishHardwareWork();
   bool HardwareIdle() const;
 
@@ -72,7 +73,7 @@ class TOverclockForm : public TPanelForm {
 
   engine::MSupport& system_;
   Checks checks_;
-  std::unique_ptr<HardwareJobs> hardware_;
+  std::shared_ptr<HardwareJobs> hardware_;  // shared with the voltage window
 };
 
 }  // namespace rq::app

@@ -26,6 +26,7 @@
 #include "app/TInfoForm.h"
 #include "app/TMainForm.h"
 #include "app/TOverclockForm.h"
+#include "app/TVoltForm.h"
 #include "app/VerifyWindows.h"
 #include "app/WindowThread.h"
 #include "engine/MSupport.h"
@@ -176,7 +177,7 @@ int main(int argc, char** argv) {
     rq::app::TOverclockForm overclockForm(system);
     rq::app::THwMonitorForm hwMonitorForm(system);
     rq::app::TInfoForm infoForm(system);
-    // The voltage window is created here, last.
+    rq::app::TVoltForm voltForm(system);
     mainForm.show();
     std::unique_ptr<StepTrace> stepTrace;
     if (traceStartup) {

@@ -297,6 +297,19 @@ void MSupport::RestoreVoltages() {
   }
 }
 
+bool MSupport::ApplyVoltShift(bool on) {
+  // The next start applies what the file says: when it cannot take the change, the
+  // supplies stay with the file (or go back to it) rather than with the request.
+  const bool raised = SetVoltShift(on) ? on : GetVoltShift();
+  if (raised) {
+    RaiseVoltages();
+  } else {
+    RestoreVoltages();
+  }
+  ReadVoltages();
+  return raised;
+}
+
 // --- threads -----------------------------------------------------------------------
 
 void MSupport::ResumeHwMonitorThread() {

@@ -150,6 +150,11 @@ class MSupport {
   void ReadVoltages();
   void RaiseVoltages();
   void RestoreVoltages();
+  // Raises (on) or restores the voltages together with VoltShift and reads them
+  // back. The setting is written first and the hardware then follows what the file
+  // holds, so a failed write (reported to the user) never leaves the file saying
+  // one thing and the supplies another. Returns whether the voltages are now raised.
+  bool ApplyVoltShift(bool on);
 
   // --- threads --------------------------------------------------------------------
   void ResumeHwMonitorThread();

@@ -69,6 +69,7 @@ class FakeOverclocker : public devices::I2cOverclkIo {
   struct State {
     int restores = 0;
     bool raised = false;
+    std::function<void()> whileReading;  // runs inside ReadCoreVoltage, on the caller's thread
   };
   explicit FakeOverclocker(std::shared_ptr<State> state) : state_(std::move(state)) {
     modelName_ = "ATXP3";
@@ -76,7 +77,10 @@ class FakeOverclocker : public devices::I2cOverclkIo {
   }
   bool Probe() override { return true; }
   double ReadDefaultCoreVoltage() override { return 1.5; }
-  double ReadCoreVoltage() override { return state_->raised ? 1.6 : 1.5; }
+  double ReadCoreVoltage() override {
+    if (state_->whileReading) state_->whileReading();
+    return state_->raised ? 1.6 : 1.5;
+  }
   double ReadMemoryVoltage() override { return state_->raised ? 2.7 : 2.6; }
   void RaiseCoreVoltage() override { state_->raised = true; }
   void RaiseMemoryVoltage() override { state_->raised = true; }

@@ -22,6 +22,7 @@
 #include "app/TOverclockForm.h"
 #include "app/TRecoveryDlg.h"
 #include "app/TStatusMsgForm.h"
+#include "app/TVoltForm.h"
 #include "app/WindowThread.h"
 #include "platform/WindowThread.h"
 #include "support/InProcessDriverHandle.h"
@@ -31,8 +32,8 @@ namespace {
 
 class DefaultBoard : public ::testing::Test {
  protected:
-  void Start(bool realTiming) {
-    board = sim::Board::Shipped("default", time);
+  void Start(bool realTiming, const std::string& profile = "default") {
+    board = sim::Board::Shipped(profile, time);
     engine::MSupportOptions options;
     options.settingsFile = QDir(dir.path()).filePath("torvane.ini").toStdString();
     options.openDriver = [this] { return std::make_unique<driver::InProcessDriverHandle>(*board); };
@@ -46,9 +47,11 @@ class DefaultBoard : public ::testing::Test {
     main = std::make_unique<TMainForm>(*system, windowOptions);
     overclock = std::make_unique<TOverclockForm>(*system);
     info = std::make_unique<TInfoForm>(*system);
+    volt = std::make_unique<TVoltForm>(*system);
     main->show();
   }
   void TearDown() override {
+    volt.reset();
     info.reset();
     overclock.reset();
     main.reset();
@@ -73,6 +76,7 @@ class DefaultBoard : public ::testing::Test {
   std::unique_ptr<TMainForm> main;
   std::unique_ptr<TOverclockForm> overclock;
   std::unique_ptr<TInfoForm> info;
+  std::unique_ptr<TVoltForm> volt;
 };
 
 TEST_F(DefaultBoard, ShowsWhatDetectionFoundAndTheClocks) {
@@ -120,15 +124,29 @@ TEST_F(DefaultBoard, EveryTextFitsItsPlace) {
   system->agpClock = 111.1;
   system->pciClock = 111.1;
   system->memoryClock = 444.4;
+  system->coreVoltage = 1.525;
+  system->memoryVoltage = 2.65;
   main->RefreshReadouts();
   overclock->ShowClock();
+  volt->ShowVoltages();
   TStatusMsgForm status(nullptr, {});
   TRecoveryDlg recovery(nullptr, *system);
   TOverClkMsgForm note(nullptr);
-  for (QWidget* window :
-       std::initializer_list<QWidget*>{main.get(), overclock.get(), info.get(), &status, &recovery, &note}) {
+  for (QWidget* window : std::initializer_list<QWidget*>{main.get(), overclock.get(), info.get(), volt.get(),
+                                                         &status, &recovery, &note}) {
     EXPECT_THAT(TextsThatDoNotFit(*window), ::testing::IsEmpty()) << window->objectName().toStdString();
   }
+}
+
+// The VT8237 board drives only the core supply through its pins.
+TEST_F(DefaultBoard, ACoreOnlyGpioBoardHidesTheMemoryVoltage) {
+  Start(false, "via-km400");
+  ASSERT_NE(system->gpioVoltage, nullptr);
+  EXPECT_TRUE(main->Voltage->isEnabled());
+  EXPECT_TRUE(volt->lblVoltCore->isVisibleTo(volt.get()));
+  EXPECT_TRUE(volt->Label1->isVisibleTo(volt.get()));
+  EXPECT_FALSE(volt->lblVoltDimm->isVisibleTo(volt.get()));
+  EXPECT_FALSE(volt->Label2->isVisibleTo(volt.get()));
 }
 
 TEST_F(DefaultBoard, IncrStepsOneMegahertzFromEachClockReadBack) {

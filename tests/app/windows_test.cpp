@@ -102,7 +102,7 @@ TEST_F(Windows, StartsAtTheBottomRightWithPanelsCentredBehind) {
 
 TEST_F(Windows, ButtonsOfMissingFunctionsShowTheirDisablePicture) {
   // This board has a clock generator and an overclock controller; the monitor and
-  // voltage windows are not part of the program yet.
+  // voltage windows are not made here.
   EXPECT_EQ(main->OverClock->Visible(), ImageButton::Picture::Up);
   EXPECT_TRUE(main->OverClock->isEnabled());
   EXPECT_EQ(main->HwMonitor->Visible(), ImageButton::Picture::Disable);

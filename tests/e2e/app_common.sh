@@ -44,6 +44,12 @@ rq_window() { rq_windows_titled "$1" | head -1; }
 rq_window_shown() { [[ -n $(rq_window "$1") ]]; }
 rq_window_gone() { [[ -z $(rq_window "$1") ]]; }
 
+# A supply of the board as the daemon sees it now.
+rq_supply() { rq_inspect | grep -A12 '"volts"' | grep -m1 "\"$1\"" | grep -oE -- '-?[0-9]+(\.[0-9]+)?$|-?[0-9]+(\.[0-9]+)?,$' | tr -d ,; }
+rq_within() { # value reference percent
+  awk -v v="$1" -v r="$2" -v p="$3" 'BEGIN { d = (v - r) / r * 100; if (d < 0) d = -d; exit !(v != "" && d <= p) }'
+}
+
 rq_watchdog_armed() { rq_inspect | grep -A3 '"watchdog"' | grep -q '"armed": true'; }
 
 # Starts the program from its folder; its pid lands in RQ_GUI.

@@ -13,11 +13,6 @@ export RQ_MONITOR_TRACE=1
 # Row values as the panel shows them, from its trace: "<name>=<value> <unit>;".
 rq_row() { grep '^monitor:' "$RQ_WORK/gui.log" | tail -1 | grep -oE "[;:] $1=[^ ]+ " | head -1 | sed -E 's/.*=//; s/ $//'; }
 rq_refreshes() { grep -c '^monitor:' "$RQ_WORK/gui.log" || true; }
-# A supply of the board as the daemon sees it now.
-rq_supply() { rq_inspect | grep -A12 '"volts"' | grep -m1 "\"$1\"" | grep -oE -- '-?[0-9]+(\.[0-9]+)?$|-?[0-9]+(\.[0-9]+)?,$' | tr -d ,; }
-rq_within() { # value reference percent
-  awk -v v="$1" -v r="$2" -v p="$3" 'BEGIN { d = (v - r) / r * 100; if (d < 0) d = -d; exit !(v != "" && d <= p) }'
-}
 rq_between() { awk -v v="$1" -v lo="$2" -v hi="$3" 'BEGIN { exit !(v != "" && v >= lo && v <= hi) }'; }
 
 check_board() {

@@ -11,7 +11,7 @@ rq_start_program
 
 # One taskbar and task switcher entry: the panels are left out, the main window is not.
 skips_taskbar() { xprop -id "$(rq_window "$1")" _NET_WM_STATE | grep -q _NET_WM_STATE_SKIP_TASKBAR; }
-for panel in 'Over Clock' 'About'; do
+for panel in 'Over Clock' 'About' 'Voltage'; do
   rq_window_shown "$panel" || rq_fail "no panel titled exactly '$panel'"
   skips_taskbar "$panel" || rq_fail "panel '$panel' would have its own taskbar entry"
 done
@@ -50,11 +50,19 @@ rq_shot "$out/main-about.png" "308x600+$RQ_MAIN_X+$((RQ_MAIN_Y - 200))"
 rq_click_main 250 359
 sleep 0.5
 
-# The voltage button is unavailable while its window is not part of the program:
-# clicking it opens nothing. (The monitor panel has its own test.)
+# Voltage panel, above the main window too: normal, then raised by Yes.
 rq_click_main 122 359
 sleep 0.5
-painted $((RQ_MAIN_X + 150)) $((RQ_MAIN_Y - 100)) && rq_fail "the disabled button opened a panel"
+painted $((RQ_MAIN_X + 150)) $((RQ_MAIN_Y - 100)) || rq_fail "voltage panel not slid out"
+rq_shot "$out/voltage-normal.png" "308x600+$RQ_MAIN_X+$((RQ_MAIN_Y - 200))"
+rq_click_main 186 -46
+voltshift_set() { [[ $(rq_setting VoltShift) == 1 ]]; }
+rq_wait_for 50 voltshift_set || rq_fail "Yes did not store VoltShift"
+sleep 0.5
+rq_shot "$out/voltage-raised.png" "308x600+$RQ_MAIN_X+$((RQ_MAIN_Y - 200))"
+rq_click_main 122 359
+sleep 0.5
+painted $((RQ_MAIN_X + 150)) $((RQ_MAIN_Y - 100)) && rq_fail "voltage panel did not slide back"
 rq_shot "$out/main-after.png" "$main_geometry"
 
 "$RQ_BIN/rhomboquest-exit"

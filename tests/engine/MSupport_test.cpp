@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "EngineFakes.h"
 #include "devices/SystemFacts.h"
 #include "engine/DisableWDThread.h"
 #include "hw/DriverHandle.h"
+#include "platform/MessageBox.h"
 #include "platform/WorkerThread.h"
 
 namespace rq::engine {
@@ -233,6 +236,49 @@ TEST_F(SystemObjectTest, VoltagesFollowVoltShiftAtStartUp) {
   EXPECT_EQ(support.memoryVoltage, 2.7);
 }
 
+// The supplies follow what the settings file says, also when it cannot be written:
+// the next start applies the file, and the user hears of the failure once.
+TEST_F(SystemObjectTest, VoltShiftThatCannotBeWrittenLeavesTheSuppliesWithTheFile) {
+  std::vector<std::string> log;
+  MSupportOptions options = Options();
+  options.overclockControllerCandidates = [&] {
+    devices::CandidateList<devices::I2cOverclkIo> list;
+    list.push_back([&] { return std::make_unique<FakeOverclock>(true, log); });
+    return list;
+  };
+  int boxes = 0;
+  platform::SetMessageBoxHandler([&](const std::string&, const std::string&, unsigned) {
+    ++boxes;
+    return platform::kIdOk;
+  });
+  struct Case {
+    const char* stored;
+    bool asked;
+    bool raised;
+    const char* operation;
+  };
+  for (const Case c : {Case{"1", false, true, "raise core"}, Case{"0", true, false, "restore core"}}) {
+    SCOPED_TRACE(c.stored);
+    settings_.Write("VoltShift", c.stored);
+    MSupport support(options);
+    std::filesystem::permissions(settings_.File(), std::filesystem::perms::owner_read);
+    log.clear();
+    boxes = 0;
+    EXPECT_EQ(support.ApplyVoltShift(c.asked), c.raised);
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.front(), c.operation);
+    EXPECT_EQ(support.coreVoltage, c.raised ? 1.6 : 1.5);
+    EXPECT_EQ(settings_.Read("VoltShift"), c.stored);
+    EXPECT_EQ(boxes, 1);
+    std::filesystem::permissions(settings_.File(), std::filesystem::perms::owner_all);
+    // Written: the request goes through.
+    EXPECT_EQ(support.ApplyVoltShift(c.asked), c.asked);
+    EXPECT_EQ(settings_.Read("VoltShift"), c.asked ? "1" : "0");
+    EXPECT_EQ(support.coreVoltage, c.asked ? 1.6 : 1.5);
+  }
+  platform::SetMessageBoxHandler({});
+}
+
 TEST_F(SystemObjectTest, GpioVoltageIsSearchedOnlyWhenTheBoardSectionAsksForIt) {
   int searched = 0;
   MSupportOptions options = Options();
@@ -240,6 +286,7 @@ TEST_F(SystemObjectTest, GpioVoltageIsSearchedOnlyWhenTheBoardSectionAsksForIt) 
     ++searched;
     return devices::CandidateList<devices::GpioVoltIo>{};
   };
+  settings_.Write("GPIOOverVolt", "0", "KOLGra");  // the shipped section asks for it
   { MSupport support(options); }
   EXPECT_EQ(searched, 0);
   settings_.Write("GPIOOverVolt", "1", "KOLGra");

@@ -11,8 +11,11 @@
 #include "engine/DisableWDThread.h"
 #include "engine/MSupport.h"
 #include "engine/Timing.h"
+#include "hw/SmbusHost.h"
 #include "platform/MessageBox.h"
 #include "platform/ProfileFile.h"
+#include "sim/Board.h"
+#include "support/InProcessDriverHandle.h"
 #include "support/TempDir.h"
 #include "verify/VerifySystem.h"
 #include "verify/VerifyThreads.h"
@@ -99,6 +102,7 @@ class FakeEnvironment : public VerifyEnvironment {
   }
   void UpdateClockLabel() override { ++labelUpdates; }
   void ShowStatusWindow(VerifySystem& pass) override {
+    if (onPass) onPass(pass);
     const int shown = ++statusShown;
     if (shown == cancelOnPass) pass.Cancel();
     if (shown == stopOnPass && onStop) {
@@ -135,6 +139,7 @@ class FakeEnvironment : public VerifyEnvironment {
   int cancelOnPass = 0;
   int stopOnPass = 0;
   std::function<void()> onStop;
+  std::function<void(VerifySystem&)> onPass;  // as each pass starts, its clock applied
   ProcessId nextPid = 100;
 };
 
@@ -346,6 +351,43 @@ TEST_F(VerifyThreadsTest, OnlyOneVerificationRunsAtATime) {
   env_.cancelOnPass = 2;
   EXPECT_TRUE(verification.StartSingle());
   RunToEnd(verification);
+}
+
+// The automatic search on the default virtual board (ATXP3; stable to 148 MHz at its
+// own 1.525 V, 4 MHz more per 100 mV, so 153 MHz at the raised 1.65 V): a pass whose
+// clock hangs the board is the last one, as on a machine that froze, and the search
+// ends at the clock stored before it.
+TEST_F(VerifyThreadsTest, AutomaticSearchWithRaisedVoltagesStoresAHigherClock) {
+  support_.reset();
+  hw::VirtualSmbusClock smbusClock;  // the hung board's SMBus time-outs cost no real time
+  hw::ScopedSmbusClock useVirtualClock(smbusClock);
+  auto storedAfterSearch = [this](const char* voltShift) {
+    std::filesystem::remove(settings_);
+    platform::WritePrivateProfileString("Overclock", "VoltShift", voltShift, settings_);
+    sim::ManualTimeSource time;
+    std::unique_ptr<sim::Board> board = sim::Board::Shipped("default", time);
+    hw::ProcessSmbusHost() = {};  // the host found on the last board
+    engine::MSupportOptions options;
+    options.settingsFile = settings_;
+    options.timing = std::make_shared<InstantTiming>();
+    options.openDriver = [&board] { return std::make_unique<driver::InProcessDriverHandle>(*board); };
+    engine::MSupport system(options);
+    EXPECT_NE(system.overclockController, nullptr);
+    FakeEnvironment env;
+    env.onPass = [&board](VerifySystem& pass) {
+      auto lock = board->Lock();
+      if (board->Hung()) pass.Cancel();
+    };
+    Verification verification(system, env);
+    EXPECT_TRUE(verification.StartAuto());
+    RunToEnd(verification);
+    return SafeFreq();
+  };
+  // The last clock below each limit that the PLL makes (in about 1.1 MHz steps here).
+  const std::string normal = storedAfterSearch("0");
+  const std::string raised = storedAfterSearch("1");
+  EXPECT_EQ(normal, "147.5");
+  EXPECT_EQ(raised, "151.9");
 }
 
 }  // namespace
