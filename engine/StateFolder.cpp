@@ -123,8 +123,8 @@ std::optional<std::string> EnterStateFolder(const std::string& folder, const std
   const std::filesystem::path path = std::filesystem::path(folder).lexically_normal();
   const std::filesystem::path parentPath = path.parent_path();
   const std::string name = path.filename().string();
-  if (folder.empty() || path.is_relative() || name.empty() || name == "..")
-    return "no usable settings folder (" + folder + ")";
+  if (folder.empty()) return "neither $XDG_STATE_HOME nor $HOME names a folder";
+  if (path.is_relative() || name.empty() || name == "..") return "no usable settings folder (" + folder + ")";
   if (auto problem = CreateParents(parentPath)) return problem;
   Fd parent(::open(parentPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!parent.Valid()) return Why(parentPath.string());

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shared by the installation tests (sourced): installs the build folder $1 into a
 # fresh temporary prefix, $RQ_PREFIX, and removes it (and whatever the test started
 # and registered in RQ_PIDS) whatever the outcome.
@@ -11,14 +12,15 @@ RQ_PIDS=()
 RQ_CLEANUPS=()
 
 rq_cleanup() {
-  local pid step
+  local pid i
   for pid in "${RQ_PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
   for pid in "${RQ_PIDS[@]}"; do
     for _ in $(seq 1 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
     kill -KILL "$pid" 2>/dev/null || true
     wait "$pid" 2>/dev/null || true
   done
-  for step in "${RQ_CLEANUPS[@]}"; do eval "$step" || true; done
+  # Undone in reverse: users before the group they belong to.
+  for ((i = ${#RQ_CLEANUPS[@]} - 1; i >= 0; i--)); do eval "${RQ_CLEANUPS[i]}" || true; done
   rm -rf "$RQ_WORK"
 }
 trap rq_cleanup EXIT
