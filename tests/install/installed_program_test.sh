@@ -2,8 +2,8 @@
 # installed_program_test.sh <build-dir> <version>: installs into a temporary prefix,
 # checks the layout and every program's --version, then starts the installed program
 # through its desktop entry's command from a folder it has never seen, with a fresh
-# home: it must find its daemon in the helper folder, keep its settings in the
-# seeded state folder, and close cleanly.
+# home: it must find its daemon in the helper folder and its animations in the
+# shared data folder, keep its settings in the seeded state folder, and close cleanly.
 source "$(dirname "$0")/install_common.sh"
 version=$2
 
@@ -65,6 +65,8 @@ RQ_PIDS+=("$gui")
 rq_wait_for 200 xdotool search --name '^Rhomboquest$' ||
   rq_fail "no main window: $(cat "$RQ_WORK/gui.log")"
 "$RQ_PREFIX/libexec/rhomboquest/ZQ_I2cIo" inspect >/dev/null || rq_fail "the program started no daemon"
+sleep 1.5 # the first animation is loaded from the shared data folder
+if grep -q "cannot play the animation" "$RQ_WORK/gui.log"; then rq_fail "$(cat "$RQ_WORK/gui.log")"; fi
 
 state=$HOME/.local/state/rhomboquest
 [[ $(stat -c %a "$state") == 700 ]] || rq_fail "state folder $state is $(stat -c %a "$state")"
