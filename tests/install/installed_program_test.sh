@@ -44,6 +44,16 @@ export HOME=$RQ_WORK/home RQ_RUNTIME_DIR=$RQ_WORK/runtime RQ_SYSTEM_DIR=$RQ_WORK
 unset XDG_STATE_HOME XDG_DATA_HOME XDG_CONFIG_HOME
 mkdir -p "$HOME" "$RQ_RUNTIME_DIR" "$RQ_SYSTEM_DIR" "$RQ_WORK/elsewhere"
 chmod 700 "$RQ_RUNTIME_DIR"
+# As root (as in CI), the program runs as a fresh ordinary user, as on a desktop:
+# the installed files are root's, the home and the folders the user's own.
+as_user=()
+if [[ $(id -u) -eq 0 ]]; then
+  user=rqti$$
+  useradd --no-create-home --user-group "$user"
+  RQ_CLEANUPS+=("userdel $user")
+  chown "$user:" "$HOME" "$RQ_RUNTIME_DIR" "$RQ_SYSTEM_DIR" "$RQ_WORK/elsewhere"
+  as_user=(setpriv --reuid "$user" --regid "$(id -g "$user")" --init-groups --)
+fi
 mkfifo "$RQ_WORK/displayfd"
 Xvfb -displayfd 3 -screen 0 1280x800x24 -br -nolisten tcp 3>"$RQ_WORK/displayfd" >"$RQ_WORK/xvfb.log" 2>&1 &
 RQ_PIDS+=($!)
@@ -53,27 +63,27 @@ rq_wait_for 50 xdpyinfo || rq_fail "Xvfb on $DISPLAY does not answer"
 
 stop_daemon() {
   local pid
-  pid=$("$RQ_PREFIX/libexec/rhomboquest/ZQ_I2cIo" inspect --json 2>/dev/null | sed -n 's/.*"daemonPid": *\([0-9]*\).*/\1/p')
+  pid=$("${as_user[@]}" "$RQ_PREFIX/libexec/rhomboquest/ZQ_I2cIo" inspect --json 2>/dev/null | sed -n 's/.*"daemonPid": *\([0-9]*\).*/\1/p')
   [[ -n $pid ]] && kill "$pid"
 }
 RQ_CLEANUPS+=(stop_daemon)
 cd "$RQ_WORK/elsewhere"
 # shellcheck disable=SC2086  # the desktop entry's command is words
-$launcher >"$RQ_WORK/gui.log" 2>&1 &
+"${as_user[@]}" $launcher >"$RQ_WORK/gui.log" 2>&1 &
 gui=$!
 RQ_PIDS+=("$gui")
 rq_wait_for 200 xdotool search --name '^Rhomboquest$' ||
   rq_fail "no main window: $(cat "$RQ_WORK/gui.log")"
-"$RQ_PREFIX/libexec/rhomboquest/ZQ_I2cIo" inspect >/dev/null || rq_fail "the program started no daemon"
+"${as_user[@]}" "$RQ_PREFIX/libexec/rhomboquest/ZQ_I2cIo" inspect >/dev/null || rq_fail "the program started no daemon"
 sleep 1.5 # the first animation is loaded from the shared data folder
 if grep -q "cannot play the animation" "$RQ_WORK/gui.log"; then rq_fail "$(cat "$RQ_WORK/gui.log")"; fi
 
 state=$HOME/.local/state/rhomboquest
-[[ $(stat -c %a "$state") == 700 ]] || rq_fail "state folder $state is $(stat -c %a "$state")"
+[[ $(stat -c %a:%U "$state") == "700:${user:-$(id -un)}" ]] || rq_fail "state folder $state is $(stat -c %a:%U "$state")"
 grep -q '^\[ZR865\]$' "$state/torvane.ini" || rq_fail "state folder's torvane.ini was not seeded"
 [[ ! -e $RQ_WORK/elsewhere/torvane.ini ]] || rq_fail "settings written to the folder it was started from"
 
-"$RQ_PREFIX/bin/rhomboquest-exit" || rq_fail "rhomboquest-exit found no program to close"
+"${as_user[@]}" "$RQ_PREFIX/bin/rhomboquest-exit" || rq_fail "rhomboquest-exit found no program to close"
 rq_wait_for 100 bash -c "! kill -0 $gui" || rq_fail "program still running 10 s after rhomboquest-exit"
 set +e
 wait "$gui"
