@@ -47,7 +47,7 @@ add_custom_command(
 add_custom_target(rq_install_files ALL DEPENDS ${RQ_MAN_OUTPUTS} ${CMAKE_BINARY_DIR}/packaging/changelog.gz)
 
 install(FILES README.md packaging/copyright ${CMAKE_BINARY_DIR}/packaging/changelog.gz DESTINATION ${RQ_DOC_DIR})
-install(DIRECTORY docs/ DESTINATION ${RQ_DOC_DIR}/docs FILES_MATCHING PATTERN "*.md")
+install(DIRECTORY docs/ DESTINATION ${RQ_DOC_DIR}/docs FILES_MATCHING PATTERN "*.md" PATTERN "*.png")
 install(FILES packaging/rhomboquest.sysusers DESTINATION ${RQ_SYSUSERS_DIR} RENAME rhomboquest.conf)
 
 # The unit and the desktop entry name programs by absolute path, which depends on
