@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
+#include <QFileInfo>
 #include <QMouseEvent>
 #include <QScreen>
 #include <chrono>
@@ -17,6 +18,7 @@
 #include "app/TVoltForm.h"
 #include "app/WindowThread.h"
 #include "engine/MSupport.h"
+#include "platform/Process.h"
 #include "verify/VerifyThreads.h"
 
 namespace rq::app {
@@ -33,6 +35,14 @@ void RedrawAndSleep(int ms) {
   std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
+// Beside the program in the build folder; in the shared data folder once installed.
+QString DefaultAnimationDir() {
+  const QString own = QCoreApplication::applicationDirPath();
+  if (QFileInfo::exists(QDir(own).filePath(AnimationFileFor(0)))) return own;
+  const std::string shared = platform::SharedDataDirectory();
+  return shared.empty() ? own : QString::fromStdString(shared);
+}
+
 }  // namespace
 
 TMainForm::TMainForm(engine::MSupport& system) : TMainForm(system, Options{}) {}
@@ -43,7 +53,7 @@ TMainForm::TMainForm(engine::MSupport& system, Options options)
       options_(std::move(options)) {
   setObjectName("MainForm");
   if (!options_.sleep) options_.sleep = &RedrawAndSleep;
-  if (options_.animationDir.isEmpty()) options_.animationDir = QCoreApplication::applicationDirPath();
+  if (options_.animationDir.isEmpty()) options_.animationDir = DefaultAnimationDir();
   Background()->setObjectName("MainBkImage");
   AppForms().mainForm = this;
 

@@ -1,5 +1,7 @@
-// rhomboquest: the overclocking and hardware monitoring utility. No command-line
-// options; exit code 1 when another instance is already running, 2 (one line on
+// rhomboquest: the overclocking and hardware monitoring utility. Options:
+// --version; --state-folder (how the installed launcher starts it: settings in the
+// per-user state folder instead of the current one). Exit code 1 when another
+// instance is already running or the state folder is unusable, 2 (one line on
 // standard error) when there is no X display to show the windows on, else 0.
 #include <sys/socket.h>
 #include <unistd.h>
@@ -16,6 +18,7 @@
 #include <ctime>
 #include <exception>
 #include <memory>
+#include <string_view>
 
 #include "app/CPUSpeedThread.h"
 #include "app/Display.h"
@@ -30,7 +33,9 @@
 #include "app/VerifyWindows.h"
 #include "app/WindowThread.h"
 #include "engine/MSupport.h"
+#include "engine/StateFolder.h"
 #include "hw/DriverSetup.h"
+#include "platform/BuildInfo.h"
 #include "verify/VerifyThreads.h"
 
 namespace {
@@ -128,9 +133,30 @@ struct ClosingWindowThread {
   ~ClosingWindowThread() { rq::app::WindowThreadDispatcher::Instance().BeginClosing(); }
 };
 
+bool HasOption(int argc, char** argv, std::string_view option) {
+  for (int i = 1; i < argc; ++i)
+    if (argv[i] == option) return true;
+  return false;
+}
+
+// The installed program's own folder is read-only: settings live per user.
+bool EnterUserStateFolder() {
+  const std::string folder = rq::engine::StateFolderPath(std::getenv("XDG_STATE_HOME"), std::getenv("HOME"));
+  if (const auto problem = rq::engine::EnterStateFolder(folder, rq::engine::kSettingsFile)) {
+    std::fprintf(stderr, "rhomboquest: cannot use the settings folder: %s\n", problem->c_str());
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (HasOption(argc, argv, "--version")) {
+    std::printf("rhomboquest %s\n", rq::platform::kVersion);
+    return 0;
+  }
+  if (HasOption(argc, argv, "--state-folder") && !EnterUserStateFolder()) return 1;
   // RQ_STARTUP_TRACE=1 reports how long the start took (see bench/startup.sh).
   const bool traceStartup = std::getenv("RQ_STARTUP_TRACE") != nullptr;
   QElapsedTimer sinceStart;

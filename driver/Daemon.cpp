@@ -140,6 +140,7 @@ std::string DaemonUsage() {
   return "usage: ZQ_I2cIo [--board NAME|FILE.toml] [--socket PATH] [--ready-fd N] [--foreground]\n"
          "                [--real-hardware] [--group NAME]\n"
          "       ZQ_I2cIo inspect [--json] [--socket PATH]\n"
+         "       ZQ_I2cIo --version\n"
          "Serves the I/O driver requests for a virtual mainboard (default) or, as root,\n"
          "for this machine's hardware. As root it listens in " +
          std::string(protocol::kSystemSocketFolder) +

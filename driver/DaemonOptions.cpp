@@ -101,6 +101,8 @@ DaemonOptions ParseDaemonOptions(const std::vector<std::string>& args) {
     std::string text;
     if (arg == "--help" || arg == "-h") {
       options.mode = DaemonOptions::Mode::Help;
+    } else if (arg == "--version") {
+      options.mode = DaemonOptions::Mode::Version;
     } else if (value(arg, "--socket", text)) {
       if (text.empty()) throw UsageError("--socket needs a path");
       options.socketPath = text;

@@ -7,7 +7,7 @@
 namespace rq::driver {
 
 struct DaemonOptions {
-  enum class Mode { Serve, Inspect, Help };
+  enum class Mode { Serve, Inspect, Help, Version };
   Mode mode = Mode::Serve;
   std::string board;       // shipped name or a .toml file; empty: $RQ_BOARD, else "default"
   std::string socketPath;  // empty: <runtime folder>/ZQ_I2cIo.sock

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "driver/Daemon.h"
+#include "platform/BuildInfo.h"
 
 int main(int argc, char** argv) {
   using rq::driver::DaemonOptions;
@@ -16,6 +17,9 @@ int main(int argc, char** argv) {
   switch (options.mode) {
     case DaemonOptions::Mode::Help:
       std::cout << rq::driver::DaemonUsage();
+      return 0;
+    case DaemonOptions::Mode::Version:
+      std::cout << "ZQ_I2cIo " << rq::platform::kVersion << '\n';
       return 0;
     case DaemonOptions::Mode::Inspect:
       return rq::driver::RunInspect(options);

@@ -81,7 +81,8 @@ OwnedFd OpenTrustedProgram(const std::string& path, DriverSetupReport& report) {
 OwnedFd OpenSourceProgram(const DriverSetupEnvironment& environment, std::string& path,
                           DriverSetupReport& report) {
   std::vector<std::string> folders;
-  for (const std::string& folder : {environment.currentDirectory, environment.programDirectory}) {
+  for (const std::string& folder :
+       {environment.currentDirectory, environment.programDirectory, environment.helperDirectory}) {
     if (!folder.empty() &&
         std::find(folders.begin(), folders.end(), DriverSourcePath(folder)) == folders.end())
       folders.push_back(DriverSourcePath(folder));
@@ -211,6 +212,7 @@ DriverSetupEnvironment SystemDriverSetupEnvironment() {
   environment.systemDirectory = platform::SystemDirectory();
   environment.currentDirectory = CurrentDirectory();
   environment.programDirectory = platform::ProgramDirectory();
+  environment.helperDirectory = platform::HelperProgramDirectory();
   return environment;
 }
 

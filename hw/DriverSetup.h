@@ -22,6 +22,8 @@ struct DriverSetupEnvironment {
   // The folder of the running program: searched after the current folder, so that a
   // program started from elsewhere still finds the daemon shipped beside it.
   std::string programDirectory;
+  // The installed program's helper folder (libexec/rhomboquest), searched last.
+  std::string helperDirectory;
 };
 
 // What a set-up that found no driver looked at, for the one message that says so.

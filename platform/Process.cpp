@@ -12,8 +12,11 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <string_view>
 #include <thread>
+
+#include "platform/BuildInfo.h"
 
 extern char** environ;
 
@@ -40,8 +43,10 @@ bool IsExecutableFile(const std::string& path) {
 std::string Resolve(const std::string& name) {
   if (name.empty()) return {};
   if (name.find('/') != std::string::npos) return IsExecutableFile(name) ? name : std::string();
-  const std::string own = ProgramDirectory();
-  if (!own.empty() && IsExecutableFile(JoinPath(own, name))) return JoinPath(own, name);
+  // Beside the program in the build folder, in the helper folder once installed.
+  for (const std::string& own : {ProgramDirectory(), HelperProgramDirectory()}) {
+    if (!own.empty() && IsExecutableFile(JoinPath(own, name))) return JoinPath(own, name);
+  }
   const char* pathEnv = std::getenv("PATH");
   const std::string searchPath = pathEnv != nullptr ? pathEnv : kDefaultSearchPath;
   std::size_t start = 0;
@@ -77,6 +82,20 @@ std::string ProgramDirectory() {
   const auto slash = buffer.rfind('/');
   return slash == std::string::npos ? std::string() : buffer.substr(0, std::max<std::size_t>(slash, 1));
 }
+
+namespace {
+
+std::string BesideProgram(const char* relative) {
+  const std::string own = ProgramDirectory();
+  if (own.empty()) return {};
+  return (std::filesystem::path(own) / relative).lexically_normal().string();
+}
+
+}  // namespace
+
+std::string HelperProgramDirectory() { return BesideProgram(kHelperDirFromProgram); }
+
+std::string SharedDataDirectory() { return BesideProgram(kDataDirFromProgram); }
 
 std::vector<std::string> SplitCommandLine(const std::string& commandLine) {
   std::vector<std::string> words;

@@ -54,6 +54,12 @@ bool WaitForProcesses(const std::vector<Process*>& processes, std::uint32_t time
 // The folder of the running program (from /proc/self/exe).
 std::string ProgramDirectory();
 
+// Where the program's helper programs (daemon, stress programs) and shared files
+// (animations, board sections) lie once installed: libexec/rhomboquest and
+// share/rhomboquest beside the program's bin/. Empty when the program's folder is unknown.
+std::string HelperProgramDirectory();
+std::string SharedDataDirectory();
+
 // The words of a command line, split as Start does.
 std::vector<std::string> SplitCommandLine(const std::string& commandLine);
 

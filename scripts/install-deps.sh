@@ -12,6 +12,7 @@ packages=(
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev
   libxcb1-dev libxkbcommon-dev
   xvfb xauth x11-utils xdotool imagemagick fonts-dejavu-core
+  lintian systemd desktop-file-utils
 )
 
 missing=()

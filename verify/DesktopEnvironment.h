@@ -8,9 +8,10 @@
 
 namespace rq::verify {
 
-// The stress programs on the real desktop: started beside the program (or from the
-// search path), closed through their windows' titles, waited for as processes. The
-// windows part is left to the program's window layer.
+// The stress programs on the real desktop: started beside the program, from the
+// installed helper folder or from the search path, closed through their windows'
+// titles, waited for as processes. The windows part is left to the program's window
+// layer.
 class DesktopEnvironment : public VerifyEnvironment {
  public:
   std::optional<ProcessId> StartProgram(const std::string& commandLine) override;

@@ -31,6 +31,7 @@ TEST(DaemonOptions, ParsesEveryOptionInBothForms) {
   EXPECT_TRUE(ParseDaemonOptions({"--real-hardware"}).realHardware);
   EXPECT_EQ(ParseDaemonOptions({"--real-hardware", "--group", "rhomboquest"}).group, "rhomboquest");
   EXPECT_EQ(ParseDaemonOptions({"--help"}).mode, Mode::Help);
+  EXPECT_EQ(ParseDaemonOptions({"--version"}).mode, Mode::Version);
 }
 
 TEST(DaemonOptions, RejectsWhatItCannotUse) {

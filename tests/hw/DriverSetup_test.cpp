@@ -250,11 +250,19 @@ TEST_F(DriverSetupTest, AServiceThatDoesNotStartFailsWithoutAMessage) {
 
 TEST_F(DriverSetupTest, TheProgramBesideTheExecutableServesWhenTheCurrentFolderHasNone) {
   TempDir program;
-  std::ofstream(program / kDriverFileName) << "beside the program";
+  TempDir helpers;
+  std::ofstream(helpers / kDriverFileName) << "installed helper";
   environment.programDirectory = program.Path();
+  environment.helperDirectory = helpers.Path();
+  EXPECT_NE(SetUpDriver(environment), nullptr);
+  EXPECT_EQ(ReadFile(Target()), "installed helper");
+  // Beside the program (the build folder) comes before the helper folder ...
+  std::ofstream(program / kDriverFileName) << "beside the program";
+  fs::remove(Target());
+  journal = Journal{};
   EXPECT_NE(SetUpDriver(environment), nullptr);
   EXPECT_EQ(ReadFile(Target()), "beside the program");
-  // The current folder's copy comes first.
+  // ... and the current folder's copy before both.
   fs::remove(Target());
   journal = Journal{};
   PutProgramInCurrentFolder("in the current folder");
@@ -264,11 +272,14 @@ TEST_F(DriverSetupTest, TheProgramBesideTheExecutableServesWhenTheCurrentFolderH
 
 TEST_F(DriverSetupTest, WithoutADriverTheReportSaysWhatIsMissingAndWhereItLooked) {
   TempDir program;
+  TempDir helpers;
   environment.programDirectory = program.Path();
+  environment.helperDirectory = helpers.Path();
   DriverSetupReport report;
   EXPECT_EQ(SetUpDriver(environment, &report), nullptr);
   EXPECT_FALSE(report.messageShown);
-  EXPECT_THAT(report.lookedIn, ElementsAre(Target(), current / kDriverFileName, program / kDriverFileName));
+  EXPECT_THAT(report.lookedIn, ElementsAre(Target(), current / kDriverFileName, program / kDriverFileName,
+                                           helpers / kDriverFileName));
   const std::string text = report.Explanation();
   EXPECT_THAT(text, ::testing::HasSubstr("ZQ_I2cIo is missing"));
   for (const std::string& path : report.lookedIn) EXPECT_THAT(text, ::testing::HasSubstr(path));

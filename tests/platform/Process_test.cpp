@@ -49,6 +49,25 @@ TEST(ProcessTest, ProgramFolderComesBeforeTheSearchPath) {
   EXPECT_EQ(process->ExitCode(), 0);
 }
 
+TEST(ProcessTest, InstalledHelpersAreFoundInTheHelperFolderBesideBin) {
+  // bin/x finds libexec/rhomboquest/y, whatever the prefix.
+  const std::filesystem::path own = ProgramDirectory();
+  EXPECT_EQ(HelperProgramDirectory(), (own.parent_path() / "libexec" / "rhomboquest").string());
+  EXPECT_EQ(SharedDataDirectory(), (own.parent_path() / "share" / "rhomboquest").string());
+  const std::string name = "rq-helper-probe-" + std::to_string(::getpid());
+  const std::filesystem::path helper = std::filesystem::path(HelperProgramDirectory()) / name;
+  std::filesystem::create_directories(helper.parent_path());
+  test::WriteAll(helper.string(), "#!/bin/sh\nexit 7\n");
+  ::chmod(helper.c_str(), 0755);
+  test::ScopedEnv path("PATH", "/nonexistent");
+  auto process = Process::Start(name);
+  const bool ended = process != nullptr && process->Wait();
+  std::filesystem::remove(helper);  // only now: the shell opens the script after the start
+  ASSERT_NE(process, nullptr);
+  EXPECT_TRUE(ended);
+  EXPECT_EQ(process->ExitCode(), 7);
+}
+
 TEST(ProcessTest, MissingOrNonExecutableProgramGivesNoProcess) {
   test::TempDir dir;
   test::WriteAll(dir / "plain", "#!/bin/sh\n");
