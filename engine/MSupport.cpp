@@ -11,6 +11,7 @@
 #include "engine/BoardSections.h"
 #include "engine/DisableWDThread.h"
 #include "hw/DriverSetup.h"
+#include "hw/I2CIo.h"
 #include "hw/IOInterface.h"
 #include "platform/MessageBox.h"
 #include "platform/ProfileFile.h"
@@ -203,8 +204,12 @@ void MSupport::Shutdown() {
   gpioVoltage.reset();
   hardwareMonitor.reset();
 
-  if (hw::ProcessDriverState().deviceHandle == deviceHandle_.get())
+  // The SMBus host found goes with the connection it was found over: a later
+  // system object may talk to another machine.
+  if (hw::ProcessDriverState().deviceHandle == deviceHandle_.get()) {
     hw::ProcessDriverState() = hw::DriverState{};
+    hw::ProcessSmbusHost() = hw::SmbusHostState{};
+  }
   deviceHandle_.reset();
   if (g_instance == this) g_instance = nullptr;
 }
