@@ -3,6 +3,7 @@
 #include "app/TMainForm.h"
 #include "app/TOverclockForm.h"
 #include "app/TStatusMsgForm.h"
+#include "app/TVoltForm.h"
 #include "platform/MessageBox.h"
 #include "platform/WindowThread.h"
 #include "verify/VerifySystem.h"
@@ -12,9 +13,12 @@ namespace rq::app {
 void VerifyWindows::SetWindowsEnabled(bool enabled) {
   platform::Synchronize([enabled] {
     if (TMainForm* main = AppForms().mainForm) main->setEnabled(enabled);
-    // The panel is enabled only while it is slid out.
-    if (TOverclockForm* overclock = AppForms().overclockForm)
-      overclock->setEnabled(enabled && overclock->open);
+    // The panels are enabled only while they are slid out. The voltage panel goes
+    // too: its No takes the clock back, which would pull it from under the pass.
+    for (TPanelForm* panel : {static_cast<TPanelForm*>(AppForms().overclockForm),
+                              static_cast<TPanelForm*>(AppForms().voltForm)}) {
+      if (panel != nullptr) panel->setEnabled(enabled && panel->open);
+    }
   });
 }
 

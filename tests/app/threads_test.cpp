@@ -18,6 +18,7 @@
 #include "app/TOKBottomDlg.h"
 #include "app/TOverclockForm.h"
 #include "app/TStatusMsgForm.h"
+#include "app/TVoltForm.h"
 #include "app/VerifyWindows.h"
 #include "app/WindowThread.h"
 #include "platform/NamedEvent.h"
@@ -305,6 +306,9 @@ class VerifyWindowsTest : public AppTest {};
 TEST_F(VerifyWindowsTest, WorkerDrivesTheStatusWindowAndTheWindowsThroughTheWindowThread) {
   TMainForm main(*system);
   TOverclockForm overclock(*system);
+  TVoltForm voltage(*system);
+  voltage.open = true;  // slid out: the pass must still take it away from the user
+  voltage.setEnabled(true);
   main.show();
   VerifyWindows windows;
   std::atomic<bool> abort{false};
@@ -321,6 +325,7 @@ TEST_F(VerifyWindowsTest, WorkerDrivesTheStatusWindowAndTheWindowsThroughTheWind
   });
   ASSERT_TRUE(WaitUntil([&] { return step == 1; }));
   EXPECT_FALSE(main.isEnabled());
+  EXPECT_FALSE(voltage.isEnabled());
   auto* status = main.findChild<TStatusMsgForm*>();
   ASSERT_NE(status, nullptr);
   EXPECT_TRUE(status->isVisible());
@@ -332,6 +337,7 @@ TEST_F(VerifyWindowsTest, WorkerDrivesTheStatusWindowAndTheWindowsThroughTheWind
   EXPECT_EQ(main.findChild<TStatusMsgForm*>(), nullptr);
   EXPECT_TRUE(main.isEnabled());
   EXPECT_FALSE(overclock.isEnabled());  // a closed panel stays disabled
+  EXPECT_TRUE(voltage.isEnabled());
 }
 
 TEST(Dialogs, OnlyOkProceedsFromTheConfirmation) {
