@@ -91,11 +91,11 @@ json BytesJson(const Bytes& bytes) {
 
 // The grid people know from i2cdump: 16 bytes a row, XX for a byte that could not
 // be read, the printable characters on the right.
-void PrintGrid(const std::string& title, const Bytes& bytes, std::ostream& out) {
+void PrintGrid(const std::string& title, const Bytes& bytes, std::ostream& out, std::size_t firstOffset = 0) {
   out << title << '\n' << "     0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f    0123456789abcdef\n";
   char cell[24];
   for (std::size_t row = 0; row < bytes.size(); row += kGridColumns) {
-    std::snprintf(cell, sizeof cell, "%02zx: ", row);
+    std::snprintf(cell, sizeof cell, "%02zx: ", firstOffset + row);
     out << cell;
     std::string text;
     for (std::size_t col = 0; col < kGridColumns; ++col) {
@@ -172,9 +172,15 @@ int DumpCommand(CommandContext& context) {
   } else {
     dump["hardwareMonitor"] = nullptr;
   }
-  // The GPIO over-voltage classes offer no register image of their own yet: named only.
-  dump["gpioVoltage"] =
-      support.gpioVoltage ? json{{"model", support.gpioVoltage->GetModel()}} : json(nullptr);
+  dump["gpioVoltage"] = nullptr;
+  if (support.gpioVoltage != nullptr) {
+    dump["gpioVoltage"] = {{"model", support.gpioVoltage->GetModel()}};
+    if (const auto window = support.gpioVoltage->ReadRegisterWindow()) {
+      dump["gpioVoltage"]["base"] = window->base;
+      dump["gpioVoltage"]["first"] = window->first;
+      dump["gpioVoltage"]["bytes"] = BytesJson(window->bytes);
+    }
+  }
 
   if (asJson) {
     context.out << dump.dump(2) << '\n';
@@ -214,9 +220,14 @@ int DumpCommand(CommandContext& context) {
   } else {
     context.out << "Hardware monitor: none\n\n";
   }
-  if (!dump["gpioVoltage"].is_null())
-    context.out << "GPIO over-voltage " << dump["gpioVoltage"]["model"].get<std::string>()
-                << ": no register dump\n";
+  const json& gpio = dump["gpioVoltage"];
+  if (!gpio.is_null() && gpio.contains("bytes")) {
+    PrintGrid("GPIO over-voltage " + gpio["model"].get<std::string>() + ", GPIO registers at " +
+                  Hex(gpio["base"].get<unsigned>()) + " + offset:",
+              bytesOf(gpio["bytes"]), context.out, gpio["first"].get<std::size_t>());
+  } else if (!gpio.is_null()) {
+    context.out << "GPIO over-voltage " << gpio["model"].get<std::string>() << ": no GPIO base assigned\n";
+  }
   return kExitOk;
 }
 

@@ -75,8 +75,13 @@ void MSupport::Construct() {
   facts = devices::SystemFacts{};
   facts.busSemaphore = &busSemaphore;
   facts.settingsFile = options_.settingsFile;
-  // A voltage controller's settle wait runs on the same clock as the program's other waits.
-  facts.sleep = [this](std::uint32_t ms) { Clock().Sleep(ms); };
+  // A voltage controller's settle wait runs on the same clock as the program's other
+  // waits. A look changes no supply, so there is nothing to wait for: it reads at once.
+  if (options_.lookOnly) {
+    facts.sleep = [](std::uint32_t) {};
+  } else {
+    facts.sleep = [this](std::uint32_t ms) { Clock().Sleep(ms); };
+  }
 
   // 5. Without a driver nothing is detected and no thread starts.
   deviceHandle_ = options_.openDriver();

@@ -122,6 +122,16 @@ std::optional<GpioVoltIo::Block> GpioVoltIo::CurrentBlock() const {
   return Block(*this, base);
 }
 
+std::optional<GpioVoltIo::RegisterWindow> GpioVoltIo::ReadRegisterWindow() const {
+  constexpr unsigned kRowBytes = 16;
+  const auto block = CurrentBlock();
+  if (!block) return std::nullopt;
+  RegisterWindow window{block->Base(), traits_.dumpFirst, {}};
+  for (unsigned i = 0; i < traits_.dumpRows * kRowBytes; ++i)
+    window.bytes.push_back(block->Read(static_cast<std::uint8_t>(traits_.dumpFirst + i)));
+  return window;
+}
+
 std::optional<int> GpioVoltIo::CoreLevel() const {
   const auto block = CurrentBlock();
   if (!block) return std::nullopt;

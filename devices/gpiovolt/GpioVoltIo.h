@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "devices/Candidates.h"
 #include "hw/IOInterface.h"
@@ -42,7 +43,20 @@ class GpioVoltIo : public hw::IOInterface {
     double lowestRaisedDefault;
     double firstRaiseTarget;
     double raisedMemoryVolts;
+    // The registers around the level pins, for a register dump: 16-byte rows from
+    // this offset of the block. Reading them changes nothing.
+    std::uint8_t dumpFirst;
+    std::uint8_t dumpRows;
   };
+
+  // The GPIO registers as they read now, for a bug report.
+  struct RegisterWindow {
+    std::uint16_t base;
+    std::uint8_t first;
+    std::vector<std::optional<std::uint8_t>> bytes;  // nullopt: the read failed
+  };
+  // Nullopt when the south bridge holds no usable GPIO base.
+  std::optional<RegisterWindow> ReadRegisterWindow() const;
 
   ~GpioVoltIo() override = default;
 
@@ -82,6 +96,7 @@ class GpioVoltIo : public hw::IOInterface {
     std::optional<int> Bit(std::uint8_t offset, int bit) const;
     // Read-modify-write of the bits in `mask`, nothing written when the read fails.
     void SetBits(std::uint8_t offset, std::uint8_t mask, std::uint8_t bits) const;
+    std::uint16_t Base() const { return base_; }
 
    private:
     const GpioVoltIo& io_;

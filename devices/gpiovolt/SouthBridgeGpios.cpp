@@ -7,7 +7,8 @@ namespace {
 // Identity, GPIO base register and per-family quirks of each south bridge.
 //                      model, description,
 //                      identity (b:d:f, offset), vendor, device, base word (b:d:f, offset),
-//                      core level map, default offset, settle ms, raise from, first target, memory raise
+//                      core level map, default offset, settle ms, raise from, first target, memory raise,
+//                      dump window (first offset, 16-byte rows)
 constexpr GpioVoltIo::Traits kIch2 = {"Intel ICH2",
                                       "Intel ICH2 GPIO Overvoltage Controller.",
                                       {0, 31, 0, 0x00},
@@ -19,7 +20,9 @@ constexpr GpioVoltIo::Traits kIch2 = {"Intel ICH2",
                                       2000,
                                       1.45,
                                       1.65,
-                                      2.7};
+                                      2.7,
+                                      0x00,
+                                      4};
 constexpr GpioVoltIo::Traits kIch4 = {"Intel ICH4",
                                       "Intel ICH4 GPIO Overvoltage Controller.",
                                       {0, 31, 0, 0x00},
@@ -31,7 +34,9 @@ constexpr GpioVoltIo::Traits kIch4 = {"Intel ICH4",
                                       2000,
                                       1.45,
                                       1.65,
-                                      2.7};
+                                      2.7,
+                                      0x00,
+                                      4};
 // ICH5 boards leave level 1 unwired; their regulators settle more slowly.
 constexpr GpioVoltIo::Traits kIch5 = {"Intel ICH5",
                                       "Intel ICH5 GPIO Overvoltage Controller.",
@@ -44,7 +49,9 @@ constexpr GpioVoltIo::Traits kIch5 = {"Intel ICH5",
                                       3000,
                                       1.45,
                                       1.5,
-                                      2.6};
+                                      2.6,
+                                      0x00,
+                                      4};
 constexpr GpioVoltIo::Traits kVt8235 = {"VIA VT8235",
                                         "VIA VT8235 GPIO Overvoltage Controller.",
                                         {0, 17, 0, 0x00},
@@ -56,7 +63,9 @@ constexpr GpioVoltIo::Traits kVt8235 = {"VIA VT8235",
                                         2000,
                                         1.45,
                                         1.65,
-                                        2.7};
+                                        2.7,
+                                        0x40,
+                                        1};
 constexpr GpioVoltIo::Traits kVt8237 = {"VIA VT8237",
                                         "VIA VT8237 GPIO Overvoltage Controller.",
                                         {0, 17, 0, 0x00},
@@ -68,7 +77,9 @@ constexpr GpioVoltIo::Traits kVt8237 = {"VIA VT8237",
                                         2000,
                                         1.45,
                                         1.65,
-                                        2.7};
+                                        2.7,
+                                        0x40,
+                                        1};
 // SiS boards leave level 0 unwired; the GPIO base lives in the host bridge.
 constexpr GpioVoltIo::Traits kSis962 = {"SiS 962/3",
                                         "SiS 962/3 GPIO Overvoltage Controller.",
@@ -81,7 +92,9 @@ constexpr GpioVoltIo::Traits kSis962 = {"SiS 962/3",
                                         2000,
                                         1.4,
                                         1.65,
-                                        2.7};
+                                        2.7,
+                                        0x60,
+                                        1};
 
 // Level registers (offsets into the GPIO block).
 constexpr std::uint8_t kIchLevel1High = 0x0E;  // GPIO 16-23

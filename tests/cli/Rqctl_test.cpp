@@ -6,6 +6,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -282,6 +283,31 @@ TEST_F(RqctlTest, DumpShowsTheBoardsRegistersAndPutsTheMonitorBankBack) {
   const Result text = Run({"dump"});
   ASSERT_EQ(text.code, kExitOk);
   EXPECT_NE(text.out.find("00: 86 80 70 25 "), std::string::npos) << text.out;
+}
+
+// A GPIO board: the VT8235's inputs and output latches at 0x0800 + 0x48..0x4F as the
+// board starts (core lines at level 3 through the inverters, memory pins at 0).
+TEST_F(RqctlTest, DumpShowsTheGpioRegistersAroundTheLevelPins) {
+  UseBoard("via-kt400");
+  const auto start = std::chrono::steady_clock::now();
+  const Result result = Run({"dump", "--json"});
+  // A look changes no supply: the core reading skips the 2 s settle wait.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
+  ASSERT_EQ(result.code, kExitOk) << result.err;
+  const json gpio = json::parse(result.out)["gpioVoltage"];
+  EXPECT_EQ(gpio["model"], "VIA VT8235");
+  EXPECT_EQ(gpio["base"], 0x800);
+  EXPECT_EQ(gpio["first"], 0x40);
+  ASSERT_EQ(gpio["bytes"].size(), 16U);
+  EXPECT_EQ(gpio["bytes"][0x0A], 0x05);
+  EXPECT_EQ(gpio["bytes"][0x0B], 0xB1);
+  EXPECT_EQ(gpio["bytes"][0x0E], 0x05);
+  EXPECT_EQ(gpio["bytes"][0x0F], 0x01);
+
+  const Result text = Run({"dump"});
+  ASSERT_EQ(text.code, kExitOk);
+  EXPECT_NE(text.out.find("GPIO registers at 0x800"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("\n40: "), std::string::npos) << text.out;
 }
 
 // --- refusals and exit codes ---------------------------------------------------------
