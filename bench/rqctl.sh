@@ -4,22 +4,12 @@
 # under 0.2 s) on every shipped virtual board, each against its own private daemon,
 # `runs` times each (default 5); prints the median and the slowest run per board.
 set -euo pipefail
-bin=$(cd "${1:?usage: rqctl.sh <bin-dir> [runs]}" && pwd)
+source "$(dirname "$0")/../scripts/headless_session.sh" "${1:?usage: rqctl.sh <bin-dir> [runs]}"
+bin=$RQ_BIN
 runs=${2:-5}
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/rq-bench.XXXXXX")
-export RQ_RUNTIME_DIR=$work/runtime
-mkdir -p "$RQ_RUNTIME_DIR"
-chmod 700 "$RQ_RUNTIME_DIR"
-daemon=
-cleanup() {
-  [[ -n $daemon ]] && kill "$daemon" 2>/dev/null && wait "$daemon" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
 # The shipped boards, as the daemon lists them when asked for one it lacks.
-boards=$("$bin/ZQ_I2cIo" --foreground --board '?' --socket "$work/none.sock" 2>&1 |
+boards=$("$bin/ZQ_I2cIo" --foreground --board '?' --socket "$RQ_WORK/none.sock" 2>&1 |
   sed -n 's/.*shipped boards: \(.*\); or.*/\1/p' | tr -d ',' || true)
 
 # Seconds of each run of "$@", one a line (exit 4, no such chip, counts as a run).
@@ -36,16 +26,13 @@ times_of() {
 }
 summary() { sort -n | awk '{ t[NR] = $1 } END { printf "%6.3f %6.3f", t[int((NR + 1) / 2)], t[NR] }'; }
 
-cd "$work"
+cd "$RQ_WORK"
 printf '%-16s %-21s %-21s\n' board "status --json med/max" "sensors med/max"
 for board in $boards; do
-  "$bin/ZQ_I2cIo" --foreground --board "$board" >"$work/daemon.log" 2>&1 &
-  daemon=$!
-  for _ in $(seq 1 100); do "$bin/ZQ_I2cIo" inspect >/dev/null 2>&1 && break; sleep 0.05; done
+  RQ_DAEMON_BOARD=$board rq_start_daemon
   status=$(times_of "$bin/rqctl" status --json | summary)
   sensors=$(times_of "$bin/rqctl" sensors | summary)
   printf '%-16s %-21s %-21s\n' "$board" "$status" "$sensors"
-  kill "$daemon"
-  wait "$daemon" 2>/dev/null || true
-  daemon=
+  kill "${RQ_PIDS[-1]}"
+  wait "${RQ_PIDS[-1]}" 2>/dev/null || true
 done
