@@ -7,52 +7,20 @@
 #   source scripts/headless_session.sh <bin-dir>
 #   rq_start_display            # Xvfb on a free display; exports DISPLAY
 #   rq_start_daemon             # ZQ_I2cIo on $RQ_DAEMON_BOARD (default), log in $RQ_WORK/daemon.log
-#   rq_wait_for 50 command...   # true once the command succeeds, trying 50 times
-#   RQ_PIDS+=($!)               # anything else to stop at the end
+#   rq_wait_for, rq_fail, RQ_PIDS, RQ_CLEANUPS: scripts/session_common.sh
 #
 # Sets RQ_BIN (the programs), RQ_WORK (removed at the end), RQ_RUNTIME_DIR,
-# RQ_SYSTEM_DIR, RQ_SCREEN_W and RQ_SCREEN_H. rq_fail prints its words and exits 1;
-# a caller may define its own after sourcing. rq_wait_for polls every
-# $RQ_POLL_SECONDS (0.1 unless set).
+# RQ_SYSTEM_DIR, RQ_SCREEN_W and RQ_SCREEN_H.
 set -euo pipefail
 
 RQ_BIN=$(cd "${1:?usage: source headless_session.sh <bin-dir>}" && pwd)
-RQ_WORK=$(mktemp -d "${TMPDIR:-/tmp}/rq-session.XXXXXX")
+# shellcheck source=scripts/session_common.sh
+source "$(dirname "${BASH_SOURCE[0]}")/session_common.sh" rq-session
 export RQ_RUNTIME_DIR=$RQ_WORK/runtime RQ_SYSTEM_DIR=$RQ_WORK/system
 mkdir -p "$RQ_RUNTIME_DIR" "$RQ_SYSTEM_DIR"
 chmod 700 "$RQ_RUNTIME_DIR"
-RQ_PIDS=()
 RQ_SCREEN_W=1280
 RQ_SCREEN_H=800
-
-rq_cleanup() {
-  local pid
-  for pid in "${RQ_PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
-  # A program that does not close on SIGTERM (the fault a test caught) is killed.
-  for pid in "${RQ_PIDS[@]}"; do
-    for _ in $(seq 1 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-    kill -KILL "$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
-  done
-  rm -rf "$RQ_WORK"
-}
-trap rq_cleanup EXIT
-
-rq_fail() {
-  echo "$(basename "$0"): $*" >&2
-  exit 1
-}
-
-# Tries the command in the remaining arguments up to $1 times, $RQ_POLL_SECONDS apart.
-rq_wait_for() {
-  local tries=$1
-  shift
-  while ((tries-- > 0)); do
-    "$@" >/dev/null 2>&1 && return 0
-    sleep "${RQ_POLL_SECONDS:-0.1}"
-  done
-  return 1
-}
 
 rq_start_display() {
   # Xvfb picks a free display itself and reports it: sessions started side by side

@@ -5,44 +5,15 @@
 set -euo pipefail
 
 RQ_BUILD=$(cd "$1" && pwd)
-RQ_WORK=$(mktemp -d "${TMPDIR:-/tmp}/rq-install.XXXXXX")
+# shellcheck source=scripts/session_common.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/session_common.sh" rq-install
+# The test users must reach the prefix inside it.
 chmod 755 "$RQ_WORK"
 RQ_PREFIX=$RQ_WORK/prefix
-RQ_PIDS=()
-RQ_CLEANUPS=()
-
-rq_cleanup() {
-  local pid i
-  for pid in "${RQ_PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
-  for pid in "${RQ_PIDS[@]}"; do
-    for _ in $(seq 1 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-    kill -KILL "$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
-  done
-  # Undone in reverse: users before the group they belong to.
-  for ((i = ${#RQ_CLEANUPS[@]} - 1; i >= 0; i--)); do eval "${RQ_CLEANUPS[i]}" || true; done
-  rm -rf "$RQ_WORK"
-}
-trap rq_cleanup EXIT
-
-rq_fail() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
 
 rq_skip() {
   echo "SKIPPED: $*"
   exit 77
-}
-
-rq_wait_for() { # tenths of a second, command...
-  local tries=$1
-  shift
-  while ((tries-- > 0)); do
-    "$@" >/dev/null 2>&1 && return 0
-    sleep 0.1
-  done
-  return 1
 }
 
 rq_install() {
