@@ -41,7 +41,9 @@ struct Environment {
 int Run(const std::vector<std::string>& args, const Environment& environment, std::ostream& out,
         std::ostream& err);
 
-// The daemon connection of the program: the socket the windowed program uses.
+// The daemon connection the windowed program makes: the system service's socket or
+// the user's own daemon, started when none runs; null (the reason reported) when
+// neither can be had.
 std::unique_ptr<hw::DriverHandle> ConnectToDaemon();
 
 }  // namespace rq::cli

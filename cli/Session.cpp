@@ -6,6 +6,7 @@
 #include "hw/DriverSetup.h"
 #include "hw/IOInterface.h"
 #include "hw/SocketDriverHandle.h"
+#include "platform/MessageBox.h"
 
 namespace rq::cli {
 namespace {
@@ -24,9 +25,13 @@ void StartCpuMeasure(Session& session) {
 }  // namespace
 
 std::unique_ptr<hw::DriverHandle> ConnectToDaemon() {
-  const std::string path = hw::SocketDriverHandle::DefaultPath();
-  if (path.empty()) return nullptr;
-  return hw::SocketDriverHandle::Connect(path);
+  // As the program does: the system service's socket when it serves us, else the
+  // user's own daemon, started (and registered) on the virtual board when none runs.
+  hw::DriverSetupReport report;
+  std::unique_ptr<hw::DriverHandle> handle = hw::SetUpDriver(hw::SystemDriverSetupEnvironment(), &report);
+  if (handle == nullptr && !report.messageShown)
+    platform::MessageBox(report.Explanation(), "Error", platform::kMbIconError);
+  return handle;
 }
 
 int OpenSession(Session& session, const std::string& settingsFile, const Environment& environment,
@@ -54,7 +59,7 @@ int OpenSession(Session& session, const std::string& settingsFile, const Environ
   }
   session.support = std::make_unique<engine::MSupport>(std::move(options));
   if (!session.support->DriverReady()) {
-    err << "rqctl: the driver daemon ZQ_I2cIo does not answer; start it (ZQ_I2cIo) or the program once\n";
+    err << "rqctl: the driver daemon ZQ_I2cIo does not answer and could not be started\n";
     return kExitNoDaemon;
   }
   return kExitOk;

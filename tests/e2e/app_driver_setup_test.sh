@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Started from a folder other than its own with no daemon running: without a daemon
 # anywhere the program says so in one message and still opens its window; with the
-# daemon shipped beside it, it installs and starts that one.
+# daemon shipped beside it, it installs and starts that one. rqctl does the same.
 source "$(dirname "$0")/app_common.sh"
 elsewhere=$RQ_WORK/elsewhere
 mkdir -p "$elsewhere"
@@ -41,6 +41,13 @@ rq_window_shown Error && rq_fail "the message came back"
 "$RQ_BIN/rhomboquest-exit"
 rq_expect_program_closed "rhomboquest-exit without a driver"
 
+# rqctl in the same plight: no daemon (exit 3), and why on standard error.
+cp "$RQ_BIN/rqctl" "$RQ_WORK/program/"
+code=0
+(cd "$elsewhere" && exec "$RQ_WORK/program/rqctl" status >/dev/null 2>"$RQ_WORK/rqctl.err") || code=$?
+[[ $code == 3 ]] || rq_fail "rqctl without any daemon exits $code, not 3"
+grep -q "ZQ_I2cIo is missing" "$RQ_WORK/rqctl.err" || rq_fail "rqctl did not say what is missing: $(cat "$RQ_WORK/rqctl.err")"
+
 # The daemon beside the program is installed and started; no message.
 cp "$RQ_BIN/ZQ_I2cIo" "$RQ_WORK/program/"
 start_from_elsewhere
@@ -50,4 +57,12 @@ rq_window_shown Error && rq_fail "a driver message although the daemon lies besi
 rq_inspect | grep -q '"fsbMhz"' || rq_fail "the started daemon does not answer"
 "$RQ_BIN/rhomboquest-exit"
 rq_expect_program_closed "rhomboquest-exit"
+
+# With the daemon stopped, rqctl starts it again as the program would.
+stop_service_daemons
+no_service_daemons() { [[ -z $(service_daemons) ]]; }
+rq_wait_for 50 no_service_daemons || rq_fail "the daemon did not stop"
+(cd "$elsewhere" && exec "$RQ_WORK/program/rqctl" sensors >/dev/null 2>"$RQ_WORK/rqctl.err") ||
+  rq_fail "rqctl did not start the daemon: $(cat "$RQ_WORK/rqctl.err")"
+[[ -n $(service_daemons) ]] || rq_fail "rqctl answered without starting the daemon"
 echo PASS
