@@ -16,6 +16,17 @@
 
 namespace rq::devices::testing {
 
+// What a clock generator consults of the system on a board: the bus lock, the
+// north bridge and the board model.
+inline SystemFacts BoardFacts(platform::BusSemaphore& semaphore, const PciMchIo* northBridge,
+                              const std::string& boardModel) {
+  SystemFacts facts;
+  facts.busSemaphore = &semaphore;
+  facts.northBridge = northBridge;
+  facts.boardModel = boardModel;
+  return facts;
+}
+
 // Records what the part drives on the board.
 struct RecordingOutputs : sim::ClockGenOutputs {
   double fsb = 0.0;

@@ -100,10 +100,7 @@ TEST(OnTheDefaultBoard, ArmedWatchdogBringsAHungBoardBack) {
   FakeNorthBridge northBridge(false);
   platform::BusSemaphore semaphore;
   const SystemFacts saved = CurrentSystem();
-  CurrentSystem() = SystemFacts{};
-  CurrentSystem().busSemaphore = &semaphore;
-  CurrentSystem().northBridge = &northBridge;
-  CurrentSystem().boardModel = "ZR865";
+  CurrentSystem() = BoardFacts(semaphore, &northBridge, "ZR865");
 
   ICS950218Io driver(ClockGenBus{std::make_unique<DirectI2CIo>(chip), hw::kHostIntelICH5});
   ASSERT_TRUE(driver.Detect());
@@ -162,10 +159,7 @@ TEST_P(ProbeOnShippedBoards, FindsTheBoardsPartAndDrivesItsClockThroughTheHost) 
   ASSERT_NE(northBridge, nullptr);
   platform::BusSemaphore semaphore;
   const SystemFacts saved = CurrentSystem();
-  CurrentSystem() = SystemFacts{};
-  CurrentSystem().busSemaphore = &semaphore;
-  CurrentSystem().northBridge = northBridge.get();
-  CurrentSystem().boardModel = c.boardModel;
+  CurrentSystem() = BoardFacts(semaphore, northBridge.get(), c.boardModel);
 
   auto found =
       DetectFirst(ClockGeneratorCandidates(c.boardModel), [](I2cClockGenIo& g) { return g.Detect(); });

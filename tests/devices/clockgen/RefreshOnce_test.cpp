@@ -46,10 +46,7 @@ TEST_P(ReadClocksOnShippedBoards, GiveTheClocksOfTheSingleReads) {
   auto northBridge = DetectFirst(NorthBridgeCandidates(), [](PciMchIo& nb) { return nb.Detect(); });
   platform::BusSemaphore semaphore;
   const SystemFacts saved = CurrentSystem();
-  CurrentSystem() = SystemFacts{};
-  CurrentSystem().busSemaphore = &semaphore;
-  CurrentSystem().northBridge = northBridge.get();
-  CurrentSystem().boardModel = c.boardModel;
+  CurrentSystem() = BoardFacts(semaphore, northBridge.get(), c.boardModel);
   auto chip =
       DetectFirst(ClockGeneratorCandidates(c.boardModel), [](I2cClockGenIo& g) { return g.Detect(); });
   ASSERT_NE(chip, nullptr);
