@@ -24,6 +24,7 @@ seed=""
 only=()
 list_only=0
 test_timeout=${RQ_MUTATION_TIMEOUT:-180}
+shards=${RQ_MUTATION_SHARDS:-8}
 
 while (($#)); do
   case $1 in
@@ -115,18 +116,33 @@ restore() {
 trap restore EXIT
 trap 'exit 130' INT TERM
 
-# Runs one test program; prints the first failing test's name, "timeout", or nothing.
+# Runs one test program in $shards shards at once (its slow tests mostly wait on
+# virtual boards, not the processor); prints the first failing test's name,
+# "timeout", or nothing.
 first_failure() {
-  local binary=$1 filter=$2 output status=0
-  output=$(timeout "$test_timeout" "$build/bin/$binary" --gtest_brief=1 --gtest_fail_fast \
-           --gtest_filter="$filter" 2>&1) || status=$?
-  if ((status == 124)); then
-    echo "timeout"
-  elif ((status != 0)); then
-    local failed
-    failed=$(printf '%s\n' "$output" | sed -n 's/^\[  FAILED  \] \([^ ]*\).*/\1/p' | head -n 1)
-    echo "${failed:-exit status $status}"
-  fi
+  local binary=$1 filter=$2 dir i status failed=""
+  dir=$(mktemp -d)
+  for ((i = 0; i < shards; i++)); do
+    (
+      status=0
+      GTEST_TOTAL_SHARDS=$shards GTEST_SHARD_INDEX=$i timeout "$test_timeout" "$build/bin/$binary" \
+        --gtest_brief=1 --gtest_fail_fast --gtest_filter="$filter" >"$dir/$i.out" 2>&1 || status=$?
+      echo "$status" >"$dir/$i.status"
+    ) &
+  done
+  wait
+  for ((i = 0; i < shards; i++)); do
+    status=$(cat "$dir/$i.status")
+    if ((status == 124)); then
+      failed="timeout"
+    elif ((status != 0)); then
+      failed=$(sed -n 's/^\[  FAILED  \] \([^ ]*\).*/\1/p' "$dir/$i.out" | head -n 1)
+      failed=${failed:-exit status $status}
+    fi
+    [[ -z $failed ]] || break
+  done
+  rm -rf "$dir"
+  echo "$failed"
 }
 
 slow='ClockGenerators/*OnShippedBoards.*'
