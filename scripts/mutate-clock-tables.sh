@@ -137,6 +137,7 @@ first_failure() {
       failed="timeout"
     elif ((status != 0)); then
       failed=$(sed -n 's/^\[  FAILED  \] \([^ ]*\).*/\1/p' "$dir/$i.out" | head -n 1)
+      failed=${failed%,}
       failed=${failed:-exit status $status}
     fi
     [[ -z $failed ]] || break
