@@ -1,6 +1,7 @@
 #pragma once
 // What the clock generator classes share beyond the PLL arithmetic: the platform
 // gates of detection, frequency bands, and the bus lock around register sequences.
+#include <array>
 #include <cstdint>
 #include <initializer_list>
 #include <optional>
@@ -9,6 +10,9 @@
 #include "devices/SystemFacts.h"
 
 namespace rq::devices::clockgen {
+
+// The frequencies named by the 32 settings of a frequency-select field.
+using FrequencyTable = std::array<double, 32>;
 
 // Which north bridges a chip is found beside: it always needs a detected one.
 enum class K7Rule { kAny, kRequired, kExcluded };

@@ -4,6 +4,8 @@
 // separately from the data sheets, so that a wrong entry here fails against it.
 #include <array>
 
+#include "devices/clockgen/ClockGenSupport.h"
+
 namespace rq::devices::clockgen {
 
 // Reference crystal of the ICS PLLs and the 48 MHz reference of the Cypress PLLs.
@@ -15,8 +17,6 @@ inline constexpr double kCypressReferenceMhz = 48.00741;
 inline constexpr std::array<unsigned, 16> kTableA = {2, 3, 5, 7, 4, 6, 10, 14, 8, 12, 20, 28, 16, 24, 40, 56};
 inline constexpr std::array<unsigned, 16> kTableB = {4,  3,  5,  9,  8,  6,  10, 18,
                                                      16, 12, 20, 36, 32, 24, 40, 72};
-
-using FrequencyTable = std::array<double, 32>;
 
 inline constexpr FrequencyTable kIcs950218Table = {102,  105,   108,   111,   114,  117, 120, 123,  //
                                                    126,  130,   136,   140,   144,  148, 152, 156,  //

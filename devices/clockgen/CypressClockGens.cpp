@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "devices/Rounding.h"
+#include "devices/clockgen/ClockGenTables.h"
 
 namespace rq::devices {
 

@@ -5,7 +5,6 @@
 #include <cstdint>
 
 #include "devices/clockgen/ClockGenSupport.h"
-#include "devices/clockgen/ClockGenTables.h"
 #include "devices/clockgen/I2cClockGenIo.h"
 
 namespace rq::devices {

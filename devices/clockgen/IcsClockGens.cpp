@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "devices/Rounding.h"
+#include "devices/clockgen/ClockGenTables.h"
 
 namespace rq::devices {
 

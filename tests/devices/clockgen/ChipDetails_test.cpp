@@ -4,6 +4,8 @@
 
 #include <cmath>
 #include <limits>
+#include <memory>
+#include <vector>
 
 #include "ClockGenBench.h"
 #include "devices/Rounding.h"
@@ -16,6 +18,7 @@ namespace {
 const Platform kIntelP4{103, true, false, ""};
 const Platform kViaK7{302, true, true, ""};
 const Platform kViaP4{303, true, false, ""};
+const Platform kSisQav{501, true, false, "QAV"};
 
 TEST(Ics950218, DetectionNeedsIdIntelHostAndNonK7NorthBridge) {
   Bench bench("ics950218", {31, 0}, kIntelP4);
@@ -299,9 +302,11 @@ TEST(AllLayouts, HighestFsbIsTheLargestPllCount) {
   EXPECT_EQ(ics950218->GetHighestFsb(), 530.8);  // 14.31818 x 519 / 2 / 7
 
   Bench byteMode("cy28325", {31, 0}, kViaP4);
-  EXPECT_EQ(byteMode.Make<CYPCY28325Io>()->GetHighestFsb(), 258.0);  // 48.00741 x 258 / 48
-  Bench cy28405("cy28405", {10, 0}, kIntelP4);                       // strapped 133.6 MHz
-  EXPECT_EQ(cy28405.Make<CYPCY28405Io>()->GetHighestFsb(), 340.7);   // 511 x 31.9989666 / 48
+  EXPECT_EQ(byteMode.Make<CYPCY28325Io>()->GetHighestFsb(), 258.0);    // 48.00741 x 258 / 48
+  Bench cy28405("cy28405", {10, 0}, kIntelP4);                         // strapped 133.6 MHz
+  EXPECT_EQ(cy28405.Make<CYPCY28405Io>()->GetHighestFsb(), 340.7);     // 511 x 31.9989666 / 48
+  Bench cy28405Low("cy28405", {0, 0}, kIntelP4);                       // strapped 100.7 MHz
+  EXPECT_EQ(cy28405Low.Make<CYPCY28405Io>()->GetHighestFsb(), 255.5);  // 511 x 23.9992252 / 48
   Bench cy28341("cy28341", {3, 0}, kViaK7);
   EXPECT_EQ(cy28341.Make<CYPCY28341Io>()->GetHighestFsb(), 254.0);  // 96.016 x 127 / 48
 }
@@ -448,6 +453,132 @@ TEST(Cy28341, SharedReferenceTableFallbackAndClasses) {
   EXPECT_EQ(bench.Reg(6), 0x0F);
   chip->EnableWatchdog(false);
   EXPECT_EQ(bench.Reg(6), 0x80);
+}
+
+// Every code of the two divider tables the register-programmed ICS parts read:
+// the CPU and AGP dividers from Table A, the PCI divider from Table B.
+TEST(Ics950218, EveryDividerCodeNamesItsDivider) {
+  const unsigned tableA[16] = {2, 3, 5, 7, 4, 6, 10, 14, 8, 12, 20, 28, 16, 24, 40, 56};
+  const unsigned tableB[16] = {4, 3, 5, 9, 8, 6, 10, 18, 16, 12, 20, 36, 32, 24, 40, 72};
+  Bench bench("ics950218", {31, 0}, kIntelP4);
+  auto chip = bench.Make<ICS950218Io>();
+  ASSERT_TRUE(chip->Detect());
+  for (std::uint8_t code = 0; code < 16; ++code) {
+    bench.Poke(15, code);
+    bench.Poke(16, code);
+    bench.Poke(17, code);
+    EXPECT_EQ(chip->GetCpuDivider(), tableA[code]) << "code " << int{code};
+    EXPECT_EQ(chip->GetAgpDivider(), tableA[code]) << "code " << int{code};
+    EXPECT_EQ(chip->GetPciDivider(), tableB[code]) << "code " << int{code};
+  }
+}
+
+template <typename Driver>
+std::unique_ptr<I2cClockGenIo> MakeAs(Bench& bench) {
+  return bench.Make<Driver>();
+}
+
+// Every frequency-select setting of the parts that report their entry as it
+// stands, in 0.1 MHz. Duplicated entries are separate settings, each checked.
+TEST(AllSelectTables, EverySettingNamesItsFrequency) {
+  using Select = void (*)(Bench&, unsigned index);
+  struct Case {
+    const char* type;
+    Platform platform;
+    std::unique_ptr<I2cClockGenIo> (*make)(Bench&);
+    Select select;
+    std::vector<double> expected;  // by setting
+  };
+  const Select ics950218Select = [](Bench& b, unsigned i) {  // the latched index, no software select
+    b.Poke(0, 0x00);
+    b.Poke(1, static_cast<std::uint8_t>(i));
+  };
+  const Select hubSelect = [](Bench& b, unsigned i) {
+    b.Poke(4, static_cast<std::uint8_t>((i & 0x0F) << 4));
+    b.Poke(1, i >= 16 ? 0x04 : 0x00);
+  };
+  const Select ics952005Select = [](Bench& b, unsigned i) {
+    b.Poke(4, static_cast<std::uint8_t>((i & 0x0F) << 4 | (i >= 16 ? 0x04 : 0x00)));
+  };
+  const Select register0Select = [](Bench& b, unsigned i) { b.Poke(0, static_cast<std::uint8_t>(i)); };
+  const Select w312Select = [](Bench& b, unsigned i) { b.Poke(5, static_cast<std::uint8_t>(i << 3)); };
+  const Select cy28341Select = [](Bench& b, unsigned i) {
+    b.Poke(7, 0);
+    b.Poke(0, static_cast<std::uint8_t>(i << 4));
+  };
+  const Case cases[] = {
+      {"ics950218",
+       kIntelP4,
+       MakeAs<ICS950218Io>,
+       ics950218Select,                                                                            //
+       {102, 105, 108,   111, 114, 117, 120, 123, 126,  130,   136,   140,   144,  148, 152, 156,  //
+        160, 164, 166.6, 170, 175, 180, 185, 190, 66.8, 100.2, 133.6, 200.4, 66.6, 100, 200, 133.3}},
+      {"ics950905",
+       kViaP4,
+       MakeAs<ICS950905Io>,
+       hubSelect,                                                                                  //
+       {102, 105, 108,   111, 114, 117, 120, 123, 126,  130,   133.9, 140,   144,  148, 152, 156,  //
+        160, 164, 166.6, 170, 175, 180, 185, 190, 66.8, 100.9, 133.6, 200.4, 66.6, 100, 200, 133.3}},
+      {"ics950910",
+       kViaP4,
+       MakeAs<ICS950910Io>,
+       hubSelect,                                                                                    //
+       {102, 105, 108, 111, 114, 117,   120, 123,   126, 130,   133.9, 140,   144, 148,   152, 156,  //
+        105, 140, 210, 175, 80,  106.7, 160, 133.3, 100, 133.3, 200,   166.7, 100, 133.3, 200, 166.7}},
+      {"ics9428",
+       kViaP4,
+       MakeAs<ICS9428Io>,
+       hubSelect,  //
+       {66.7, 100,   166.7, 133.3, 66.7,  100,   100,   133.3,
+        112,  124,   138,   150,   66.7,  133.3, 150,   160,  //
+        90,   100.9, 103,   133.9, 137.3, 137.3, 100.9, 133.9,
+        107,  107,   142.7, 110,   110,   146.7, 166.7, 200}},
+      {"ics952005",
+       kSisQav,
+       MakeAs<ICS952005Io>,
+       ics952005Select,  //
+       {100.2, 100.2, 100.2, 100.2, 133.6, 133.6, 133.6, 133.6,
+        200.1, 200.1, 200.1, 200.1, 166.7, 166.7, 166.0, 166.7,  //
+        100.2, 100.2, 100.2, 100.2, 133.6, 133.6, 133.6, 133.6,
+        200.1, 200.1, 200.1, 200.1, 166.7, 166.7, 166.0, 166.7}},
+      {"cy28405",
+       kIntelP4,
+       MakeAs<CYPCY28405Io>,
+       register0Select,  //
+       {100.7, 100.2, 108,   101.2, 114,   117,   120, 123,
+        125.7, 130.3, 133.6, 134.2, 134.5, 148,   152, 156,  //
+        160,   164,   167.4, 170,   175,   180,   185, 190,
+        100.9, 133.9, 200.9, 166.9, 100,   133.3, 200, 166.7}},
+      {"cy28349",
+       kIntelP4,
+       MakeAs<CYPCY28349Io>,
+       register0Select,                                                                                    //
+       {100.7, 100.9, 108,   101.2, 114, 117, 120, 123, 126,   130,   133.9, 134.2, 134.5, 148, 152, 156,  //
+        160,   164,   167.4, 170,   175, 180, 185, 190, 166.8, 100.2, 133.6, 200.4, 166.6, 100, 200, 133.3}},
+      // The byte-mode parts report the bus class of their entry.
+      {"w312",
+       kViaK7,
+       MakeAs<CYPW312Io>,
+       w312Select,                                                                       //
+       {133, 133, 133, 133, 133, 133, 133, 133, 100, 100, 100, 100, 100, 100, 100, 100,  //
+        100, 100, 100, 167, 167, 167, 167, 133, 133, 100, 100, 100, 167, 167, 100, 133}},
+      // With no N the PLL does not run, and the entry itself is the clock.
+      {"cy28341",
+       kViaK7,
+       MakeAs<CYPCY28341Io>,
+       cy28341Select,  //
+       {66.8, 100, 120, 133.3, 72, 105, 160, 140, 77, 110, 180, 166.6, 90, 100, 200, 133.3}},
+  };
+  for (const Case& c : cases) {
+    Bench bench(c.type, {0, 0}, c.platform);
+    auto chip = c.make(bench);
+    // One sequence around the sweep: the Cypress parts' quiet time is paid once.
+    clockgen::BusSequence sweep;
+    for (unsigned i = 0; i < c.expected.size(); ++i) {
+      c.select(bench, i);
+      EXPECT_EQ(chip->GetDefaultFsb(), c.expected[i]) << c.type << " setting " << i;
+    }
+  }
 }
 
 }  // namespace
