@@ -43,6 +43,10 @@ rq_windows_titled() {
 rq_window() { rq_windows_titled "$1" | head -1; }
 rq_window_shown() { [[ -n $(rq_window "$1") ]]; }
 rq_window_gone() { [[ -z $(rq_window "$1") ]]; }
+# Gone on two looks 0.3 s apart: a window list read while another window is being
+# destroyed can come back empty, and a test counting windows must not take that
+# for a close.
+rq_window_closed() { rq_window_gone "$1" && sleep 0.3 && rq_window_gone "$1"; }
 
 # A supply of the board as the daemon sees it now.
 rq_supply() { rq_inspect | grep -A12 '"volts"' | grep -m1 "\"$1\"" | grep -oE -- '-?[0-9]+(\.[0-9]+)?$|-?[0-9]+(\.[0-9]+)?,$' | tr -d ,; }
