@@ -197,15 +197,7 @@ void TOverclockForm::RecoveryClick() {
 
 void TOverclockForm::ResetClick() {
   RunOnHardware(
-      *Reset,
-      [this] {
-        // Refused: the clock stays where it was, and so do the voltages that carry it.
-        if (!system_.ChangeFsb(system_.hwDefaultClock, true)) return;
-        system_.RefreshClocks();
-        system_.SaveSafeFreq();
-        system_.ApplyVoltShift(false);
-        system_.SetNoShowOverClkMsg(false);
-      },
+      *Reset, [this] { system_.ResetToDefaultClock(); },
       [this] {
         ShowClocks();
         if (const auto& refresh = AppForms().refreshVoltageWindow) refresh();

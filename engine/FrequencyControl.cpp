@@ -193,9 +193,7 @@ bool MSupport::ResetToDefaultClock() {
   if (!ChangeFsb(hwDefaultClock, true)) return false;
   RefreshClocks();
   SaveSafeFreq();
-  RestoreVoltages();
-  ReadVoltages();
-  SetVoltShift(false);
+  ApplyVoltShift(false);
   SetNoShowOverClkMsg(false);
   return true;
 }
