@@ -141,6 +141,8 @@ int DumpCommand(CommandContext& context) {
   if (const int code = OpenSession(session, context.settingsFile, context.environment, context.err))
     return code;
   engine::MSupport& support = *session.support;
+  // Detection the driver did not answer for would list chips as missing.
+  if (DriverStopped(support, "no dump was made", context.err)) return kExitNoDaemon;
 
   json dump = json::object();
   if (support.clockGenerator != nullptr) {
@@ -182,9 +184,14 @@ int DumpCommand(CommandContext& context) {
     }
   }
 
+  // The cells it did not answer for show as failed reads; the dump is still shown,
+  // for the bug report to say where the driver stopped.
+  const int code = DriverStopped(support, "the cells it did not answer show as XX (null)", context.err)
+                       ? kExitNoDaemon
+                       : kExitOk;
   if (asJson) {
     context.out << dump.dump(2) << '\n';
-    return kExitOk;
+    return code;
   }
   auto bytesOf = [](const json& list) {
     Bytes bytes;
@@ -228,7 +235,7 @@ int DumpCommand(CommandContext& context) {
   } else if (!gpio.is_null()) {
     context.out << "GPIO over-voltage " << gpio["model"].get<std::string>() << ": no GPIO base assigned\n";
   }
-  return kExitOk;
+  return code;
 }
 
 }  // namespace rq::cli

@@ -1,5 +1,6 @@
 // fsb set / fsb reset: the overclock window's guarded clock change.
 #include <iomanip>
+#include <optional>
 
 #include "cli/Commands.h"
 #include "engine/Formatting.h"
@@ -12,6 +13,13 @@ namespace {
 constexpr double kLowestFactor = 0.5;
 
 std::string Mhz(double value) { return engine::FloatToText(value) + " MHz"; }
+
+// What a change the driver stopped answering in leaves behind, for the user to know.
+std::string Unconfirmed(const engine::MSupport& support) {
+  if (!support.GetInWatch()) return "the clock is unknown";
+  return "neither the new clock nor the watchdog's disarm could be confirmed; InWatch stays set in " +
+         support.SettingsFile() + ", so the next start (the program or rqctl status) restores a safe clock";
+}
 
 }  // namespace
 
@@ -32,6 +40,9 @@ int FsbCommand(CommandContext& context) {
   if (const int code = OpenSession(session, context.settingsFile, context.environment, context.err))
     return code;
   engine::MSupport& support = *session.support;
+  // A chip the stalled driver did not answer for is no chip missing.
+  const std::string unchanged = "nothing was changed";
+  if (DriverStopped(support, unchanged, context.err)) return kExitNoDaemon;
   if (support.clockGenerator == nullptr) {
     context.err << "rqctl: no programmable clock generator was found on this board\n";
     return kExitNoChip;
@@ -39,25 +50,35 @@ int FsbCommand(CommandContext& context) {
   if (isSet) {
     const double highest = support.clockGenerator->GetHighestFsb();
     const double lowest = support.hwDefaultClock * kLowestFactor;
+    if (DriverStopped(support, unchanged, context.err)) return kExitNoDaemon;
     if (*target > highest || *target < lowest) {
       context.err << "rqctl: " << Mhz(*target) << " is outside what " << support.clockGenerator->GetModel()
                   << " can be set to here (" << Mhz(lowest) << " to " << Mhz(highest) << ")\n";
       return kExitRefused;
     }
   }
-  if (support.GetInWatch()) RecoverAfterHang(session, context.environment, context.err);
+  if (support.GetInWatch() && !RecoverAfterHang(session, context.environment, context.err)) {
+    DriverStopped(support, Unconfirmed(support), context.err);
+    return kExitNoDaemon;
+  }
 
-  const double before = support.fsbClock;
+  const std::string before = support.ClocksRead() ? Mhz(support.fsbClock) : std::string("an unknown clock");
   const bool changed = isSet ? support.ChangeFsb(*target, true) : support.ResetToDefaultClock();
   if (!changed) {
     context.err << "rqctl: the change was refused: InWatch could not be written to " << support.SettingsFile()
-                << "; the clock stays at " << Mhz(before) << "\n";
+                << "; the clock stays at " << before << "\n";
     return kExitRefused;
   }
-  support.RefreshClocks();
-  context.err << "rqctl: FSB " << Mhz(before) << " -> " << Mhz(support.fsbClock) << "\n";
-  WaitOutWatch(support, context.environment, context.err);
-  support.RefreshClocks();
+  const bool readBack = support.RefreshClocks();
+  if (readBack) context.err << "rqctl: FSB " << before << " -> " << Mhz(support.fsbClock) << "\n";
+  if (!WaitOutWatch(support, context.environment, context.err) || !support.RefreshClocks()) {
+    if (!DriverStopped(support, Unconfirmed(support), context.err)) {
+      context.err
+          << "rqctl: the clock generator's registers could not be read back: the new clock is unknown\n";
+      return kExitFailure;
+    }
+    return kExitNoDaemon;
+  }
   context.out << std::fixed << std::setprecision(2) << support.fsbClock << '\n';
   return kExitOk;
 }

@@ -33,8 +33,9 @@ const char* const kProgramHelp =
     "Options:\n"
     "  --settings FILE   settings file (default: torvane.ini in the current folder)\n"
     "\n"
-    "Exit codes: 0 success, 1 failure, 2 bad arguments, 3 no daemon, 4 no such chip,\n"
-    "5 refused (the windowed program runs, target out of range, settings not writable).\n"
+    "Exit codes: 0 success, 1 failure, 2 bad arguments, 3 no daemon (or it stopped\n"
+    "answering), 4 no such chip, 5 refused (the windowed program runs, target out of\n"
+    "range, settings not writable).\n"
     "Data goes to standard output, messages to standard error. See docs/rqctl.md.\n";
 
 const std::map<std::string, const char*>& CommandHelp() {
@@ -49,15 +50,18 @@ const std::map<std::string, const char*>& CommandHelp() {
       {"sensors",
        "Usage: rqctl sensors [--json] [--watch SECONDS]\n"
        "The monitor chip's sensors with the board section's labels and switches.\n"
-       "--watch refreshes every SECONDS until Ctrl-C (in place on a terminal; with\n"
-       "--json one object per line). Exit 4 when the board has no monitor chip.\n"},
+       "--watch refreshes every SECONDS (0.01 to 86400) until Ctrl-C (in place on a\n"
+       "terminal; with --json one object per line). Exit 4 when the board has no\n"
+       "monitor chip, 1 when standard output cannot be written.\n"},
       {"log",
        "Usage: rqctl log [--interval SECONDS] [--count N] [FILE]\n"
        "CSV to FILE or standard output: a header naming every column with\n"
-       "its unit, then one row per interval (default 1 s): ISO-8601 time, each\n"
-       "enabled sensor, FSB, AGP, PCI and memory clocks. Each row is flushed as it is\n"
-       "written. Ends after N rows or on Ctrl-C/SIGTERM. An existing FILE of the same\n"
-       "columns goes on; one of other columns is refused.\n"},
+       "its unit, then one row per interval (0.01 to 86400 s, default 1 s): ISO-8601\n"
+       "time, each enabled sensor, FSB, AGP, PCI and memory clocks. Each row is flushed\n"
+       "as it is written. Ends after N rows or on Ctrl-C/SIGTERM (exit 0). An existing\n"
+       "regular FILE of the same columns goes on; one of other columns is refused. A\n"
+       "pipe, FIFO or device gets the header, then rows; a FIFO nobody reads is waited\n"
+       "for up to 60 s. A failed write (no space, no reader) ends it with exit 1.\n"},
       {"dump",
        "Usage: rqctl dump [--json]\n"
        "Grids of the clock generator's bytes, the north bridge's configuration space,\n"
@@ -111,6 +115,21 @@ std::optional<double> ParsePositive(const std::string& text) {
   if (errno != 0 || end != text.c_str() + text.size() || !std::isfinite(value) || value <= 0)
     return std::nullopt;
   return value;
+}
+
+std::optional<double> ParseInterval(const std::string& option, const std::string& text, std::ostream& err) {
+  const std::optional<double> seconds = ParsePositive(text);
+  if (seconds && *seconds >= kShortestInterval && *seconds <= kLongestInterval) return seconds;
+  err << "rqctl: " << option << " takes seconds from " << kShortestInterval << " to " << kLongestInterval
+      << ", not '" << text << "'\n";
+  return std::nullopt;
+}
+
+bool DriverStopped(const engine::MSupport& support, const std::string& consequence, std::ostream& err) {
+  if (support.DriverAnswers()) return false;
+  err << "rqctl: the driver daemon ZQ_I2cIo stopped answering (no reply within "
+      << ReplyTimeout().count() / 1000.0 << " s, or it closed the connection): " << consequence << "\n";
+  return true;
 }
 
 int Run(const std::vector<std::string>& args, const Environment& environment, std::ostream& out,
@@ -172,6 +191,12 @@ int Run(const std::vector<std::string>& args, const Environment& environment, st
     err << "rqctl: unknown command " << command << "\nTry 'rqctl --help'.\n";
   }
   platform::SetMessageBoxHandler({});
+  // A full disk or a closed pipe on standard output is a failure, not a success
+  // with nothing shown.
+  if (!out.flush() && code == kExitOk) {
+    err << "rqctl: writing to standard output failed\n";
+    code = kExitFailure;
+  }
   return code;
 }
 

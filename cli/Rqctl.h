@@ -31,7 +31,13 @@ struct Environment {
   const std::atomic<bool>* stop = nullptr;
   // Waits of the clock change and its watch; null means real time.
   std::shared_ptr<engine::Timing> timing;
+  // Called by the commands a stop may end at any moment (`log`, `sensors`): a stop
+  // that a driver request holds up then ends the process a moment later.
+  std::function<void()> endOnStop;
   bool stdoutIsTerminal = false;
+  // Standard output as a descriptor, for `log` and `sensors` to write without ever
+  // blocking a stop; -1 writes to the stream instead (in-process callers).
+  int outFd = -1;
   // The processor clock for status; null means measuring the driver's counter.
   std::function<std::optional<double>()> measureCpuMhz;
 };

@@ -1,6 +1,7 @@
 #include "cli/Session.h"
 
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 
 #include "hw/DriverSetup.h"
@@ -14,6 +15,8 @@ namespace {
 constexpr auto kPollInterval = std::chrono::milliseconds(100);
 constexpr int kPollsPerProgressLine = 10;
 constexpr std::uint32_t kCpuMeasureMs = 100;
+// Lets the tests of a stalled daemon take seconds instead of minutes.
+constexpr const char* kReplyTimeoutVariable = "RQ_TEST_REPLY_TIMEOUT_MS";
 
 void StartCpuMeasure(Session& session) {
   std::uint64_t counter = 0;
@@ -28,7 +31,13 @@ std::unique_ptr<hw::DriverHandle> ConnectToDaemon() {
   // As the program does: the system service's socket when it serves us, else the
   // user's own daemon, started (and registered) on the virtual board when none runs.
   hw::DriverSetupReport report;
-  std::unique_ptr<hw::DriverHandle> handle = hw::SetUpDriver(hw::SystemDriverSetupEnvironment(), &report);
+  hw::DriverSetupEnvironment setup = hw::SystemDriverSetupEnvironment();
+  setup.openDevice = []() -> std::unique_ptr<hw::DriverHandle> {
+    const std::string path = hw::SocketDriverHandle::DefaultPath();
+    if (path.empty()) return nullptr;
+    return hw::SocketDriverHandle::Connect(path, ReplyTimeout());
+  };
+  std::unique_ptr<hw::DriverHandle> handle = hw::SetUpDriver(setup, &report);
   if (handle == nullptr && !report.messageShown)
     platform::MessageBox(report.Explanation(), "Error", platform::kMbIconError);
   return handle;
@@ -78,22 +87,31 @@ bool TakeInstanceLock(Session& session, std::ostream& err) {
   return false;
 }
 
-void RecoverAfterHang(Session& session, const Environment& environment, std::ostream& err) {
+bool RecoverAfterHang(Session& session, const Environment& environment, std::ostream& err) {
   engine::MSupport& support = *session.support;
   err << "rqctl: the last clock change did not end cleanly (InWatch is set): restoring a safe clock as the "
          "program does at start\n";
   support.RunStartUpRestore();
-  WaitOutWatch(support, environment, err);
+  if (!WaitOutWatch(support, environment, err)) return false;
   support.RefreshClocks();
   // The processor ran at the old clock until now.
   StartCpuMeasure(session);
+  return support.DriverAnswers();
 }
 
-void WaitOutWatch(engine::MSupport& support, const Environment& environment, std::ostream& err) {
-  if (!support.WatchdogRunning()) return;
+bool WaitOutWatch(engine::MSupport& support, const Environment& environment, std::ostream& err) {
+  if (!support.WatchdogRunning()) return support.DriverAnswers();
   err << "rqctl: watching the new clock; the watchdog is disarmed after ten quiet seconds\n";
   bool stopSeen = false;
   for (int polls = 0; support.WatchdogRunning(); ++polls) {
+    // The watch itself asks the driver nothing until it disarms: a daemon that
+    // stalls meanwhile is noticed by asking it something at every look.
+    std::uint64_t counter = 0;
+    hw::IOInterface().ReadTimeStampCounter(counter);
+    if (!support.DriverAnswers()) {
+      support.StopWatchdogThread();
+      return false;
+    }
     if (!stopSeen && environment.stop != nullptr && environment.stop->load()) {
       // Ending now would leave a clock that was just set without its watch: a hang
       // then would go unrecovered. The watch is short, so it is waited out.
@@ -103,7 +121,24 @@ void WaitOutWatch(engine::MSupport& support, const Environment& environment, std
     if (polls > 0 && polls % kPollsPerProgressLine == 0) err << "rqctl: watch: " << polls / 10 << " s\n";
     std::this_thread::sleep_for(kPollInterval);
   }
+  // The disarm at the end of the watch is the request that may have gone unanswered.
+  if (!support.DriverAnswers()) return false;
   err << "rqctl: watch ended, watchdog disarmed\n";
+  return true;
+}
+
+std::chrono::milliseconds ReplyTimeout() {
+  constexpr std::chrono::milliseconds kShortestTestTimeout{100};
+  const char* text = std::getenv(kReplyTimeoutVariable);
+  if (text == nullptr) return hw::SocketDriverHandle::kReplyTimeout;
+  char* end = nullptr;
+  const long long ms = std::strtoll(text, &end, 10);
+  // Only ever shorter than the program's bound; below a tenth of a second even a
+  // healthy daemon would pass for a stalled one.
+  if (end == text || *end != '\0' || ms < kShortestTestTimeout.count() ||
+      ms > hw::SocketDriverHandle::kReplyTimeout.count())
+    return hw::SocketDriverHandle::kReplyTimeout;
+  return std::chrono::milliseconds(ms);
 }
 
 std::optional<double> MeasureCpuMhz(const Session& session) {

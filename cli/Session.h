@@ -37,10 +37,18 @@ bool TakeInstanceLock(Session& session, std::ostream& err);
 
 // After a hang (InWatch set) the start-up recovery the windowed program makes, said
 // on `err`, then the watch of the restored clock waited out. Needs the lock.
-void RecoverAfterHang(Session& session, const Environment& environment, std::ostream& err);
+// False when the driver stopped answering during it.
+bool RecoverAfterHang(Session& session, const Environment& environment, std::ostream& err);
 
-// Waits until the watchdog thread has disarmed, with progress on `err`.
-void WaitOutWatch(engine::MSupport& support, const Environment& environment, std::ostream& err);
+// Waits until the watchdog thread has disarmed, with progress on `err`. False when
+// the driver stopped answering meanwhile: the watch is then ended at once (a
+// disarm could not reach the chip anyway) and InWatch stays for the next start.
+bool WaitOutWatch(engine::MSupport& support, const Environment& environment, std::ostream& err);
+
+// How long rqctl waits for the daemon's reply to one request before it takes the
+// daemon as gone: the program's bound, unless a test shortens it through
+// RQ_TEST_REPLY_TIMEOUT_MS (100 to 60000; docs/rqctl.md).
+std::chrono::milliseconds ReplyTimeout();
 
 // The processor clock from the driver's time-stamp counter since the session was
 // opened (at least 100 ms), or nothing.

@@ -2,13 +2,14 @@
 #include <chrono>
 #include <cmath>
 #include <ctime>
-#include <fstream>
 #include <iomanip>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <thread>
 
 #include "cli/Commands.h"
+#include "cli/Output.h"
 #include "engine/Sensors.h"
 #include "hw/I2CIo.h"
 
@@ -20,6 +21,8 @@ using nlohmann::json;
 constexpr const char* kAnsiClear = "\x1b[H\x1b[2J";
 constexpr auto kStopPoll = std::chrono::milliseconds(50);
 constexpr int kLabelWidth = 24;
+// How long `log` waits for a reader of a FIFO it was given.
+constexpr double kReaderWaitSeconds = 60;
 
 std::string Fixed(double value, int decimals) {
   std::ostringstream text;
@@ -27,17 +30,17 @@ std::string Fixed(double value, int decimals) {
   return text.str();
 }
 
-// Sleeps `seconds`, ending early once a stop was asked for; false then.
+// Sleeps `seconds` (within the interval range, so the count cannot overflow),
+// ending early once a stop was asked for; false then.
 bool SleepUnlessStopped(double seconds, const Environment& environment) {
   const auto end =
       std::chrono::steady_clock::now() +
-      std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(seconds));
+      std::chrono::milliseconds(static_cast<std::int64_t>(std::min(seconds, kLongestInterval) * 1000));
   for (;;) {
     if (environment.stop != nullptr && environment.stop->load()) return false;
     const auto now = std::chrono::steady_clock::now();
     if (now >= end) return true;
-    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
-        kStopPoll, std::chrono::steady_clock::duration(end - now)));
+    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(kStopPoll, end - now));
   }
 }
 
@@ -85,6 +88,10 @@ json OptionalNumber(std::optional<double> value) { return value ? json(*value) :
 json StatusJson(engine::MSupport& support, std::optional<double> cpuMhz) {
   hw::DetectSmbusHost();  // found once by detection already; answers from memory
   const bool voltages = support.HasVoltageDevice();
+  // Clocks the clock generator did not answer for are unknown, not computed from
+  // registers that never came.
+  const bool clocks = support.ClocksRead();
+  auto clock = [clocks](double value) { return clocks ? json(value) : json(nullptr); };
   return {
       {"bios", support.biosModel},
       {"boardModel", support.boardModel},
@@ -97,11 +104,11 @@ json StatusJson(engine::MSupport& support, std::optional<double> cpuMhz) {
         {"hardwareMonitor", DeviceJson(support.hardwareMonitor.get())}}},
       {"clocks",
        {{"cpuMhz", OptionalNumber(cpuMhz)},
-        {"fsbMhz", support.fsbClock},
-        {"agpMhz", support.agpClock},
-        {"pciMhz", support.pciClock},
-        {"memoryMhz", support.memoryClock}}},
-      {"overclockPercent", support.GetOverclockPercent()},
+        {"fsbMhz", clock(support.fsbClock)},
+        {"agpMhz", clock(support.agpClock)},
+        {"pciMhz", clock(support.pciClock)},
+        {"memoryMhz", clock(support.memoryClock)}}},
+      {"overclockPercent", clocks ? json(support.GetOverclockPercent()) : json(nullptr)},
       {"hwDefaultMhz", support.hwDefaultClock},
       {"safeFreqMhz", OptionalNumber(support.StoredSafeFreq())},
       {"voltages",
@@ -149,7 +156,9 @@ void PrintStatusText(const json& status, std::ostream& out) {
   Line(out, "AGP", MhzText(clocks["agpMhz"]));
   Line(out, "PCI", MhzText(clocks["pciMhz"]));
   Line(out, "Memory", MhzText(clocks["memoryMhz"]));
-  Line(out, "Overclock", std::to_string(status["overclockPercent"].get<int>()) + " %");
+  Line(out, "Overclock",
+       status["overclockPercent"].is_null() ? "unknown"
+                                            : std::to_string(status["overclockPercent"].get<int>()) + " %");
   Line(out, "Hardware default", MhzText(status["hwDefaultMhz"]));
   Line(out, "Safe clock (SafeFreq)",
        status["safeFreqMhz"].is_null() ? "none" : MhzText(status["safeFreqMhz"]));
@@ -195,8 +204,8 @@ std::string SensorValueText(const engine::SensorReading& reading) {
   return (reading.value >= 0 ? "+" : "") + Fixed(reading.value, 2) + " V";
 }
 
-void PrintSensors(devices::ISAHwMonitorIo& chip, bool asJson, std::ostream& out) {
-  const engine::SensorReadings readings = engine::ReadSensors(chip);
+std::string SensorsText(devices::ISAHwMonitorIo& chip, const engine::SensorReadings& readings, bool asJson) {
+  std::ostringstream out;
   if (asJson) {
     json sensors = json::array();
     for (const auto& reading : readings) sensors.push_back(SensorJson(reading));
@@ -204,13 +213,39 @@ void PrintSensors(devices::ISAHwMonitorIo& chip, bool asJson, std::ostream& out)
                 {"sensors", sensors}}
                .dump()
         << '\n';
-    return;
+    return out.str();
   }
   out << chip.GetModel() << " (" << chip.GetDescription() << ")\nAdapter: ISA adapter\n";
   for (const auto& reading : readings) {
     out << std::left << std::setw(kLabelWidth / 2 + 4) << (engine::SensorName(reading.sensor) + ":")
         << std::right << std::setw(12) << SensorValueText(reading) << '\n';
   }
+  return out.str();
+}
+
+// Standard output as `log` and `sensors` write it: the descriptor when the program
+// has one, else the stream.
+std::unique_ptr<Output> StandardOutput(const CommandContext& context) {
+  if (context.environment.outFd >= 0)
+    return std::make_unique<Output>(context.environment.outFd, "standard output", false);
+  return std::make_unique<Output>(context.out, "standard output");
+}
+
+// Writes `text`; false when the command is to end: kExitOk after a stop, kExitFailure
+// (said on `err`, naming the output) when the output refused it.
+bool WriteOrEnd(Output& output, const std::string& text, const CommandContext& context, int& code) {
+  switch (output.Write(text, context.environment.stop)) {
+    case WriteResult::Written:
+      return true;
+    case WriteResult::Stopped:
+      code = kExitOk;
+      return false;
+    case WriteResult::Failed:
+      break;
+  }
+  context.err << "rqctl: writing to " << output.Name() << " failed: " << output.Error() << "\n";
+  code = kExitFailure;
+  return false;
 }
 
 // RFC 4180: a field with a comma, quote or line break goes in quotes, quotes doubled.
@@ -243,24 +278,6 @@ std::string CsvHeader(const std::vector<std::size_t>& columns) {
   return header + ",FSB (MHz),AGP (MHz),PCI (MHz),Memory (MHz)";
 }
 
-// The first line of a file that has one; nothing for a missing or empty file.
-std::optional<std::string> FirstLine(const std::string& path) {
-  std::ifstream file(path);
-  std::string line;
-  if (!file || !std::getline(file, line)) return std::nullopt;
-  if (!line.empty() && line.back() == '\r') line.pop_back();
-  return line;
-}
-
-bool EndsWithLineBreak(const std::string& path) {
-  std::ifstream file(path, std::ios::binary | std::ios::ate);
-  if (!file || file.tellg() <= 0) return true;
-  file.seekg(-1, std::ios::end);
-  char last = 0;
-  file.get(last);
-  return last == '\n';
-}
-
 struct LogOptions {
   double interval = 1.0;
   std::optional<long> count;
@@ -278,11 +295,8 @@ bool ParseLogOptions(CommandContext& context, LogOptions& options) {
       }
       const std::string& value = args[++i];
       if (arg == "--interval") {
-        const auto seconds = ParsePositive(value);
-        if (!seconds) {
-          context.err << "rqctl: --interval takes seconds above 0, not '" << value << "'\n";
-          return false;
-        }
+        const auto seconds = ParseInterval(arg, value, context.err);
+        if (!seconds) return false;
         options.interval = *seconds;
       } else {
         options.count = ParseCount(value, 1);
@@ -313,6 +327,10 @@ int StatusCommand(CommandContext& context) {
   if (const int code = OpenSession(session, context.settingsFile, context.environment, context.err))
     return code;
   engine::MSupport& support = *session.support;
+  // Whatever was read after the driver stopped answering (chips, clocks, voltages)
+  // cannot be told from what was not: no status is shown rather than a wrong one.
+  const std::string nothingShown = "no status is shown";
+  if (DriverStopped(support, nothingShown, context.err)) return kExitNoDaemon;
   // After a hang the windowed program restores a safe clock at its start; when it
   // is not there to do so, status does, so it never reports the clock that hung.
   if (support.GetInWatch() && support.clockGenerator != nullptr) {
@@ -323,12 +341,15 @@ int StatusCommand(CommandContext& context) {
   const json status =
       StatusJson(support, context.environment.measureCpuMhz ? context.environment.measureCpuMhz()
                                                             : MeasureCpuMhz(session));
+  if (DriverStopped(support, nothingShown, context.err)) return kExitNoDaemon;
   if (asJson) {
     context.out << status.dump(2) << '\n';
   } else {
     PrintStatusText(status, context.out);
   }
-  return kExitOk;
+  if (support.ClocksRead()) return kExitOk;
+  context.err << "rqctl: the clock generator's registers could not be read: the clocks are unknown\n";
+  return kExitFailure;
 }
 
 int SensorsCommand(CommandContext& context) {
@@ -338,44 +359,53 @@ int SensorsCommand(CommandContext& context) {
   for (std::size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--json") {
       asJson = true;
-    } else if (args[i] == "--watch" && i + 1 < args.size() && (watch = ParsePositive(args[i + 1]))) {
+    } else if (args[i] == "--watch" && i + 1 < args.size()) {
+      watch = ParseInterval(args[i], args[i + 1], context.err);
+      if (!watch) return kExitBadArguments;
       ++i;
     } else {
       context.err << "rqctl: sensors: unexpected or malformed argument " << args[i]
-                  << " (--watch takes seconds above 0)\n";
+                  << " (--watch takes seconds)\n";
       return kExitBadArguments;
     }
   }
+  if (context.environment.endOnStop) context.environment.endOnStop();
   Session session;
   if (const int code = OpenSession(session, context.settingsFile, context.environment, context.err,
                                    Detect::AllButClockGenerator))
     return code;
+  const std::string notShown = "the sensors it did not answer for are not shown";
+  if (DriverStopped(*session.support, notShown, context.err)) return kExitNoDaemon;
   devices::ISAHwMonitorIo* chip = session.support->hardwareMonitor.get();
   if (chip == nullptr) {
     context.err << "rqctl: no hardware monitor chip was found on this board\n";
     return kExitNoChip;
   }
+  const std::unique_ptr<Output> output = StandardOutput(context);
   const bool clearInPlace = watch && context.environment.stdoutIsTerminal && !asJson;
+  int code = kExitOk;
   for (bool first = true;; first = false) {
-    if (clearInPlace) {
-      context.out << kAnsiClear;
-    } else if (!first && !asJson) {
-      context.out << '\n';
-    }
-    PrintSensors(*chip, asJson, context.out);
-    context.out.flush();
+    const engine::SensorReadings readings = engine::ReadSensors(*chip);
+    // A block the driver stopped answering in would lack rows it cannot explain.
+    if (DriverStopped(*session.support, notShown, context.err)) return kExitNoDaemon;
+    std::string block = clearInPlace ? kAnsiClear : (!first && !asJson ? "\n" : "");
+    block += SensorsText(*chip, readings, asJson);
+    if (!WriteOrEnd(*output, block, context, code)) return code;
     if (!watch || !SleepUnlessStopped(*watch, context.environment)) break;
   }
-  return kExitOk;
+  return code;
 }
 
 int LogCommand(CommandContext& context) {
   LogOptions options;
   if (!ParseLogOptions(context, options)) return kExitBadArguments;
+  if (context.environment.endOnStop) context.environment.endOnStop();
   Session session;
   if (const int code = OpenSession(session, context.settingsFile, context.environment, context.err))
     return code;
   engine::MSupport& support = *session.support;
+  const std::string rowNotWritten = "the row it did not answer for is not written";
+  if (DriverStopped(support, "no log was written", context.err)) return kExitNoDaemon;
 
   // The columns are the sensors that answer now; one that stops answering later
   // leaves its cell empty rather than shifting the others.
@@ -386,27 +416,26 @@ int LogCommand(CommandContext& context) {
   }
   const std::string header = CsvHeader(columns);
 
-  std::ofstream file;
-  bool continuing = false;
-  if (!options.file.empty()) {
+  std::unique_ptr<Output> output;
+  std::string start = header + '\n';
+  if (options.file.empty()) {
+    output = StandardOutput(context);
+  } else {
+    std::optional<LogFile> file =
+        OpenLogFile(options.file, context.environment.stop, kReaderWaitSeconds, context.err);
+    if (!file) return Stopped(context.environment) ? kExitOk : kExitFailure;
     // A log of the same columns goes on; one of other columns is not spoilt by a
     // second header in its middle.
-    const std::optional<std::string> firstLine = FirstLine(options.file);
-    if (firstLine && *firstLine != header) {
+    if (file->existingFirstLine && *file->existingFirstLine != header) {
       context.err << "rqctl: " << options.file << " holds a log of other columns; name another file\n";
       return kExitFailure;
     }
-    continuing = firstLine.has_value();
-    file.open(options.file, std::ios::app);
-    if (!file) {
-      context.err << "rqctl: cannot open " << options.file << " for writing\n";
-      return kExitFailure;
-    }
     // A row cut short by a crash stays on a line of its own.
-    if (continuing && !EndsWithLineBreak(options.file)) file << '\n';
+    if (file->existingFirstLine) start = file->endsWithLineBreak ? "" : "\n";
+    output = std::move(file->output);
   }
-  std::ostream& csv = options.file.empty() ? context.out : file;
-  if (!continuing) csv << header << '\n' << std::flush;
+  int code = kExitOk;
+  if (!start.empty() && !WriteOrEnd(*output, start, context, code)) return code;
 
   for (long row = 0; !options.count || row < *options.count; ++row) {
     if (row > 0 && !SleepUnlessStopped(options.interval, context.environment)) break;
@@ -416,21 +445,23 @@ int LogCommand(CommandContext& context) {
       for (const auto& reading : engine::ReadSensors(*support.hardwareMonitor))
         values[reading.sensor] = reading.value;
     }
-    support.RefreshClocks();
-    csv << IsoTimeNow();
+    const bool clocksRead = support.RefreshClocks();
+    if (DriverStopped(support, rowNotWritten, context.err)) return kExitNoDaemon;
+    std::ostringstream line;
+    line << IsoTimeNow();
     for (std::size_t sensor : columns) {
-      csv << ',';
-      if (values[sensor]) csv << *values[sensor];
+      line << ',';
+      if (values[sensor]) line << *values[sensor];
     }
-    csv << ',' << Fixed(support.fsbClock, 2) << ',' << Fixed(support.agpClock, 2) << ','
-        << Fixed(support.pciClock, 2) << ',' << Fixed(support.memoryClock, 2) << '\n'
-        << std::flush;
-    if (!csv) {
-      context.err << "rqctl: writing the log failed\n";
-      return kExitFailure;
+    // Clocks that could not be read leave their cells empty, as a sensor does.
+    for (double clock : {support.fsbClock, support.agpClock, support.pciClock, support.memoryClock}) {
+      line << ',';
+      if (clocksRead) line << Fixed(clock, 2);
     }
+    line << '\n';
+    if (!WriteOrEnd(*output, line.str(), context, code)) return code;
   }
-  return kExitOk;
+  return code;
 }
 
 }  // namespace rq::cli

@@ -68,14 +68,22 @@ bool MSupport::ChangeFsb(double target, bool autoDisarm) {
   return false;
 }
 
-void MSupport::RefreshClocks() {
+bool MSupport::RefreshClocks() {
+  bool read = true;
   if (clockGenerator != nullptr) {
     const devices::DerivedClocks clocks = clockGenerator->ReadClocks();
-    fsbClock = clocks.fsb;
-    agpClock = clocks.agp;
-    pciClock = clocks.pci;
+    read = clocks.read;
+    if (read) {
+      fsbClock = clocks.fsb;
+      agpClock = clocks.agp;
+      pciClock = clocks.pci;
+    }
   }
-  if (northBridge != nullptr) memoryClock = northBridge->GetMemoryClock(fsbClock);
+  if (read && northBridge != nullptr) memoryClock = northBridge->GetMemoryClock(fsbClock);
+  // A driver that stopped answering part-way leaves nothing to trust either.
+  read = read && (deviceHandle_ == nullptr || deviceHandle_->Connected());
+  clocksRead_ = read;
+  return read;
 }
 
 int MSupport::GetOverclockPercent() const {
@@ -177,8 +185,8 @@ void MSupport::RestoreClockAtStartUp() {
     // not made above the default.
     if (!WriteSafeFreq(FloatToText(target))) target = hwDefaultClock;
     if (!ChangeFsb(target, true)) return;
-    fsbClock = clockGenerator->GetFsb();
-    SaveSafeFreq();
+    // Only a clock read back may become the safe clock.
+    if (RefreshClocks()) SaveSafeFreq();
     // The restored clock itself is still under watch for ten seconds; the mark
     // stays until the watchdog thread disarms, so a hang at the restored clock is
     // recovered again (lower still) instead of being taken for a clean run.
@@ -191,8 +199,7 @@ void MSupport::RestoreClockAtStartUp() {
 bool MSupport::ResetToDefaultClock() {
   // Refused: the clock stays where it was, and so do the voltages that carry it.
   if (!ChangeFsb(hwDefaultClock, true)) return false;
-  RefreshClocks();
-  SaveSafeFreq();
+  if (RefreshClocks()) SaveSafeFreq();
   ApplyVoltShift(false);
   SetNoShowOverClkMsg(false);
   return true;

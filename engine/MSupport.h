@@ -87,6 +87,9 @@ class MSupport {
   std::unique_ptr<devices::ISAHwMonitorIo> hardwareMonitor;
 
   bool DriverReady() const { return deviceHandle_ != nullptr; }
+  // False once the driver has been taken as gone (it left a request unanswered past
+  // its bound or closed the connection): nothing read since is the board's.
+  bool DriverAnswers() const { return deviceHandle_ != nullptr && deviceHandle_->Connected(); }
   // The device used for the voltage operations: the overclock controller when
   // present, else the GPIO over-voltage controller; both null means none.
   bool HasVoltageDevice() const { return overclockController != nullptr || gpioVoltage != nullptr; }
@@ -118,7 +121,11 @@ class MSupport {
   // a hang would go unrecovered. The clock generator is then left untouched and
   // the user told (ReportSettingsWriteFailure).
   bool ChangeFsb(double target, bool autoDisarm);
-  void RefreshClocks();
+  // Reads the clocks again. False when the clock generator's registers could not be
+  // read: the clock fields then keep what they last held, never numbers computed
+  // from registers that did not answer, and ClocksRead() says so.
+  bool RefreshClocks();
+  bool ClocksRead() const { return clocksRead_; }
   int GetOverclockPercent() const;
   void SaveSafeFreq() const;
   double GetSafeFreq(bool useDefault) const;
@@ -187,6 +194,7 @@ class MSupport {
   mutable std::mutex watchdogMutex_;
   std::unique_ptr<platform::InstanceLock> instanceLock_;
   std::unique_ptr<hw::DriverHandle> deviceHandle_;
+  std::atomic<bool> clocksRead_{true};
   std::unique_ptr<DisableWDThread> watchdogThread_;
   std::unique_ptr<platform::WorkerThread> cpuSpeedThread_;
   std::unique_ptr<platform::WorkerThread> hwMonitorThread_;

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 
+#include "hw/DriverHandle.h"
 #include "hw/I2CIo.h"
 
 namespace rq::hw {
@@ -82,6 +83,10 @@ class SmbusHostIo : public I2CIo {
   // Tells the opt-in trace that an awaited state did not come in time.
   void TraceTimeOut() const;
   void Delay(std::uint32_t ms) const { CurrentSmbusClock().DelayMs(ms); }
+  static bool DriverAnswers() {
+    const DriverHandle* handle = ProcessDriverState().deviceHandle;
+    return handle == nullptr || handle->Connected();
+  }
   void SleepMs(std::uint32_t ms) const { CurrentSmbusClock().SleepMs(ms); }
 
   // Runs `step` until `reached` holds. Stops early when `failed` holds (the host
@@ -93,7 +98,8 @@ class SmbusHostIo : public I2CIo {
     for (;;) {
       if (reached()) return Await::kReached;
       if (failed()) return Await::kFailed;
-      if (clock.NowMs() - begin >= kSmbusTimeoutMs) {
+      // A driver taken as gone answers nothing again: no use waiting for the host.
+      if (clock.NowMs() - begin >= kSmbusTimeoutMs || !DriverAnswers()) {
         TraceTimeOut();
         return Await::kTimedOut;
       }

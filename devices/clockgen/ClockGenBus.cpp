@@ -35,6 +35,7 @@ DerivedClocks I2cClockGenIo::ReadClocks() {
   clocks.fsb = GetFsb();
   clocks.agp = GetAgpClock(clocks.fsb);
   clocks.pci = GetPciClock(clocks.fsb);
+  clocks.read = !snapshot.has_value() || !snapshot->ReadFailed();
   return clocks;
 }
 

@@ -32,6 +32,9 @@ struct DerivedClocks {
   double fsb = 0.0;
   double agp = 0.0;
   double pci = 0.0;
+  // False when a register read failed: the numbers are what zeroed registers give,
+  // not the chip's clocks, and must not be shown or acted on.
+  bool read = true;
 };
 
 // A clock generator on the SMBus (address 0xD2): reads and programs the PLL that

@@ -14,6 +14,8 @@ unsigned RegisterSnapshot::ReadBlock(std::int32_t* buffer, std::uint8_t start, u
     return count;
   }
   const unsigned stored = chip_.ReadBlock(buffer, start, count);
+  // A chip may give fewer bytes than asked for; none at all is a failed read.
+  if (stored == 0) readFailed_ = true;
   for (unsigned i = 0; i < stored && start + i < blockKnown_.size(); ++i) {
     blockRegisters_[start + i] = buffer[start + i];
     blockKnown_[start + i] = true;
@@ -28,7 +30,10 @@ bool RegisterSnapshot::ReadByte(std::uint32_t* value, std::uint8_t command) {
     return true;
   }
   // A failed read is not remembered: the next one asks the chip again, as before.
-  if (!chip_.ReadByte(value, command)) return false;
+  if (!chip_.ReadByte(value, command)) {
+    readFailed_ = true;
+    return false;
+  }
   byteReads_[command] = *value;
   return true;
 }

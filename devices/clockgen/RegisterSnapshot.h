@@ -28,6 +28,10 @@ class RegisterSnapshot : public hw::I2CIo {
   bool ReadByte(std::uint32_t* value, std::uint8_t command) override;
   void WriteByte(std::uint8_t value, std::uint8_t command) override;
 
+  // True once a read the chip was asked for brought nothing back: what was derived
+  // from it is the zeroed image's arithmetic, not the chip's clock.
+  bool ReadFailed() const { return readFailed_; }
+
  private:
   void Forget();
 
@@ -35,6 +39,7 @@ class RegisterSnapshot : public hw::I2CIo {
   std::array<std::int32_t, 256> blockRegisters_{};
   std::array<bool, 256> blockKnown_{};
   std::map<std::uint8_t, std::uint32_t> byteReads_;
+  bool readFailed_ = false;
 };
 
 }  // namespace rq::devices::clockgen
