@@ -23,6 +23,7 @@ int SensorsCommand(CommandContext& context);
 int LogCommand(CommandContext& context);
 int DumpCommand(CommandContext& context);
 int FsbCommand(CommandContext& context);
+int DaemonCommand(CommandContext& context);
 
 // The help text of a command ("" for the program's own), and whether one exists.
 bool PrintHelp(const std::string& command, std::ostream& out);

@@ -29,6 +29,7 @@ const char* const kProgramHelp =
     "                                  one CSV row of sensors and clocks per interval\n"
     "  dump [--json]                   register dump for bug reports (read-only)\n"
     "  fsb set MHZ | fsb reset         change the FSB under the watchdog\n"
+    "  daemon stop                     stop this user's driver daemon\n"
     "\n"
     "Options:\n"
     "  --settings FILE   settings file (default: torvane.ini in the current folder)\n"
@@ -80,6 +81,12 @@ const std::map<std::string, const char*>& CommandHelp() {
        "Refused (exit 5) while the windowed program runs, when MHZ is above the\n"
        "fastest clock the chip makes or below half the hardware default; exit 4 when\n"
        "no clock generator was found.\n"},
+      {"daemon",
+       "Usage: rqctl daemon stop\n"
+       "Stops this user's own driver daemon ZQ_I2cIo (and its virtual board) cleanly;\n"
+       "the next command or program start starts it again. Nothing to stop is not an\n"
+       "error. The system service (root's) is refused (exit 5): stop it with the\n"
+       "system's service manager.\n"},
   };
   return help;
 }
@@ -187,6 +194,8 @@ int Run(const std::vector<std::string>& args, const Environment& environment, st
     code = DumpCommand(context);
   } else if (command == "fsb") {
     code = FsbCommand(context);
+  } else if (command == "daemon") {
+    code = DaemonCommand(context);
   } else {
     err << "rqctl: unknown command " << command << "\nTry 'rqctl --help'.\n";
   }

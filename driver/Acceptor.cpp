@@ -4,14 +4,13 @@
 #include <sys/socket.h>
 
 #include <cerrno>
-#include <iostream>
 #include <system_error>
 #include <utility>
 
+#include "driver/DaemonLog.h"
+
 namespace rq::driver {
 namespace {
-
-constexpr char kLogPrefix[] = "ZQ_I2cIo: ";
 
 // Failures that concern only the connection being accepted: the next one may work.
 bool OnlyThisConnectionFailed(int error) {
@@ -41,7 +40,7 @@ void Acceptor::Log(const std::string& message) const {
   if (options_.log) {
     options_.log(message);
   } else {
-    std::cerr << kLogPrefix << message << std::endl;
+    LogLine(message);
   }
 }
 
@@ -83,7 +82,14 @@ void Acceptor::AcceptOne() {
   if (failing_) Log("accepting connections again");
   failing_ = false;
   PeerCredentials peer;
-  if (!AcceptPeer(connection.Get(), peer)) return;
+  std::string refusal;
+  if (!(options_.peer ? options_.peer(connection.Get(), peer, refusal)
+                      : AcceptPeer(connection.Get(), peer, refusal))) {
+    if (!refusal.empty() && foreignPeers_.Begin(peer.uid))
+      Log(refusal + " (further refusals of this uid are not logged until a client is admitted)");
+    return;
+  }
+  foreignPeers_.EndAll();
   try {
     handler_(std::move(connection), peer);
   } catch (const std::exception& error) {

@@ -1,7 +1,9 @@
 #pragma once
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <functional>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -13,11 +15,28 @@ struct AcceptorOptions {
   // accept4(listening, nullptr, nullptr, SOCK_CLOEXEC) unless a test puts in its own.
   using AcceptFunction = std::function<int(int listening)>;
   using LogFunction = std::function<void(const std::string&)>;
+  // Reads a new connection's peer; false turns it away, with why in `refusal`
+  // (empty: nothing to say). AcceptPeer unless a test puts in its own.
+  using PeerFunction = std::function<bool(int fd, PeerCredentials& peer, std::string& refusal)>;
   static constexpr std::chrono::milliseconds kDefaultBackOff{100};
 
   AcceptFunction accept;  // empty: the system call
-  LogFunction log;        // empty: standard error, prefixed with the daemon's name
+  LogFunction log;        // empty: LogLine, the daemon's log
+  PeerFunction peer;      // empty: AcceptPeer
   std::chrono::milliseconds backOff = kDefaultBackOff;
+};
+
+// Refusals are logged once per spell: the first refusal of a kind (a key) starts
+// a spell and is logged, later ones of that kind are not, until a client of that
+// kind is admitted again. A client that keeps knocking cannot fill the log.
+class RefusalSpells {
+ public:
+  bool Begin(std::int64_t key) { return open_.insert(key).second; }  // true: log this one
+  void End(std::int64_t key) { open_.erase(key); }
+  void EndAll() { open_.clear(); }
+
+ private:
+  std::set<std::int64_t> open_;
 };
 
 // The accept loop both daemon sockets share: it waits for a connection or a stop,
@@ -54,8 +73,9 @@ class Acceptor {
   WakePipe wake_;
   std::thread thread_;
   std::atomic<bool> stopping_{false};
-  bool pausing_ = false;  // the loop's own: wait out the back-off before the next accept
-  bool failing_ = false;  // accepting has been failing since the last connection
+  bool pausing_ = false;        // the loop's own: wait out the back-off before the next accept
+  bool failing_ = false;        // accepting has been failing since the last connection
+  RefusalSpells foreignPeers_;  // by uid; the loop's own
 };
 
 }  // namespace rq::driver

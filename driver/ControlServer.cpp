@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <nlohmann/json.hpp>
 #include <stdexcept>
+#include <string>
 
 namespace rq::driver {
 namespace {
@@ -28,10 +30,12 @@ bool WriteAll(int fd, const std::string& text) {
 
 }  // namespace
 
-ControlServer::ControlServer(Fd listening, Inspector inspector, Acceptor::Options options)
+ControlServer::ControlServer(Fd listening, Inspector inspector, Acceptor::Options options, Stopper stopper)
     : inspector_(std::move(inspector)),
+      stopper_(std::move(stopper)),
       acceptor_(
-          std::move(listening), [this](Fd connection, const PeerCredentials&) { Answer(connection.Get()); },
+          std::move(listening),
+          [this](Fd connection, const PeerCredentials& peer) { Answer(connection.Get(), peer); },
           std::move(options)) {}
 
 ControlServer::~ControlServer() { Stop(); }
@@ -40,7 +44,7 @@ void ControlServer::Start() { acceptor_.Start(); }
 
 void ControlServer::Stop() { acceptor_.Stop(); }
 
-void ControlServer::Answer(int fd) {
+void ControlServer::Answer(int fd, const PeerCredentials& peer) {
   std::string command;
   while (command.find('\n') == std::string::npos && command.size() < kMaxCommandLength) {
     pollfd pfd{fd, POLLIN, 0};
@@ -57,6 +61,13 @@ void ControlServer::Answer(int fd) {
   if (!command.empty() && command.back() == '\r') command.pop_back();
   if (command == "inspect") {
     WriteAll(fd, inspector_() + "\n");
+  } else if ((command == "stop" || command == "stop idle") && stopper_) {
+    std::string refusal = "only the daemon's own user may stop it";
+    if (peer.uid == ::geteuid() && stopper_(command == "stop idle", refusal)) {
+      WriteAll(fd, "{\"stopping\":true,\"daemonPid\":" + std::to_string(::getpid()) + "}\n");
+    } else {
+      WriteAll(fd, nlohmann::json{{"error", refusal}}.dump() + "\n");
+    }
   } else {
     WriteAll(fd, "{\"error\":\"unknown command\"}\n");
   }

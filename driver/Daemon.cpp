@@ -1,5 +1,6 @@
 #include "driver/Daemon.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <signal.h>
@@ -7,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -22,13 +24,18 @@
 #include <vector>
 
 #include "driver/ControlServer.h"
+#include "driver/DaemonLog.h"
 #include "driver/Dispatcher.h"
+#include "driver/IdleExit.h"
 #include "driver/ProcessTree.h"
 #include "driver/RealHardwareBackend.h"
 #include "driver/RequestServer.h"
 #include "driver/UnixSocket.h"
 #include "driver/VirtualBoardBackend.h"
+#include "platform/BuildInfo.h"
+#include "platform/FileDigest.h"
 #include "platform/RuntimeDir.h"
+#include "protocol/Protocol.h"
 #include "protocol/SocketLocation.h"
 #include "sim/Board.h"
 
@@ -86,7 +93,51 @@ gid_t GroupId(const std::string& name) {
   return entry.gr_gid;
 }
 
-void Fail(const std::string& message) { std::cerr << kProgram << ": " << message << '\n'; }
+void Fail(const std::string& message) { LogLine(message); }
+
+// Whatever started the daemon may have left descriptors open without
+// close-on-exec (a lock its own parent held); only standard input, output and
+// error and the ready descriptor are the daemon's.
+void CloseInheritedDescriptors(int keep) {
+  const auto closeRange = [](unsigned first, unsigned last) {
+    if (first > last || ::close_range(first, last, 0) == 0) return;
+    // A kernel without close_range: close what /proc lists.
+    std::vector<int> open;
+    if (DIR* folder = ::opendir("/proc/self/fd")) {
+      while (const dirent* entry = ::readdir(folder)) {
+        const long fd = std::strtol(entry->d_name, nullptr, 10);
+        if (entry->d_name[0] != '.' && fd != ::dirfd(folder)) open.push_back(static_cast<int>(fd));
+      }
+      ::closedir(folder);
+    }
+    for (const int fd : open) {
+      if (static_cast<unsigned>(fd) >= first && static_cast<unsigned>(fd) <= last) ::close(fd);
+    }
+  };
+  constexpr unsigned kFirst = STDERR_FILENO + 1;
+  constexpr unsigned kLast = ~0U;
+  if (keep >= static_cast<int>(kFirst)) {
+    closeRange(kFirst, static_cast<unsigned>(keep) - 1);
+    closeRange(static_cast<unsigned>(keep) + 1, kLast);
+  } else {
+    closeRange(kFirst, kLast);
+  }
+}
+
+// The answer to the build request: the version, and the digest of the program
+// file this process runs (read through /proc, so a file replaced since the start
+// still tells the old build).
+std::vector<std::uint8_t> BuildIdentity() {
+  namespace layout = protocol::build_request;
+  std::vector<std::uint8_t> identity(layout::kLength, 0);
+  const std::string version = platform::kVersion;
+  std::copy_n(version.begin(), std::min<std::size_t>(version.size(), layout::kVersionLength - 1),
+              identity.begin() + layout::kVersion);
+  const std::optional<std::uint64_t> digest = platform::FileDigest("/proc/self/exe");
+  if (!digest) return {};  // a build it cannot tell is no build: the request fails
+  protocol::StoreU64(identity.data(), layout::kDigest, *digest);
+  return identity;
+}
 
 void SignalReady(int fd) {
   if (fd < 0) return;
@@ -230,6 +281,7 @@ int RunDaemon(const DaemonOptions& options) {
     Fail("--ready-fd " + std::to_string(options.readyFd) + " is not open");
     return 2;
   }
+  CloseInheritedDescriptors(options.readyFd);
   const std::string path = SocketPath(options);
   if (path.empty()) {
     Fail("no usable runtime folder; name the socket with --socket");
@@ -265,6 +317,9 @@ int RunDaemon(const DaemonOptions& options) {
   sigaddset(&stopSignals, SIGINT);
   sigaddset(&stopSignals, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  // From here every line goes through a queue: a full standard error must not
+  // stall the thread that logs (the accept loop among them).
+  ScopedDaemonLog log;
 
   const std::string name = FileName(path);
   const std::string controlName = name + kControlSuffix;
@@ -287,14 +342,37 @@ int RunDaemon(const DaemonOptions& options) {
     } else {
       dispatcher = std::make_unique<Dispatcher>(*backend);
     }
+    dispatcher->SetBuildIdentity(BuildIdentity());
     server = std::make_unique<RequestServer>(*dispatcher, folder->Listen(name, SOCK_SEQPACKET));
     sim::Board* inspected = board.get();
-    control = std::make_unique<ControlServer>(folder->Listen(controlName, SOCK_STREAM), [inspected] {
-      nlohmann::json state =
-          inspected != nullptr ? InspectBoard(*inspected) : nlohmann::json{{"realHardware", true}};
-      state["daemonPid"] = ::getpid();
-      return state.dump();
-    });
+    control = std::make_unique<ControlServer>(
+        folder->Listen(controlName, SOCK_STREAM),
+        [inspected] {
+          nlohmann::json state =
+              inspected != nullptr ? InspectBoard(*inspected) : nlohmann::json{{"realHardware", true}};
+          state["daemonPid"] = ::getpid();
+          return state.dump();
+        },
+        Acceptor::Options{},
+        [requests = server.get(), inspected](bool onlyWhenIdle, std::string& refusal) {
+          // A daemon replaced for another build must not be pulled from under
+          // another program or a clock change under watch.
+          if (onlyWhenIdle) {
+            if (const std::size_t clients = requests->ClientCount(); clients > 0) {
+              refusal = "in use by " + std::to_string(clients) + " client(s)";
+              return false;
+            }
+            if (inspected != nullptr) {
+              auto boardLock = inspected->Lock();
+              if (inspected->Dog().Enabled()) {
+                refusal = "its watchdog is armed (a clock change is being watched)";
+                return false;
+              }
+            }
+          }
+          ::kill(::getpid(), SIGTERM);
+          return true;
+        });
   } catch (const std::exception& error) {
     Fail(error.what());
     if (server) folder->Remove(name);
@@ -312,11 +390,21 @@ int RunDaemon(const DaemonOptions& options) {
   std::atomic<bool> ticking{true};
   std::thread ticker;
   if (board) {
-    ticker = std::thread([&] {
+    // The user's own daemon ends when nobody has needed it for a while, so that
+    // an old build does not serve on for ever; the system service does not.
+    std::optional<IdleExit> idle;
+    if (!IsSystemDefault(options)) idle.emplace(*server, *board, IdleExit::Clock::now());
+    ticker = std::thread([&, idle]() mutable {
       while (ticking) {
         {
           auto boardLock = board->Lock();
           board->Tick();
+        }
+        if (idle && idle->Due(IdleExit::Clock::now())) {
+          LogLine("no client and no armed watchdog for " + std::to_string(IdleExit::kDefaultLimit.count()) +
+                  " minutes: stopping");
+          idle.reset();
+          ::kill(::getpid(), SIGTERM);
         }
         std::this_thread::sleep_for(kTickPeriod);
       }

@@ -43,6 +43,11 @@ bool Dispatcher::KnownCode(std::uint32_t code) {
 }
 
 bool Dispatcher::Dispatch(std::uint32_t code, std::span<std::uint8_t> buffer) {
+  if (code == protocol::kIoctlDaemonBuild) {
+    if (buildIdentity_.empty() || buffer.size() != buildIdentity_.size()) return false;
+    std::copy(buildIdentity_.begin(), buildIdentity_.end(), buffer.begin());
+    return true;
+  }
   if (code == protocol::kIoctlReadPhysicalMemory) {
     if (buffer.size() < protocol::memory_request::kHeaderLength) return false;
     const std::uint32_t length = protocol::LoadU16(buffer.data(), protocol::memory_request::kLengthField);

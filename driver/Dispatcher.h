@@ -2,6 +2,8 @@
 #include <cstdint>
 #include <mutex>
 #include <span>
+#include <utility>
+#include <vector>
 
 #include "driver/Backend.h"
 
@@ -21,6 +23,9 @@ class Dispatcher {
   Dispatcher& operator=(const Dispatcher&) = delete;
 
   bool Dispatch(std::uint32_t code, std::span<std::uint8_t> buffer);
+  // The answer to kIoctlDaemonBuild (build_request::kLength bytes); set once,
+  // before serving. Unset, that request fails as an unknown one.
+  void SetBuildIdentity(std::vector<std::uint8_t> identity) { buildIdentity_ = std::move(identity); }
 
   // True when `code` is one of the requests the driver serves.
   static bool KnownCode(std::uint32_t code);
@@ -36,6 +41,7 @@ class Dispatcher {
 
   Backend& backend_;
   std::mutex mutex_;
+  std::vector<std::uint8_t> buildIdentity_;
 };
 
 }  // namespace rq::driver

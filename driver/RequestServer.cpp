@@ -12,6 +12,12 @@
 #include "protocol/Protocol.h"
 
 namespace rq::driver {
+namespace {
+
+// The refusal spell of the overall cap (uids are never negative).
+constexpr std::int64_t kEveryone = -1;
+
+}  // namespace
 
 RequestServer::RequestServer(Dispatcher& dispatcher, Fd listening, Options options)
     : dispatcher_(dispatcher),
@@ -77,14 +83,22 @@ void RequestServer::Admit(Fd connection, const PeerCredentials& peer) {
   std::lock_guard lock(mutex_);
   ReapFinished();
   if (acceptor_.Stopping()) return;
-  const std::string who = "a client (process " + std::to_string(peer.pid) + ")";
-  if (clients_.size() >= options_.maxClients) {
-    acceptor_.Log("refused " + who + ": already serving " + std::to_string(options_.maxClients) + " clients");
+  const std::string who =
+      "a client (process " + std::to_string(peer.pid) + ", uid " + std::to_string(peer.uid) + ")";
+  std::int64_t spell = kEveryone;
+  if (const std::string reason = RoomFor(peer, spell); !reason.empty()) {
+    if (refusals_.Begin(spell)) {
+      acceptor_.Log("refused " + who + ": " + reason +
+                    "; further refusals of this kind are not logged until one is admitted");
+    }
     return;
   }
+  refusals_.End(peer.uid);
+  refusals_.End(kEveryone);
   Client& client = clients_.emplace_back();
   client.fd = connection.Get();
   client.pid = peer.pid;
+  client.uid = peer.uid;
   try {
     client.thread = StartThread([this, &client] { ClientLoop(client); });
   } catch (const std::exception& error) {  // std::system_error, or no memory for its state
@@ -93,6 +107,21 @@ void RequestServer::Admit(Fd connection, const PeerCredentials& peer) {
     return;
   }
   connection.Release();  // the client's thread closes it
+}
+
+std::string RequestServer::RoomFor(const PeerCredentials& peer, std::int64_t& spell) const {
+  if (clients_.size() >= options_.maxClients) {
+    spell = kEveryone;
+    return "already serving " + std::to_string(options_.maxClients) + " clients";
+  }
+  std::size_t ofUser = 0;
+  for (const Client& client : clients_) ofUser += client.uid == peer.uid ? 1 : 0;
+  if (ofUser >= options_.maxClientsPerUser) {
+    spell = peer.uid;
+    return "uid " + std::to_string(peer.uid) + " already has " + std::to_string(ofUser) +
+           " connections, the most one user may hold";
+  }
+  return {};
 }
 
 std::size_t RequestServer::Serve(Dispatcher& dispatcher, std::uint8_t* message, std::size_t length) {

@@ -16,9 +16,12 @@ namespace rq::driver {
 struct RequestServerOptions {
   // Each client costs a thread; the program needs a handful of connections.
   static constexpr std::size_t kDefaultMaxClients = 64;
+  // One user's idle connections must not lock the others out of a shared daemon.
+  static constexpr std::size_t kDefaultMaxClientsPerUser = 16;
   using ThreadStarter = std::function<std::thread(std::function<void()>)>;
 
   std::size_t maxClients = kDefaultMaxClients;
+  std::size_t maxClientsPerUser = kDefaultMaxClientsPerUser;
   ThreadStarter startThread;  // empty: std::thread; may throw
   AcceptorOptions accept;
 };
@@ -26,8 +29,9 @@ struct RequestServerOptions {
 // Serves control requests on a listening SOCK_SEQPACKET socket, one thread per
 // client: each message is a request (u32 code + buffer), each reply the success
 // flag followed by the buffer. Clients of another user are turned away. A client
-// that misbehaves or vanishes only ends its own connection. Clients beyond a cap,
-// and a client whose thread cannot be started, are closed at once and logged: the
+// that misbehaves or vanishes only ends its own connection. Clients beyond a cap
+// (overall, and per peer uid within it) are closed at once, logged once per spell
+// of refusals; a client whose thread cannot be started is closed and logged: the
 // daemon keeps serving the others and the board keeps its state.
 class RequestServer {
  public:
@@ -55,6 +59,7 @@ class RequestServer {
   struct Client {
     int fd = -1;  // closed by the client's own thread, under mutex_
     pid_t pid = 0;
+    uid_t uid = 0;
     bool done = false;
     std::thread thread;
   };
@@ -63,12 +68,15 @@ class RequestServer {
   std::thread StartThread(std::function<void()> body);
   void ClientLoop(Client& client);
   void ReapFinished();  // with mutex_ held
+  // The reason to turn `peer` away, empty when there is room; with mutex_ held.
+  std::string RoomFor(const PeerCredentials& peer, std::int64_t& spell) const;
 
   Dispatcher& dispatcher_;
   Options options_;
   std::mutex mutex_;
   std::list<Client> clients_;
-  Acceptor acceptor_;  // last: its thread uses the members above
+  RefusalSpells refusals_;  // by peer uid, kEveryone for the overall cap; under mutex_
+  Acceptor acceptor_;       // last: its thread uses the members above
 };
 
 }  // namespace rq::driver

@@ -190,16 +190,13 @@ bool PeerMayConnect(const PeerCredentials& peer, uid_t servedUid, std::optional<
   return peer.gid == *group || std::find(peer.groups.begin(), peer.groups.end(), *group) != peer.groups.end();
 }
 
-bool AcceptPeer(int fd, PeerCredentials& out) {
+bool AcceptPeer(int fd, PeerCredentials& out, std::string& refusal) {
   if (!GetPeerCredentials(fd, out)) return false;
   const std::optional<gid_t> group = ServedGroup();
   if (PeerMayConnect(out, ServedUid(), group)) return true;
-  const std::string line =
-      "ZQ_I2cIo: refused a connection from uid " + std::to_string(out.uid) + " (pid " +
-      std::to_string(out.pid) +
-      "): " + (group ? "not in group " + std::to_string(*group) : std::string("not this daemon's user")) +
-      "\n";
-  std::fputs(line.c_str(), stderr);
+  refusal =
+      "refused a connection from uid " + std::to_string(out.uid) + " (pid " + std::to_string(out.pid) +
+      "): " + (group ? "not in group " + std::to_string(*group) : std::string("not this daemon's user"));
   return false;
 }
 

@@ -67,8 +67,8 @@ uid_t ServedUid();
 bool PeerMayConnect(const PeerCredentials& peer, uid_t servedUid, std::optional<gid_t> group);
 
 // The accept path's check of a new connection: true when the peer may use the
-// daemon; a refused peer is named on standard error.
-bool AcceptPeer(int fd, PeerCredentials& out);
+// daemon; for a refused peer, `refusal` names it for the log.
+bool AcceptPeer(int fd, PeerCredentials& out, std::string& refusal);
 
 // The folder that holds the daemon's sockets and lock file, opened once and
 // checked; everything in it is then created, opened and removed relative to the

@@ -6,13 +6,17 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <system_error>
 #include <utility>
 #include <vector>
 
+#include "hw/DaemonControl.h"
 #include "hw/SocketDriverHandle.h"
+#include "platform/FileDigest.h"
 #include "platform/MessageBox.h"
 #include "platform/Process.h"
 #include "platform/RuntimeDir.h"
@@ -182,6 +186,36 @@ bool RefreshInstalledCopy(const DriverSetupEnvironment& environment, int source,
   return InstallCopy(source, target);
 }
 
+std::string Hex(std::uint64_t value) {
+  char text[17];
+  std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(value));
+  return text;
+}
+
+// True when the daemon behind `handle` may be used: it is the build of the daemon
+// file the set-up would start (`source`, else the installed `target`), the set-up
+// cannot tell, or it is the system service, which is not this user's to replace.
+bool SameBuildOrNotOurs(const DriverSetupEnvironment& environment, DriverHandle& handle, int source,
+                        const std::string& target) {
+  const std::optional<std::uint64_t> expected =
+      source >= 0 ? platform::FileDigest(source) : platform::FileDigest(target);
+  if (!expected) return true;
+  const std::optional<std::uint64_t> running = DaemonBuildDigest(handle);
+  if (running == expected) return true;
+  if (environment.systemDaemon && environment.systemDaemon()) {
+    static bool told = false;
+    if (!std::exchange(told, true)) {
+      std::cerr << "rhomboquest: the system driver service is of another build than this program's "
+                << "driver; it is root's to replace, so it is used as it is\n";
+    }
+    return true;
+  }
+  std::cerr << "rhomboquest: the running driver daemon is of another build ("
+            << (running ? Hex(*running) : std::string("older, no build request")) << ", expected "
+            << Hex(*expected) << "); replacing it\n";
+  return false;
+}
+
 std::string CurrentDirectory() {
   std::error_code error;
   const fs::path current = fs::current_path(error);
@@ -213,6 +247,16 @@ DriverSetupEnvironment SystemDriverSetupEnvironment() {
   environment.currentDirectory = CurrentDirectory();
   environment.programDirectory = platform::ProgramDirectory();
   environment.helperDirectory = platform::HelperProgramDirectory();
+  environment.systemDaemon = [] {
+    return SocketDriverHandle::DefaultPath() ==
+           std::string(protocol::kSystemSocketFolder) + "/" + protocol::kSocketFileName;
+  };
+  environment.stopDaemon = [] {
+    std::string detail;
+    const DaemonStop stopped = StopDaemon(SocketDriverHandle::DefaultPath(), detail, true);
+    if (stopped == DaemonStop::Failed) std::cerr << "rhomboquest: " << detail << "; using it as it is\n";
+    return stopped != DaemonStop::Failed;
+  };
   return environment;
 }
 
@@ -244,15 +288,21 @@ std::unique_ptr<DriverHandle> SetUpDriver(const DriverSetupEnvironment& environm
                                           DriverSetupReport* reportOrNull) {
   DriverSetupReport unused;
   DriverSetupReport& report = reportOrNull ? *reportOrNull : unused;
-  // (1) A daemon that already serves is all we need.
-  if (auto handle = environment.openDevice()) return handle;
-
   const std::string target = environment.systemDirectory.empty()
                                  ? std::string()
                                  : environment.systemDirectory + kDriversFolder + kDriverFileName;
   std::string sourcePath;
   const OwnedFd source = OpenSourceProgram(environment, sourcePath, report);
   if (source.Valid()) report.found = sourcePath;
+
+  // (1) A daemon that already serves is all we need, when it is of this build.
+  if (auto handle = environment.openDevice()) {
+    if (!environment.stopDaemon || SameBuildOrNotOurs(environment, *handle, source.Get(), target))
+      return handle;
+    handle.reset();
+    // One that cannot be stopped goes on serving: better the old build than none.
+    if (!environment.stopDaemon()) return environment.openDevice();
+  }
   if (source.Valid() && !target.empty() && !RefreshInstalledCopy(environment, source.Get(), target)) {
     Refuse(target, "it differs from " + sourcePath + " and cannot be replaced", report);
     return nullptr;

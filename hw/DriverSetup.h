@@ -24,6 +24,12 @@ struct DriverSetupEnvironment {
   std::string programDirectory;
   // The installed program's helper folder (libexec/rhomboquest), searched last.
   std::string helperDirectory;
+  // Ends the user's own daemon that step 1 reached, when it is of another build
+  // than the daemon file the set-up would start; true once it has ended. Empty:
+  // a daemon that answers is used as it is.
+  std::function<bool()> stopDaemon;
+  // True when step 1 reaches the system service (root's): never stopped.
+  std::function<bool()> systemDaemon;
 };
 
 // What a set-up that found no driver looked at, for the one message that says so.
@@ -48,7 +54,9 @@ DriverSetupEnvironment SystemDriverSetupEnvironment();
 // system's drivers folder goes to (5); (4) otherwise copy it there from the
 // current folder, or fail silently when it is in neither; (5) register the service
 // and start it, with a message box when registration fails; (6) open the device
-// again. Step (4) also looks in the program's own folder. Null when the driver
+// again. Step (4) also looks in the program's own folder. A daemon that answers
+// in (1) but reports another build than the daemon file found (or none: an older
+// build) is stopped first, unless it is the system service. Null when the driver
 // cannot be set up; `report` (optional) then says what was sought and why it failed.
 // The program's SetUpDriver() tells the user once, in a message box, when it ends
 // without a driver and no other message has been shown.

@@ -19,9 +19,13 @@ inline constexpr std::uint32_t kIoctlReadPortByte = CtlCode(0x813);        // 0x
 inline constexpr std::uint32_t kIoctlWritePortByte = CtlCode(0x814);       // 0x00226050
 // Our own addition: the machine's time-stamp counter (u64 out).
 inline constexpr std::uint32_t kIoctlReadTimeStampCounter = CtlCode(0x815);  // 0x00226054
+// Our own addition: the daemon's build (build_request), to tell a daemon of
+// another build from the one the program would start.
+inline constexpr std::uint32_t kIoctlDaemonBuild = CtlCode(0x817);  // 0x0022605C
 
 static_assert(kIoctlReadIndexedByte == 0x00226024);
 static_assert(kIoctlWritePortByte == 0x00226050);
+static_assert(kIoctlDaemonBuild == 0x0022605C);
 
 // Buffer lengths and field offsets (all fields little-endian).
 namespace port_request {
@@ -59,6 +63,13 @@ inline constexpr std::uint32_t kData = 6;
 namespace tsc_request {
 inline constexpr std::uint32_t kLength = 8;
 }  // namespace tsc_request
+
+namespace build_request {
+inline constexpr std::uint32_t kLength = 24;
+inline constexpr std::uint32_t kVersion = 0;  // ASCII, NUL-padded
+inline constexpr std::uint32_t kVersionLength = 16;
+inline constexpr std::uint32_t kDigest = 16;  // u64: platform::FileDigest of the daemon's program file
+}  // namespace build_request
 
 // Little-endian field access on request buffers; callers check the bounds.
 inline std::uint32_t LoadU32(const std::uint8_t* buffer, std::uint32_t offset) {

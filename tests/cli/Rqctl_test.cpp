@@ -18,6 +18,7 @@
 #include "platform/InstanceLock.h"
 #include "sim/Board.h"
 #include "sim/TimeSource.h"
+#include "support/DaemonProcess.h"
 #include "support/InProcessDriverHandle.h"
 #include "support/TempDir.h"
 
@@ -353,6 +354,21 @@ TEST_F(RqctlTest, RefusalsAnswerTheirExitCodesAndLeaveTheClockAlone) {
       EXPECT_EQ(BoardFsb(), before);
     }
   }
+}
+
+// The user's own daemon, found through RQ_RUNTIME_DIR as rqctl finds it.
+TEST_F(RqctlTest, DaemonStopEndsTheUsersDaemonAndIsQuietWithoutOne) {
+  test::DaemonProcess daemon(folder_ / "run/ZQ_I2cIo.sock");
+  ASSERT_TRUE(daemon.Ready());
+  const Result stopped = Run({"daemon", "stop"});
+  EXPECT_EQ(stopped.code, 0) << stopped.err;
+  EXPECT_NE(stopped.err.find("stopped the driver daemon (process " + std::to_string(daemon.Pid())),
+            std::string::npos);
+  EXPECT_EQ(daemon.Stop(), 0);  // it had ended by itself, cleanly
+
+  const Result none = Run({"daemon", "stop"});
+  EXPECT_EQ(none.code, 0);
+  EXPECT_NE(none.err.find("no driver daemon runs"), std::string::npos) << none.err;
 }
 
 }  // namespace

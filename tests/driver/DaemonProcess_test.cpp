@@ -15,9 +15,11 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
+#include "hw/DaemonControl.h"
 #include "hw/DriverSetup.h"
 #include "hw/IOInterface.h"
 #include "hw/SocketDriverHandle.h"
+#include "platform/FileDigest.h"
 #include "protocol/Protocol.h"
 #include "support/TempDir.h"
 
@@ -136,21 +138,31 @@ TEST_F(DaemonProcess, DetachesAndReturnsOnceListening) {
   EXPECT_FALSE(fs::exists(socket));
 }
 
-// The whole start-up path of the program: no daemon running, no service
-// registered, the program beside the current folder.
-TEST_F(DaemonProcess, DriverSetUpInstallsRegistersAndStartsTheDaemon) {
+// The whole start-up path of the program (no daemon, no service, the program in the
+// current folder); then another build of it replaces the running daemon on connecting.
+TEST_F(DaemonProcess, DriverSetUpInstallsStartsAndReplacesADaemonOfAnotherBuild) {
   const std::string runtime = dir / "rt", system = dir / "sys", current = dir / "cwd";
+  const std::string daemonFile = current + "/ZQ_I2cIo", sock = runtime + "/ZQ_I2cIo.sock";
   fs::create_directories(current);
-  fs::copy_file(DaemonProgram(), current + "/ZQ_I2cIo");
+  fs::copy_file(DaemonProgram(), daemonFile);
   hw::DriverSetupEnvironment environment;
   environment.openDevice = [&]() -> std::unique_ptr<hw::DriverHandle> {
-    return hw::SocketDriverHandle::Connect(runtime + "/ZQ_I2cIo.sock");
+    return hw::SocketDriverHandle::Connect(sock);
   };
   ::setenv("RQ_SYSTEM_DIR", system.c_str(), 1);
   ::setenv("RQ_RUNTIME_DIR", runtime.c_str(), 1);
   environment.openServiceManager = [] { return platform::ServiceManager::Open(); };
   environment.systemDirectory = system;
   environment.currentDirectory = current;
+  environment.stopDaemon = [&] {
+    std::string detail;
+    return hw::StopDaemon(sock, detail, true) == hw::DaemonStop::Stopped;
+  };
+  const auto daemonPid = [&] {
+    std::string output;
+    EXPECT_EQ(RunCommand(DaemonProgram() + " inspect --json --socket " + sock, output), 0) << output;
+    return nlohmann::json::parse(output)["daemonPid"].get<pid_t>();
+  };
 
   auto handle = hw::SetUpDriver(environment);
   ASSERT_NE(handle, nullptr);
@@ -159,14 +171,38 @@ TEST_F(DaemonProcess, DriverSetUpInstallsRegistersAndStartsTheDaemon) {
     hw::ScopedDriverHandle scope(handle.get());
     EXPECT_EQ(hw::IOInterface().ReadPciConfigWord(0, 0, 0, 0), 0x8086);
   }
-  std::string output;
-  ASSERT_EQ(RunCommand(DaemonProgram() + " inspect --json --socket " + runtime + "/ZQ_I2cIo.sock", output), 0)
-      << output;
-  const pid_t pid = nlohmann::json::parse(output)["daemonPid"].get<pid_t>();
-  ::kill(pid, SIGTERM);
-  for (int i = 0; i < 200 && fs::exists(runtime + "/ZQ_I2cIo.sock"); ++i) ::usleep(10000);
+  EXPECT_EQ(hw::DaemonBuildDigest(*handle), platform::FileDigest(daemonFile));
+  const pid_t first = daemonPid();
+  handle = hw::SetUpDriver(environment);  // the same build: used as it is
+  EXPECT_EQ(daemonPid(), first);
+
+  handle.reset();
+  std::ofstream(daemonFile, std::ios::app) << "another build";
+  handle = hw::SetUpDriver(environment);
+  ASSERT_NE(handle, nullptr);
+  EXPECT_EQ(hw::DaemonBuildDigest(*handle), platform::FileDigest(daemonFile));
+  EXPECT_NE(daemonPid(), first);  // the old one ended: the new one could take its lock
+
+  std::string detail;
+  EXPECT_EQ(hw::StopDaemon(sock, detail), hw::DaemonStop::Stopped) << detail;
   ::unsetenv("RQ_SYSTEM_DIR");
   ::unsetenv("RQ_RUNTIME_DIR");
+}
+
+// A descriptor the daemon's starter left open (no close-on-exec) must not live on in it.
+TEST_F(DaemonProcess, ClosesEveryInheritedDescriptorButItsOwn) {
+  const std::string held = dir / "held.lock";
+  const int inherited = ::open(held.c_str(), O_RDWR | O_CREAT, 0600);
+  ASSERT_GE(inherited, 0);
+  test::DaemonProcess daemon(socket);
+  ::close(inherited);
+  ASSERT_TRUE(daemon.Ready());
+  std::vector<std::string> open;
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator("/proc/" + std::to_string(daemon.Pid()) + "/fd"))
+    open.push_back(fs::read_symlink(entry.path(), error).string());
+  EXPECT_THAT(open, ::testing::Not(::testing::Contains(held)));
+  EXPECT_THAT(open, ::testing::Contains(::testing::HasSubstr("socket:")));
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
 // How the daemon's servers hold up when clients or the system run out of room:
 // too many clients, a client thread that cannot start, no descriptors left.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
@@ -15,6 +17,7 @@
 #include <vector>
 
 #include "driver/ControlServer.h"
+#include "driver/DaemonLog.h"
 #include "driver/FakeBackend.h"
 #include "driver/RequestServer.h"
 #include "protocol/Protocol.h"
@@ -69,7 +72,7 @@ bool ClosedAtOnce(int fd) {
 class ServerLimits : public ::testing::Test {
  protected:
   std::unique_ptr<RequestServer> StartRequestServer(RequestServer::Options options) {
-    options.accept.log = log.Function();
+    if (!options.accept.log) options.accept.log = log.Function();
     auto server = std::make_unique<RequestServer>(dispatcher, ListenUnix(path, SOCK_SEQPACKET), options);
     server->Start();
     return server;
@@ -105,6 +108,93 @@ TEST_F(ServerLimits, ClientsBeyondTheCapAreRefusedAndTheOthersStillServed) {
   for (int i = 0; i < 200 && server->ClientCount() >= kCap; ++i) std::this_thread::sleep_for(5ms);
   Fd next = Connect();
   EXPECT_TRUE(Served(next.Get()));
+}
+
+std::size_t Count(const std::string& text, const std::string& word) {
+  std::size_t count = 0;
+  for (std::size_t at = 0; (at = text.find(word, at)) != std::string::npos; at += word.size()) ++count;
+  return count;
+}
+
+// The peer of the n-th connection gets the n-th uid, as if members of a served
+// group connected: 20 of one hog, one of another user, then three more users up
+// to the overall cap (16 + 1 + 16 + 16 + 15 = 64), then two beyond it.
+TEST_F(ServerLimits, OneUsersConnectionsDoNotLockOutAnotherAndASpellOfRefusalsLogsOnce) {
+  backend.SetLogging(false);
+  struct Step {
+    uid_t uid;
+    int count, served;
+  };
+  const Step steps[] = {{2001, 20, 16}, {2002, 1, 1}, {3, 16, 16}, {4, 16, 16},
+                        {5, 15, 15},    {6, 1, 0},    {7, 1, 0}};
+  std::vector<uid_t> uids;
+  for (const Step& step : steps) uids.insert(uids.end(), static_cast<std::size_t>(step.count), step.uid);
+  std::atomic<std::size_t> accepted{0};
+  RequestServer::Options options;
+  options.accept.peer = [&](int fd, PeerCredentials& peer, std::string&) {
+    const bool read = GetPeerCredentials(fd, peer);
+    peer.uid = uids.at(accepted++);
+    return read;
+  };
+  auto server = StartRequestServer(options);
+  std::vector<Fd> kept;
+  for (const Step& step : steps) {
+    for (int i = 0; i < step.count; ++i) {
+      kept.push_back(Connect());
+      ASSERT_TRUE(i < step.served ? Served(kept.back().Get()) : ClosedAtOnce(kept.back().Get()))
+          << "uid " << step.uid << " #" << i;
+    }
+  }
+  EXPECT_EQ(server->ClientCount(), 64u);
+  // Four refusals of the hog, two at the cap: one line for each spell.
+  EXPECT_EQ(Count(log.Text(), "refused"), 2u) << log.Text();
+  EXPECT_EQ(Count(log.Text(), "uid 2001 already has 16 connections"), 1u) << log.Text();
+  EXPECT_EQ(Count(log.Text(), "already serving 64 clients"), 1u) << log.Text();
+}
+
+// The daemon's log on a pipe nobody reads: refusals keep coming, and the accept
+// loop must keep turning clients away and serving the others.
+TEST_F(ServerLimits, AStandardErrorNobodyReadsDoesNotStallAccepting) {
+  int fds[2];
+  ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
+  Fd reader(fds[0]), writer(fds[1]);
+  ASSERT_EQ(::fcntl(writer.Get(), F_SETFL, O_NONBLOCK), 0);
+  for (const std::string filler(4096, 'x'); ::write(writer.Get(), filler.data(), filler.size()) > 0;) {
+  }
+  ASSERT_EQ(::fcntl(writer.Get(), F_SETFL, 0), 0);
+  constexpr std::size_t kCapacity = 4;
+  auto queue = std::make_unique<LogQueue>(writer.Get(), kCapacity);
+
+  constexpr int kRefused = 40;
+  std::atomic<int> knocks{0};
+  RequestServer::Options options;
+  options.accept.log = [&queue](const std::string& line) { queue->Post(line); };
+  // Every knock is another user's, so none falls in a spell already logged.
+  options.accept.peer = [&knocks](int fd, PeerCredentials& peer, std::string& refusal) {
+    if (!GetPeerCredentials(fd, peer)) return false;
+    if (knocks++ == kRefused) return true;
+    peer.uid = static_cast<uid_t>(10000 + knocks.load());
+    refusal = "refused a connection from uid " + std::to_string(peer.uid);
+    return false;
+  };
+  auto server = StartRequestServer(options);
+  for (int i = 0; i < kRefused; ++i) {
+    Fd knocking = Connect();
+    ASSERT_TRUE(ClosedAtOnce(knocking.Get())) << i;
+  }
+  Fd welcome = Connect();
+  EXPECT_TRUE(Served(welcome.Get()));
+  ASSERT_GE(queue->Dropped(), static_cast<std::size_t>(kRefused) - kCapacity - 1);
+
+  // Once read, the log says what it could not keep.
+  std::string text;
+  for (char chunk[4096]; text.find("log lines dropped") == std::string::npos;) {
+    const ssize_t n = ::read(reader.Get(), chunk, sizeof chunk);
+    ASSERT_GT(n, 0);
+    text.append(chunk, static_cast<std::size_t>(n));
+  }
+  EXPECT_NE(text.find("refused a connection from uid 10001"), std::string::npos);
+  EXPECT_NE(text.find(std::to_string(queue->Dropped()) + " log lines dropped"), std::string::npos);
 }
 
 TEST_F(ServerLimits, AClientWhoseThreadCannotStartIsDroppedAndServingGoesOn) {

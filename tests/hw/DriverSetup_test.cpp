@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 
 #include "platform/MessageBox.h"
 #include "support/TempDir.h"
@@ -297,6 +298,54 @@ TEST_F(DriverSetupTest, WithoutADriverTheReportSaysWhatIsMissingAndWhereItLooked
   report = DriverSetupReport{};
   EXPECT_EQ(SetUpDriver(environment, &report), nullptr);
   EXPECT_TRUE(report.messageShown);
+}
+
+// A daemon that answers the build request with `digest` (none: a build older than the request).
+struct BuildHandle : DriverHandle {
+  explicit BuildHandle(std::optional<std::uint64_t> reported) : digest(reported) {}
+  bool DeviceIoControl(std::uint32_t code, std::uint8_t* buffer, std::uint32_t length) override {
+    if (code != 0x0022605C || length != 24 || !digest) return false;
+    for (int i = 0; i < 8; ++i) buffer[16 + i] = static_cast<std::uint8_t>(*digest >> (8 * i));
+    return true;
+  }
+  std::optional<std::uint64_t> digest;
+};
+
+TEST_F(DriverSetupTest, AUserDaemonOfAnotherBuildIsStoppedAndStartedAnewButNotTheSystemService) {
+  static constexpr std::uint64_t kDigestOfA = 0xaf63dc4c8601ec8cULL;  // FNV-1a of the daemon file "a"
+  struct Case {
+    const char* name;
+    std::optional<std::uint64_t> reported;
+    bool system;
+    bool replaced;
+  };
+  const Case cases[] = {{"same build", kDigestOfA, false, false},
+                        {"another build", kDigestOfA ^ 1, false, true},
+                        {"older, no build request", std::nullopt, false, true},
+                        {"the system service", kDigestOfA ^ 1, true, false}};
+  PutProgramInCurrentFolder("a");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    journal = Journal{};
+    journal.deviceOpenable = true;
+    environment.openDevice = [this, &c]() -> std::unique_ptr<DriverHandle> {
+      journal.calls.push_back("open device");
+      if (!journal.deviceOpenable) return nullptr;
+      return std::make_unique<BuildHandle>(journal.registered ? kDigestOfA : c.reported);
+    };
+    environment.systemDaemon = [&c] { return c.system; };
+    environment.stopDaemon = [this] {
+      journal.calls.push_back("stop daemon");
+      journal.deviceOpenable = false;
+      journal.registered = true;  // what starts next is the file's build
+      return true;
+    };
+    const auto handle = SetUpDriver(environment);
+    ASSERT_NE(handle, nullptr);
+    const std::vector<std::string> replacing = {"open device",           "stop daemon",      "open manager",
+                                                "open service ZQ_I2cIo", "start registered", "open device"};
+    EXPECT_EQ(journal.calls, c.replaced ? replacing : std::vector<std::string>{"open device"});
+  }
 }
 
 TEST(DriverSourcePath, AddsASlashOnlyWhenMissing) {
