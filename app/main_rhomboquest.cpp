@@ -1,8 +1,9 @@
 // rhomboquest: the overclocking and hardware monitoring utility. Options:
-// --version; --state-folder (how the installed launcher starts it: settings in the
-// per-user state folder instead of the current one). Exit code 1 when another
-// instance is already running or the state folder is unusable, 2 (one line on
-// standard error) when there is no X display to show the windows on, else 0.
+// --version; --state-folder (settings in the per-user state folder even when run
+// from a build tree; installed, they are there anyway: engine/SettingsStore.h).
+// Exit code 1 when another instance is already running or the state folder is
+// unusable, 2 (one line on standard error) when there is no X display to show the
+// windows on, else 0.
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -33,7 +34,7 @@
 #include "app/VerifyWindows.h"
 #include "app/WindowThread.h"
 #include "engine/MSupport.h"
-#include "engine/StateFolder.h"
+#include "engine/SettingsStore.h"
 #include "hw/DriverSetup.h"
 #include "platform/BuildInfo.h"
 #include "verify/VerifyThreads.h"
@@ -139,16 +140,6 @@ bool HasOption(int argc, char** argv, std::string_view option) {
   return false;
 }
 
-// The installed program's own folder is read-only: settings live per user.
-bool EnterUserStateFolder() {
-  const std::string folder = rq::engine::StateFolderPath(std::getenv("XDG_STATE_HOME"), std::getenv("HOME"));
-  if (const auto problem = rq::engine::EnterStateFolder(folder, rq::engine::kSettingsFile)) {
-    std::fprintf(stderr, "rhomboquest: cannot use the settings folder: %s\n", problem->c_str());
-    return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -156,7 +147,12 @@ int main(int argc, char** argv) {
     std::printf("rhomboquest %s\n", rq::platform::kVersion);
     return 0;
   }
-  if (HasOption(argc, argv, "--state-folder") && !EnterUserStateFolder()) return 1;
+  const rq::engine::SettingsChoice settings =
+      rq::engine::ChooseSettingsFile({}, HasOption(argc, argv, "--state-folder"));
+  if (settings.problem) {
+    std::fprintf(stderr, "rhomboquest: cannot use the settings folder: %s\n", settings.problem->c_str());
+    return 1;
+  }
   // RQ_STARTUP_TRACE=1 reports how long the start took (see bench/startup.sh).
   const bool traceStartup = std::getenv("RQ_STARTUP_TRACE") != nullptr;
   QElapsedTimer sinceStart;
@@ -170,6 +166,7 @@ int main(int argc, char** argv) {
   rq::app::LoadSkins();
 
   rq::engine::MSupportOptions options;
+  options.settingsFile = settings.file;
   // Named here so that the driver set-up is linked into the program.
   options.openDriver = [] { return rq::hw::SetUpDriver(); };
   options.makeCpuSpeedThread =

@@ -36,7 +36,7 @@ int FsbCommand(CommandContext& context) {
 
   Session session;
   // The lock first: the windowed program must not be half-way through its own start.
-  if (!TakeInstanceLock(session, context.err)) return kExitRefused;
+  if (!TakeInstanceLock(session, context.settingsFile, context.err)) return kExitRefused;
   if (const int code = OpenSession(session, context.settingsFile, context.environment, context.err))
     return code;
   engine::MSupport& support = *session.support;

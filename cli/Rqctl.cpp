@@ -1,5 +1,6 @@
 #include "cli/Rqctl.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -32,11 +33,15 @@ const char* const kProgramHelp =
     "  daemon stop                     stop this user's driver daemon\n"
     "\n"
     "Options:\n"
-    "  --settings FILE   settings file (default: torvane.ini in the current folder)\n"
+    "  --settings FILE   settings file (default: the program's, torvane.ini in\n"
+    "                    ~/.local/state/rhomboquest; from a build tree ./torvane.ini)\n"
     "\n"
-    "Exit codes: 0 success, 1 failure, 2 bad arguments, 3 no daemon (or it stopped\n"
-    "answering), 4 no such chip, 5 refused (the windowed program runs, target out of\n"
-    "range, settings not writable).\n"
+    "Exit codes: 0 success, 1 failure, 2 bad arguments, 3 no daemon (or it stopped
+"
+    "answering), 4 no such chip, 5 refused (the windowed program runs, target out of
+"
+    "range, settings not writable or not to be trusted).
+"
     "Data goes to standard output, messages to standard error. See docs/rqctl.md.\n";
 
 const std::map<std::string, const char*>& CommandHelp() {
@@ -141,7 +146,7 @@ bool DriverStopped(const engine::MSupport& support, const std::string& consequen
 
 int Run(const std::vector<std::string>& args, const Environment& environment, std::ostream& out,
         std::ostream& err) {
-  std::string settingsFile = engine::kSettingsFile;
+  std::string settingsFile;
   std::size_t next = 0;
   for (; next < args.size(); ++next) {
     const std::string& arg = args[next];
@@ -172,11 +177,20 @@ int Run(const std::vector<std::string>& args, const Environment& environment, st
     return kExitBadArguments;
   }
   const std::string command = args[next];
-  CommandContext context{
-      {args.begin() + static_cast<long>(next) + 1, args.end()}, settingsFile, environment, out, err};
-  for (const std::string& arg : context.args) {
-    if (IsHelp(arg) && PrintHelp(command, out)) return kExitOk;
+  const std::vector<std::string> commandArgs(args.begin() + static_cast<long>(next) + 1, args.end());
+  if (std::any_of(commandArgs.begin(), commandArgs.end(), IsHelp) && PrintHelp(command, out)) return kExitOk;
+  // The program's own settings store (engine/SettingsStore.h), and never a file
+  // someone else could have planted.
+  const engine::SettingsChoice choice = engine::ChooseSettingsFile(settingsFile, false);
+  if (choice.problem) {
+    err << "rqctl: cannot use the settings folder: " << *choice.problem << '\n';
+    return kExitFailure;
   }
+  if (const auto refused = engine::RefusedSettingsFile(choice.file)) {
+    err << "rqctl: " << *refused << '\n';
+    return kExitRefused;
+  }
+  CommandContext context{commandArgs, choice.file, environment, out, err};
   // Messages the engine would show in a box (a settings file that cannot be
   // written) go to standard error.
   platform::SetMessageBoxHandler([&err](const std::string& text, const std::string& caption, unsigned) {

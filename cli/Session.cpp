@@ -74,15 +74,21 @@ int OpenSession(Session& session, const std::string& settingsFile, const Environ
   return kExitOk;
 }
 
-bool TakeInstanceLock(Session& session, std::ostream& err) {
+bool TakeInstanceLock(Session& session, const std::string& settingsFile, std::ostream& err) {
   bool alreadyExists = false;
-  session.lock = platform::InstanceLock::Create(engine::kInstanceMutexName, alreadyExists);
-  if (session.lock != nullptr) return true;
+  session.locks = engine::TakeInstanceLocks(settingsFile, alreadyExists);
+  if (session.locks.Held()) return true;
+  const bool noRuntimeLock = session.locks.runtime == nullptr;
+  session.locks = {};
   if (alreadyExists) {
-    err << "rqctl: the windowed program is running; change the clock there or close it first\n";
-  } else {
+    err << "rqctl: the windowed program (or another rqctl) is using " << settingsFile
+        << "; change the clock there or close it first\n";
+  } else if (noRuntimeLock) {
     err << "rqctl: cannot take the single-instance lock (no usable runtime folder), so cannot make sure "
            "the windowed program is not running\n";
+  } else {
+    err << "rqctl: cannot take the lock " << engine::SettingsLockFile(settingsFile)
+        << ", so cannot make sure the windowed program is not using the same settings\n";
   }
   return false;
 }

@@ -8,7 +8,6 @@
 
 #include "cli/Rqctl.h"
 #include "engine/MSupport.h"
-#include "platform/InstanceLock.h"
 
 namespace rq::cli {
 
@@ -17,7 +16,7 @@ namespace rq::cli {
 struct Session {
   std::unique_ptr<engine::MSupport> support;
   // Held while rqctl may change the clock, so the windowed program cannot start.
-  std::unique_ptr<platform::InstanceLock> lock;
+  engine::InstanceLocks locks;
   // The driver's time-stamp counter when the driver was opened, and when: the
   // processor clock is measured across detection instead of in a wait of its own.
   std::optional<std::uint64_t> counterAtOpen;
@@ -31,9 +30,9 @@ enum class Detect { Everything, AllButClockGenerator };
 int OpenSession(Session& session, const std::string& settingsFile, const Environment& environment,
                 std::ostream& err, Detect detect = Detect::Everything);
 
-// Takes the windowed program's single-instance lock; false (with why on `err`)
-// when the program runs or the lock cannot be made at all.
-bool TakeInstanceLock(Session& session, std::ostream& err);
+// Takes the windowed program's single-instance locks (engine::TakeInstanceLocks);
+// false (with why on `err`) when the program runs or a lock cannot be made at all.
+bool TakeInstanceLock(Session& session, const std::string& settingsFile, std::ostream& err);
 
 // After a hang (InWatch set) the start-up recovery the windowed program makes, said
 // on `err`, then the watch of the restored clock waited out. Needs the lock.

@@ -335,8 +335,8 @@ int StatusCommand(CommandContext& context) {
   // is not there to do so, status does, so it never reports the clock that hung.
   if (support.GetInWatch() && support.clockGenerator != nullptr) {
     bool programRuns = false;
-    session.lock = platform::InstanceLock::Create(engine::kInstanceMutexName, programRuns);
-    if (session.lock != nullptr) RecoverAfterHang(session, context.environment, context.err);
+    session.locks = engine::TakeInstanceLocks(context.settingsFile, programRuns);
+    if (session.locks.Held()) RecoverAfterHang(session, context.environment, context.err);
   }
   const json status =
       StatusJson(support, context.environment.measureCpuMhz ? context.environment.measureCpuMhz()

@@ -6,7 +6,7 @@
 namespace rq::engine {
 
 DisableWDThread::DisableWDThread(devices::I2cClockGenIo* clockGenerator,
-                                 std::function<bool(bool)> writeInWatch, Timing& timing)
+                                 std::function<Mark(bool)> writeInWatch, Timing& timing)
     : clockGenerator_(clockGenerator), writeInWatch_(std::move(writeInWatch)), timing_(timing) {}
 
 DisableWDThread::~DisableWDThread() { Stop(); }
@@ -20,7 +20,8 @@ void DisableWDThread::Arm() {
 void DisableWDThread::Execute() {
   running_ = true;
   Arm();
-  if (!writeInWatch_(true)) {
+  const Mark mark = writeInWatch_(true);
+  if (mark == Mark::Failed) {
     // Nothing on disk would bring the machine back after a reset: take the watchdog
     // back and let the caller refuse the change. The file keeps what it held.
     if (clockGenerator_ != nullptr) clockGenerator_->EnableWatchdog(false);
@@ -33,6 +34,7 @@ void DisableWDThread::Execute() {
     running_ = false;
     return;
   }
+  markSet_ = mark == Mark::Set;
   {
     std::lock_guard lock(mutex_);
     armed_ = true;
@@ -77,7 +79,7 @@ void DisableWDThread::Execute() {
   // Disarm first, then clear the mark: the mark must stand for as long as the
   // watchdog may still fire, or a hang in between would pass for a clean run.
   if (clockGenerator_ != nullptr) clockGenerator_->EnableWatchdog(false);
-  writeInWatch_(false);
+  if (markSet_) writeInWatch_(false);
   running_ = false;
 }
 

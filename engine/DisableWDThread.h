@@ -21,16 +21,22 @@ namespace rq::engine {
 // that arrives while the thread is already disarming is refused, so the caller
 // starts a fresh thread instead of programming an unwatched clock. A mark that
 // cannot be written ends the thread at once, disarmed: a change it would watch
-// could hang the machine with nothing on disk to recover from.
+// could hang the machine with nothing on disk to recover from. A watch clears the
+// mark only if it set it: one that found the mark held by a live watch of another
+// process leaves it to that watch.
 class DisableWDThread : public platform::WorkerThread {
  public:
+  // What writing InWatch = 1 did.
+  enum class Mark { Failed, Set, HeldElsewhere };
+
   static constexpr int kWatchdogSeconds = 40;
   static constexpr int kCountReload = 10;
   static constexpr std::uint32_t kTickMs = 1000;
 
-  // `writeInWatch` stores the mark durably and answers whether it did;
-  // `clockGenerator` may be null (nothing is armed then, but the mark is still kept).
-  DisableWDThread(devices::I2cClockGenIo* clockGenerator, std::function<bool(bool)> writeInWatch,
+  // `writeInWatch(true)` stores the mark durably and answers how; `writeInWatch(false)`
+  // clears it (its answer is not used). `clockGenerator` may be null (nothing is
+  // armed then, but the mark is still kept).
+  DisableWDThread(devices::I2cClockGenIo* clockGenerator, std::function<Mark(bool)> writeInWatch,
                   Timing& timing);
   ~DisableWDThread() override;
 
@@ -57,12 +63,13 @@ class DisableWDThread : public platform::WorkerThread {
   void Arm();
 
   devices::I2cClockGenIo* clockGenerator_;
-  std::function<bool(bool)> writeInWatch_;
+  std::function<Mark(bool)> writeInWatch_;
   Timing& timing_;
   platform::Event event_;  // auto-reset: one signal per handed-over change
   std::atomic<bool> running_{false};
   std::atomic<bool> autoDisarm_{true};
   std::atomic<bool> markFailed_{false};
+  bool markSet_ = false;  // this watch wrote the mark (only the thread uses it)
 
   std::mutex mutex_;
   std::condition_variable changed_;

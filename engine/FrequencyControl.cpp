@@ -1,6 +1,11 @@
 // Clock changes under the watchdog, the derived clocks, the safe-clock bookkeeping
 // and the restore after a hang.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
 #include "devices/Rounding.h"
 #include "engine/DisableWDThread.h"
@@ -22,6 +27,24 @@ constexpr double kHighestSafeFactor = 2.0;
 // chip reports: a record far from it is no record of this board.
 constexpr double kRecordedDefaultFactor = 2.0;
 
+constexpr const char* kBootIdFile = "/proc/sys/kernel/random/boot_id";
+// The field of /proc/<pid>/stat that holds the process's start time since boot.
+constexpr int kStartTimeField = 22;
+// The first field after the command name, which may itself hold blanks and brackets.
+constexpr int kFieldAfterName = 3;
+
+// A small file of /proc whole; empty when it cannot be read.
+std::string ReadText(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return {};
+  std::string text;
+  char buffer[512];
+  ssize_t got = 0;
+  while ((got = ::read(fd, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<std::size_t>(got));
+  ::close(fd);
+  return text;
+}
+
 // A clock read from the settings: a finite number above 0, else nothing.
 std::optional<double> PositiveClock(const std::string& text) {
   const std::optional<double> value = TextToFloat(text);
@@ -31,12 +54,51 @@ std::optional<double> PositiveClock(const std::string& text) {
 
 }  // namespace
 
-bool MSupport::WriteWatchMark(bool on) const {
+std::string WatchIdentity(long pid) {
+  const std::string stat = ReadText("/proc/" + std::to_string(pid) + "/stat");
+  const auto nameEnd = stat.rfind(')');
+  if (nameEnd == std::string::npos) return {};
+  std::string field;
+  std::string state;
+  int number = kFieldAfterName - 1;
+  for (std::size_t at = nameEnd + 1; number < kStartTimeField;) {
+    const std::size_t start = stat.find_first_not_of(' ', at);
+    if (start == std::string::npos) break;
+    at = std::min(stat.find(' ', start), stat.size());
+    field = stat.substr(start, at - start);
+    if (++number == kFieldAfterName) state = field;
+  }
+  // A process that has ended but is not yet reaped watches nothing either.
+  if (number != kStartTimeField || state == "Z" || state == "X") return {};
+  std::string boot = ReadText(kBootIdFile);
+  boot.erase(std::remove(boot.begin(), boot.end(), '\n'), boot.end());
+  return boot + ":" + std::to_string(pid) + ":" + field;
+}
+
+bool WatchHolderRuns(const std::string& holder) {
+  const auto first = holder.find(':');
+  const auto second = holder.find(':', first == std::string::npos ? first : first + 1);
+  if (second == std::string::npos) return false;
+  const long pid = std::strtol(holder.substr(first + 1, second - first - 1).c_str(), nullptr, 10);
+  return pid > 0 && WatchIdentity(pid) == holder;
+}
+
+DisableWDThread::Mark MSupport::WriteWatchMark(bool on) const {
+  using Mark = DisableWDThread::Mark;
   // A disarm that went to a driver which no longer answers may not have reached
   // the chip: the watchdog can still fire, so the mark must stay for the next
   // start to recover from.
-  if (!on && deviceHandle_ != nullptr && !deviceHandle_->Connected()) return false;
-  return SetInWatch(on);
+  if (!on && deviceHandle_ != nullptr && !deviceHandle_->Connected()) return Mark::Failed;
+  // Another process's watch that still runs holds the mark: taking it over would let
+  // this watch's end clear it under the other's armed watchdog, so it stays theirs
+  // (and this watch, which did not set it, leaves it). A mark of a process that is
+  // gone is a hang's, ours to renew.
+  if (on && GetInWatch()) {
+    const std::string holder = InWatchHolder();
+    if (!holder.empty() && holder != WatchIdentity(::getpid()) && WatchHolderRuns(holder))
+      return Mark::HeldElsewhere;
+  }
+  return SetInWatch(on) ? Mark::Set : Mark::Failed;
 }
 
 bool MSupport::ChangeFsb(double target, bool autoDisarm) {

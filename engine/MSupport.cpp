@@ -1,5 +1,7 @@
 #include "engine/MSupport.h"
 
+#include <unistd.h>
+
 #include <array>
 #include <cstdint>
 #include <filesystem>
@@ -24,6 +26,7 @@ constexpr std::uint32_t kBiosModelAddress = 0xFE0C1;
 constexpr std::uint16_t kBiosModelBufferSize = 200;
 
 constexpr const char* kKeyInWatch = "InWatch";
+constexpr const char* kKeyInWatchBy = "InWatchBy";
 constexpr const char* kKeyVoltShift = "VoltShift";
 constexpr const char* kKeyRecoverToDef = "RecoverToDef";
 constexpr const char* kKeyNoShowOverClkMsg = "NoShowOverClkMsg";
@@ -31,7 +34,7 @@ constexpr const char* kKeyGpioOverVolt = "GPIOOverVolt";
 
 MSupport* g_instance = nullptr;
 
-constexpr const char* kWriteFailedCaption = "Error";
+constexpr const char* kErrorCaption = "Error";
 constexpr const char* kWriteFailedFirstLine = "Rhomboquest cannot write its settings file:\n";
 constexpr const char* kWriteFailedLastLine =
     "\n\nClock changes are refused and settings are not kept until this file can be written.";
@@ -62,10 +65,16 @@ void MSupport::Construct() {
   // 2. One instance per user: a second one initialises nothing at all.
   if (!options_.lookOnly) {
     bool alreadyExists = false;
-    instanceLock_ = platform::InstanceLock::Create(kInstanceMutexName, alreadyExists);
+    instanceLocks_ = TakeInstanceLocks(options_.settingsFile, alreadyExists);
     if (alreadyExists) {
       anotherInstance = true;
       return;
+    }
+    // A file someone else could have put there is not acted on: the reads give
+    // defaults and the writes fail (platform/ProfileFile), and the user learns why.
+    if (const auto refused = RefusedSettingsFile(options_.settingsFile)) {
+      settingsRefused_ = true;
+      platform::MessageBox(*refused, kErrorCaption, platform::kMbIconError);
     }
   }
   if (g_instance == nullptr) g_instance = this;
@@ -93,7 +102,7 @@ void MSupport::Construct() {
   boardModel = DeriveBoardModel(biosModel);
   facts.boardModel = boardModel;
   // The detection below and the monitor read the board's section of the settings.
-  if (options_.lookOnly) {
+  if (options_.lookOnly || settingsRefused_) {
     if (!HasBoardSection(boardModel, options_.settingsFile)) {
       for (const BoardKey& k : ShippedBoardSection(boardModel))
         facts.boardDefaults.emplace_back(k.key, k.value);
@@ -235,10 +244,15 @@ std::string MSupport::ReadSettingString(const std::string& section, const std::s
 
 bool MSupport::WriteSettingString(const std::string& section, const std::string& key,
                                   const std::optional<std::string>& value) const {
+  return WriteSettingStrings(section, {{key, value}});
+}
+
+bool MSupport::WriteSettingStrings(const std::string& section,
+                                   const std::vector<platform::ProfileEntry>& entries) const {
   bool written = false;
   {
     std::lock_guard lock(settingsMutex_);
-    written = platform::WritePrivateProfileString(section, key, value, options_.settingsFile);
+    written = platform::WritePrivateProfileStrings(section, entries, options_.settingsFile);
   }
   // The file can be written again: a later failure is news to the user.
   if (written) writeFailureReported_ = false;
@@ -250,14 +264,17 @@ void MSupport::ReportSettingsWriteFailure() const {
   std::error_code error;
   std::filesystem::path where = std::filesystem::absolute(options_.settingsFile, error);
   if (error) where = options_.settingsFile;
-  platform::MessageBox(kWriteFailedFirstLine + where.string() + kWriteFailedLastLine, kWriteFailedCaption,
+  platform::MessageBox(kWriteFailedFirstLine + where.string() + kWriteFailedLastLine, kErrorCaption,
                        platform::kMbIconError);
 }
 
 bool MSupport::GetInWatch() const { return ReadSettingInt(kOverclockSection, kKeyInWatch, 0) != 0; }
 bool MSupport::SetInWatch(bool on) const {
-  return WriteSettingString(kOverclockSection, kKeyInWatch, on ? "1" : "0");
+  return WriteSettingStrings(kOverclockSection,
+                             {{kKeyInWatch, on ? "1" : "0"},
+                              {kKeyInWatchBy, on ? std::optional(WatchIdentity(::getpid())) : std::nullopt}});
 }
+std::string MSupport::InWatchHolder() const { return ReadSettingString(kOverclockSection, kKeyInWatchBy); }
 bool MSupport::GetVoltShift() const { return ReadSettingInt(kOverclockSection, kKeyVoltShift, 0) != 0; }
 bool MSupport::SetVoltShift(bool on) const {
   const bool written = WriteSettingString(kOverclockSection, kKeyVoltShift, on ? "1" : "0");

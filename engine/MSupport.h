@@ -11,18 +11,20 @@
 #include "devices/monitor/ISAHwMonitorIo.h"
 #include "devices/northbridge/PciMchIo.h"
 #include "devices/overclock/I2cOverclkIo.h"
+#include "engine/DisableWDThread.h"
+#include "engine/SettingsStore.h"
 #include "engine/Timing.h"
 #include "hw/DriverHandle.h"
 #include "platform/InstanceLock.h"
+#include "platform/ProfileFile.h"
 #include "platform/Semaphore.h"
 #include "platform/WorkerThread.h"
 
 namespace rq::engine {
 
-class DisableWDThread;
 class MSupport;
 
-inline constexpr const char* kSettingsFile = "torvane.ini";  // in the current directory
+inline constexpr const char* kSettingsFile = "torvane.ini";  // where: engine/SettingsStore.h
 inline constexpr const char* kOverclockSection = "Overclock";
 inline constexpr const char* kInstanceMutexName = "Torvane";
 
@@ -94,14 +96,20 @@ class MSupport {
   // present, else the GPIO over-voltage controller; both null means none.
   bool HasVoltageDevice() const { return overclockController != nullptr || gpioVoltage != nullptr; }
   // Closes the single-instance lock (the entry point does so after the message loop).
-  void CloseInstanceLock() { instanceLock_.reset(); }
+  void CloseInstanceLock() { instanceLocks_ = {}; }
+  // True when the settings file was refused at start (RefusedSettingsFile): nothing
+  // in it is used, and the user was told.
+  bool SettingsRefused() const { return settingsRefused_; }
 
   // --- settings file ----------------------------------------------------------
   int ReadSettingInt(const std::string& section, const std::string& key, int defaultValue) const;
   std::string ReadSettingString(const std::string& section, const std::string& key) const;
   bool WriteSettingString(const std::string& section, const std::string& key,
                           const std::optional<std::string>& value) const;
+  bool WriteSettingStrings(const std::string& section,
+                           const std::vector<platform::ProfileEntry>& entries) const;
   bool GetInWatch() const;
+  // Sets InWatch with this process as its holder (InWatchBy), or clears both.
   bool SetInWatch(bool on) const;
   bool GetVoltShift() const;
   // A failed write is reported to the user (ReportSettingsWriteFailure).
@@ -180,7 +188,9 @@ class MSupport {
   bool WriteSafeFreq(const std::optional<std::string>& value) const;
   // InWatch as the watchdog thread writes it: the mark is kept while the driver
   // that should have disarmed the watchdog is gone.
-  bool WriteWatchMark(bool on) const;
+  DisableWDThread::Mark WriteWatchMark(bool on) const;
+  // Who wrote InWatch = 1 (InWatchBy), or empty.
+  std::string InWatchHolder() const;
   void Shutdown();
   Timing& Clock() const;
 
@@ -192,13 +202,21 @@ class MSupport {
   mutable std::atomic<bool> writeFailureReported_{false};
   // Serialises clock changes and the hand-over of the watchdog thread.
   mutable std::mutex watchdogMutex_;
-  std::unique_ptr<platform::InstanceLock> instanceLock_;
+  InstanceLocks instanceLocks_;
+  bool settingsRefused_ = false;
   std::unique_ptr<hw::DriverHandle> deviceHandle_;
   std::atomic<bool> clocksRead_{true};
   std::unique_ptr<DisableWDThread> watchdogThread_;
   std::unique_ptr<platform::WorkerThread> cpuSpeedThread_;
   std::unique_ptr<platform::WorkerThread> hwMonitorThread_;
 };
+
+// A running process as the holder of a watch mark (InWatchBy): boot, pid and the
+// process's start time, so that neither a reused pid nor a reboot passes for the
+// watch that wrote it. Empty for a process that does not run.
+std::string WatchIdentity(long pid);
+// Whether the process a holder names still runs (on this boot).
+bool WatchHolderRuns(const std::string& holder);
 
 // The board model: a short name derived from the BIOS model string.
 std::string DeriveBoardModel(const std::string& biosModel);

@@ -119,7 +119,7 @@ std::string SeedSettingsText() {
   return text;
 }
 
-std::optional<std::string> EnterStateFolder(const std::string& folder, const std::string& settingsName) {
+std::optional<std::string> PrepareStateFolder(const std::string& folder, const std::string& settingsName) {
   const std::filesystem::path path = std::filesystem::path(folder).lexically_normal();
   const std::filesystem::path parentPath = path.parent_path();
   const std::string name = path.filename().string();
@@ -137,7 +137,6 @@ std::optional<std::string> EnterStateFolder(const std::string& folder, const std
     return Why(path.string());
   }
   if (auto problem = CheckFolder(own.Get(), path.string())) return problem;
-  if (::fchdir(own.Get()) != 0) return Why("cannot enter " + path.string());
   return SeedSettings(own.Get(), path.string(), settingsName);
 }
 

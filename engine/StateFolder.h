@@ -13,12 +13,13 @@ std::string StateFolderPath(const char* xdgStateHome, const char* home);
 // program ships, so that users find the rows of their board to edit.
 std::string SeedSettingsText();
 
-// Makes `folder` the current folder: creates it (0700, missing parents too) and
+// Readies `folder` for the settings: creates it (0700, missing parents too) and
 // refuses a symbolic link, a folder of another user, or one inside a folder others
 // may write; a folder of ours open to others is closed to 0700. Then puts the seed
 // settings into `settingsName` there when nothing of that name exists, never
-// replacing what the user has. Returns why it failed; on failure nothing is
-// left half-written.
-std::optional<std::string> EnterStateFolder(const std::string& folder, const std::string& settingsName);
+// replacing what the user has (a file planted there meanwhile is left for the
+// settings checks to refuse). Returns why it failed; on failure nothing is left
+// half-written.
+std::optional<std::string> PrepareStateFolder(const std::string& folder, const std::string& settingsName);
 
 }  // namespace rq::engine

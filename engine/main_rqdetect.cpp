@@ -2,6 +2,7 @@
 // found: the BIOS model string, the board model, one device per family and the clocks.
 #include <cstdio>
 #include <string>
+#include <utility>
 
 #include "engine/Formatting.h"
 #include "engine/MSupport.h"
@@ -24,7 +25,15 @@ void PrintClock(const char* name, double mhz) {
 }  // namespace
 
 int main() {
-  rq::engine::MSupport support;
+  // The program's own settings file, chosen as the program chooses it.
+  const rq::engine::SettingsChoice settings = rq::engine::ChooseSettingsFile({}, false);
+  if (settings.problem) {
+    std::fprintf(stderr, "rqdetect: cannot use the settings folder: %s\n", settings.problem->c_str());
+    return 1;
+  }
+  rq::engine::MSupportOptions options;
+  options.settingsFile = settings.file;
+  rq::engine::MSupport support(std::move(options));
   if (support.anotherInstance) {
     std::fprintf(stderr, "rqdetect: another instance is running\n");
     return 1;

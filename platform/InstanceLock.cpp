@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,9 +15,19 @@ std::unique_ptr<InstanceLock> InstanceLock::Create(const std::string& name, bool
   alreadyExists = false;
   const std::string dir = RuntimeDir();
   if (dir.empty() || name.empty() || name.find('/') != std::string::npos) return nullptr;
-  const std::string path = dir + "/" + name;
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  return CreateAt(dir + "/" + name, alreadyExists);
+}
+
+std::unique_ptr<InstanceLock> InstanceLock::CreateAt(const std::string& path, bool& alreadyExists) {
+  alreadyExists = false;
+  const int fd =
+      ::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0600);
   if (fd < 0) return nullptr;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
+    ::close(fd);
+    return nullptr;
+  }
   int rc;
   do {
     rc = ::flock(fd, LOCK_EX | LOCK_NB);

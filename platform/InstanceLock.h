@@ -12,6 +12,10 @@ class InstanceLock {
   // holds it (the result is then null); a lock that cannot be created at all yields
   // null with `alreadyExists` false.
   static std::unique_ptr<InstanceLock> Create(const std::string& name, bool& alreadyExists);
+  // The same on the lock file `path` (created 0600 when missing). Only a regular
+  // file of the effective user is locked: a link or someone else's file is no lock
+  // of ours (null, `alreadyExists` false).
+  static std::unique_ptr<InstanceLock> CreateAt(const std::string& path, bool& alreadyExists);
   ~InstanceLock();
   InstanceLock(const InstanceLock&) = delete;
   InstanceLock& operator=(const InstanceLock&) = delete;

@@ -32,6 +32,8 @@ constexpr char kEofMark = '\x1A';
 constexpr std::string_view kTrailingBlanks = " \t\v\f\x1A";
 constexpr std::string_view kLineBreaks = "\r\n";
 constexpr std::string_view kTempSuffix = ".tmp";
+// Settings are the user's own business: a new file is readable by nobody else.
+constexpr mode_t kNewFileMode = 0600;
 // A writer retries when the file it locked was replaced meanwhile; every retry
 // means another writer finished, so only a file that keeps vanishing (a dangling
 // link) exhausts this.
@@ -419,15 +421,47 @@ bool ReadAllOf(int fd, std::string& content) {
   }
 }
 
-// Opens only regular files, without blocking, so that a FIFO or a device in the
-// file's place cannot hang the caller.
-int OpenForReading(const std::string& path, int extraFlags = 0, mode_t mode = 0) {
-  return ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | extraFlags, mode);
+// Why a settings file is not to be trusted, or nothing when it is: only a regular
+// file of the effective user that nobody else may write is read, so that another
+// user cannot make us act on settings of their choosing. A FIFO or device in its
+// place cannot hang us either: the open does not block.
+std::optional<std::string> Distrust(const struct stat& st) {
+  if (!S_ISREG(st.st_mode)) return "is not a regular file";
+  if (st.st_uid != ::geteuid()) return "belongs to another user (uid " + std::to_string(st.st_uid) + ")";
+  if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) return "may be written by other users";
+  return std::nullopt;
 }
 
-// The whole file, or nothing when it is missing or cannot be read.
+// The file opened for reading when it is one to trust; -1 otherwise, with errno
+// ENOENT for a missing file and EPERM for one that is refused (`why` says why).
+int OpenTrusted(const std::string& path, std::string* why = nullptr) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW);
+  if (fd < 0) {
+    if (errno == ELOOP) {
+      if (why != nullptr) *why = "is a symbolic link";
+      errno = EPERM;
+    }
+    return -1;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) {
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+    return -1;
+  }
+  if (const auto problem = Distrust(st)) {
+    if (why != nullptr) *why = *problem;
+    ::close(fd);
+    errno = EPERM;
+    return -1;
+  }
+  return fd;
+}
+
+// The whole file, or nothing when it is missing, refused or cannot be read.
 std::optional<std::string> ReadFile(const std::string& path) {
-  const int fd = OpenForReading(path);
+  const int fd = OpenTrusted(path);
   if (fd < 0) return std::nullopt;
   std::string content;
   const bool ok = ReadAllOf(fd, content);
@@ -485,22 +519,12 @@ class LockedFile {
   LockedFile(const LockedFile&) = delete;
   LockedFile& operator=(const LockedFile&) = delete;
 
-  // With `create`, a missing file is created empty (which reads as a missing
-  // one) so that there is something to lock.
-  State Open(const std::string& path, bool create) {
+  State Open(const std::string& path) {
     for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
       Close();
-      fd_ = OpenForReading(path);
-      if (fd_ < 0 && errno == ENOENT && create) {
-        fd_ = OpenForReading(path, O_CREAT | O_EXCL, 0666);
-        if (fd_ < 0 && errno == EEXIST) continue;  // another writer was quicker
-        created_ = fd_ >= 0;
-      }
-      if (fd_ < 0) return !create && (errno == ENOENT || errno == ENOTDIR) ? State::Missing : State::Failed;
-      if (!Stat() || !S_ISREG(st_.st_mode)) {
-        errno = EINVAL;
-        return State::Failed;
-      }
+      fd_ = OpenTrusted(path);
+      if (fd_ < 0) return errno == ENOENT || errno == ENOTDIR ? State::Missing : State::Failed;
+      if (!Stat()) return State::Failed;
       // Checked before waiting, so that nobody can hold us up with a file we would not write anyway.
       if (!MayWrite(path, st_)) return State::ReadOnly;
       int rc;
@@ -509,7 +533,7 @@ class LockedFile {
       } while (rc != 0 && errno == EINTR);
       if (rc != 0) return State::Failed;
       struct stat now {};
-      if (::stat(path.c_str(), &now) == 0 && SameFile(now, st_)) {
+      if (::lstat(path.c_str(), &now) == 0 && SameFile(now, st_)) {
         if (!Stat()) return State::Failed;
         return MayWrite(path, st_) ? State::Locked : State::ReadOnly;
       }
@@ -521,24 +545,14 @@ class LockedFile {
   int Fd() const { return fd_; }
   const struct stat& Status() const { return st_; }
 
-  // Takes back a file this writer created for a write that then failed.
-  void RemoveIfCreated(const std::string& path) const {
-    const int error = errno;
-    struct stat now {};
-    if (created_ && ::lstat(path.c_str(), &now) == 0 && SameFile(now, st_)) ::unlink(path.c_str());
-    errno = error;
-  }
-
  private:
   bool Stat() { return ::fstat(fd_, &st_) == 0; }
   void Close() {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
-    created_ = false;
   }
 
   int fd_ = -1;
-  bool created_ = false;
   struct stat st_ {};
 };
 
@@ -565,35 +579,85 @@ void RemoveStaleTemporaries(int dirFd, const std::string& base) {
   ::closedir(dir);
 }
 
-enum class Replaced { Done, Failed, NoTemporary };
+enum class Replaced { Done, Failed, NoTemporary, Exists };
 
-// Replaces the file with `content`: a crash at any moment leaves either the old
-// or the new file, and once this is done the new one survives a power cut.
-Replaced ReplaceFile(int dirFd, const std::string& base, std::string_view content, const struct stat& old) {
+// Writes `content` whole and durably to a fresh temporary beside the file; its
+// name, or nothing (errno says why). A name left by someone else is removed
+// first rather than opened: we write only into a file we made.
+std::optional<std::string> WriteTemporary(int dirFd, const std::string& base, std::string_view content,
+                                          mode_t mode) {
   RemoveStaleTemporaries(dirFd, base);
   const std::string temp = "." + base + "." + std::to_string(::getpid()) + std::string(kTempSuffix);
-  const int fd = ::openat(dirFd, temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
-  if (fd < 0) return errno == EACCES || errno == EPERM ? Replaced::NoTemporary : Replaced::Failed;
-  bool ok = WriteAll(fd, content);
-  if (ok) {
-    // The replacement is the same file to its users: same owner (when we may
-    // give it away, as root may) and same permissions.
-    if (::fchown(fd, old.st_uid, old.st_gid) != 0) {
-      // Not permitted for an ordinary user on a file of their own group; the mode still applies.
-    }
-    ::fchmod(fd, old.st_mode & 07777);
-  }
-  ok = ok && ::fsync(fd) == 0;
+  ::unlinkat(dirFd, temp.c_str(), 0);
+  const int fd = ::openat(dirFd, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) return std::nullopt;
+  bool ok = WriteAll(fd, content) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
   ok = ::close(fd) == 0 && ok;
-  if (!ok || ::renameat(dirFd, temp.c_str(), dirFd, base.c_str()) != 0) {
+  if (ok) return temp;
+  const int error = errno;
+  ::unlinkat(dirFd, temp.c_str(), 0);
+  errno = error;
+  return std::nullopt;
+}
+
+// The folder's entries made durable; some file systems cannot sync a folder at
+// all, so only a real failure counts.
+bool SyncFolder(int dirFd) { return ::fsync(dirFd) == 0 || errno == EINVAL || errno == ENOTSUP; }
+
+// Moves the finished temporary to `base`; with `replace` false only where nothing
+// of that name exists (Exists otherwise), so a file is never seen under its name
+// before it is whole, and a file another writer created meanwhile is not lost.
+Replaced Install(int dirFd, const std::string& temp, const std::string& base, bool replace) {
+  int rc = replace ? ::renameat(dirFd, temp.c_str(), dirFd, base.c_str())
+                   : ::renameat2(dirFd, temp.c_str(), dirFd, base.c_str(), RENAME_NOREPLACE);
+  if (rc != 0 && !replace && (errno == EINVAL || errno == ENOSYS)) {
+    // A file system without the no-replace rename: a link never replaces either.
+    rc = ::linkat(dirFd, temp.c_str(), dirFd, base.c_str(), 0);
+    if (rc == 0) ::unlinkat(dirFd, temp.c_str(), 0);
+  }
+  if (rc != 0) {
     const int error = errno;
     ::unlinkat(dirFd, temp.c_str(), 0);
     errno = error;
-    return Replaced::Failed;
+    return !replace && error == EEXIST ? Replaced::Exists : Replaced::Failed;
   }
-  // Some file systems cannot sync a folder at all; only a real failure counts.
-  const bool synced = ::fsync(dirFd) == 0 || errno == EINVAL || errno == ENOTSUP;
-  return synced ? Replaced::Done : Replaced::Failed;
+  return SyncFolder(dirFd) ? Replaced::Done : Replaced::Failed;
+}
+
+// Replaces the file with `content`: a crash at any moment leaves either the old
+// or the new file, and once this is done the new one survives a power cut. The
+// replacement keeps the old file's permissions; its owner is ours already, as
+// only files of our own are written.
+Replaced ReplaceFile(int dirFd, const std::string& base, std::string_view content, const struct stat& old) {
+  const auto temp = WriteTemporary(dirFd, base, content, old.st_mode & 07777);
+  if (!temp) return errno == EACCES || errno == EPERM ? Replaced::NoTemporary : Replaced::Failed;
+  return Install(dirFd, *temp, base, true);
+}
+
+class FolderFd {
+ public:
+  explicit FolderFd(const std::string& path)
+      : fd_(::open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
+  ~FolderFd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FolderFd(const FolderFd&) = delete;
+  FolderFd& operator=(const FolderFd&) = delete;
+  int Get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// The first write of a file is as safe as any later one: the whole file goes in
+// under its name at once, private to the user. Exists when another writer was quicker.
+Replaced CreateFile(const std::string& path, std::string_view content) {
+  const FolderFd folder(path);
+  if (folder.Get() < 0) return Replaced::Failed;
+  const std::string base = BaseNameOf(path);
+  const auto temp = WriteTemporary(folder.Get(), base, content, kNewFileMode);
+  if (!temp) return Replaced::Failed;
+  return Install(folder.Get(), *temp, base, false);
 }
 
 // For a file we may write in a folder we may not (or cannot open to make a rename
@@ -601,7 +665,7 @@ Replaced ReplaceFile(int dirFd, const std::string& base, std::string_view conten
 // made durable. A crash before the cut leaves the new settings followed by some
 // old lines, where the first copy of a key wins, rather than a file cut short.
 bool WriteInPlace(const std::string& path, std::string_view content, const struct stat& locked) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW);
   if (fd < 0) return false;
   struct stat st {};
   bool ok = ::fstat(fd, &st) == 0 && SameFile(st, locked);
@@ -615,32 +679,18 @@ bool WriteInPlace(const std::string& path, std::string_view content, const struc
 }
 
 bool Store(const std::string& path, std::string_view content, const struct stat& locked) {
-  const int dirFd = ::open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dirFd >= 0) {
-    const Replaced replaced = ReplaceFile(dirFd, BaseNameOf(path), content, locked);
-    const int error = errno;
-    ::close(dirFd);
-    errno = error;
-    if (replaced != Replaced::NoTemporary) return replaced == Replaced::Done;
+  {
+    const FolderFd folder(path);
+    if (folder.Get() >= 0) {
+      const Replaced replaced = ReplaceFile(folder.Get(), BaseNameOf(path), content, locked);
+      if (replaced != Replaced::NoTemporary) return replaced == Replaced::Done;
+    }
   }
   return WriteInPlace(path, content, locked);
 }
 
 bool ValidName(std::string_view name) {
   return name.find_first_of(std::string_view("\r\n\0", 3)) == name.npos;
-}
-
-// Resolves a symbolic link so that the rename replaces the file it points to, not the link.
-std::string WriteTarget(const std::string& path) {
-  struct stat st {};
-  if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-    if (char* resolved = ::realpath(path.c_str(), nullptr)) {
-      std::string target = resolved;
-      std::free(resolved);
-      return target;
-    }
-  }
-  return path;
 }
 
 }  // namespace
@@ -701,38 +751,48 @@ bool WritePrivateProfileStrings(const std::string& section, const std::vector<Pr
   }
 
   std::lock_guard guard(WriterMutex());
-  const std::string path = WriteTarget(NativePath(fileName));
-  LockedFile file;
-  const LockedFile::State state = file.Open(path, adds);
-  if (state == LockedFile::State::Missing) return true;  // nothing to remove
-  if (state == LockedFile::State::Failed) return false;
+  const std::string path = NativePath(fileName);
+  for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
+    LockedFile file;
+    const LockedFile::State state = file.Open(path);
+    if (state == LockedFile::State::Failed) return false;
+    if (state == LockedFile::State::Missing && !adds) return true;  // nothing to remove
 
-  std::string content;
-  if (!ReadAllOf(file.Fd(), content)) {
-    file.RemoveIfCreated(path);
-    return false;
+    std::string content;
+    if (state != LockedFile::State::Missing && !ReadAllOf(file.Fd(), content)) return false;
+    Encoding encoding;
+    std::string decoded;
+    std::string edited(Decode(content, encoding, decoded));
+    for (const auto& [key, value] : entries) edited = Edited(edited, sectionName, Trim(key), value);
+    // A UTF-16 file of odd length would not survive the rewrite whole.
+    const bool whole = !IsUtf16(encoding) || content.size() % 2 == 0;
+    const auto output = whole ? Encode(encoding, std::move(edited)) : std::nullopt;
+    if (!output) {
+      errno = EILSEQ;
+      return false;
+    }
+    if (state == LockedFile::State::Missing) {
+      const Replaced created = CreateFile(path, *output);
+      if (created == Replaced::Exists) continue;  // another writer was quicker: edit theirs
+      return created == Replaced::Done;
+    }
+    if (*output == content) return true;  // already says so: nothing to write
+    if (state == LockedFile::State::ReadOnly) {
+      errno = EACCES;
+      return false;
+    }
+    return Store(path, *output, file.Status());
   }
-  Encoding encoding;
-  std::string decoded;
-  std::string edited(Decode(content, encoding, decoded));
-  for (const auto& [key, value] : entries) edited = Edited(edited, sectionName, Trim(key), value);
-  // A UTF-16 file of odd length would not survive the rewrite whole.
-  const bool whole = !IsUtf16(encoding) || content.size() % 2 == 0;
-  const auto output = whole ? Encode(encoding, std::move(edited)) : std::nullopt;
-  if (!output) {
-    errno = EILSEQ;
-    file.RemoveIfCreated(path);
-    return false;
-  }
-  if (*output == content) return true;  // already says so: nothing to write
-  if (state == LockedFile::State::ReadOnly) {
-    errno = EACCES;
-    file.RemoveIfCreated(path);
-    return false;
-  }
-  if (Store(path, *output, file.Status())) return true;
-  file.RemoveIfCreated(path);
+  errno = EAGAIN;
   return false;
+}
+
+std::optional<std::string> CheckProfileFile(const std::string& fileName) {
+  std::string why;
+  const int fd = OpenTrusted(NativePath(fileName), &why);
+  if (fd >= 0) ::close(fd);
+  if (why.empty()) return std::nullopt;
+  return why;
 }
 
 }  // namespace rq::platform

@@ -14,9 +14,14 @@ namespace rq::platform {
 // byte-order mark (UTF-8, UTF-16 LE or BE) are read as text and written back in
 // their own encoding; values come and go as UTF-8.
 // Writes replace the file atomically and durably (temporary file, fsync, rename,
-// directory fsync), so a crash or a hang leaves either the old or the new file.
-// Where only the file, not its folder, may be written, the file is overwritten in
-// place (fsync'd). Writers of every process are serialised by a lock on the file.
+// directory fsync), so a crash or a hang leaves either the old or the new file;
+// the first write of a file too, which nobody sees under its name before it is
+// whole. Where only the file, not its folder, may be written, the file is
+// overwritten in place (fsync'd). Writers of every process are serialised by a
+// lock on the file.
+// Only a regular file of the effective user that no one else may write is read or
+// written: a symbolic link, a FIFO or device, a file of another user or one that
+// group or others may write reads as missing, and writes to it fail (EPERM).
 
 inline constexpr std::size_t kProfileValueMax = 255;
 
@@ -44,5 +49,9 @@ using ProfileEntry = std::pair<std::string, std::optional<std::string>>;
 // them or none, and is written (and synced) once. Same rules as above.
 bool WritePrivateProfileStrings(const std::string& section, const std::vector<ProfileEntry>& entries,
                                 const std::string& fileName);
+
+// Why the file is refused (see above): "is a symbolic link", "belongs to another
+// user (uid N)", ...; nothing for a file that is used, or a missing one.
+std::optional<std::string> CheckProfileFile(const std::string& fileName);
 
 }  // namespace rq::platform

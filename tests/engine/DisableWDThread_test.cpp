@@ -13,6 +13,7 @@ namespace {
 using testing::ClockGenState;
 using testing::FakeClockGen;
 using testing::FakeTiming;
+using Mark = DisableWDThread::Mark;
 
 class WatchdogThreadTest : public ::testing::Test {
  protected:
@@ -21,7 +22,7 @@ class WatchdogThreadTest : public ::testing::Test {
         &chip_,
         [this](bool on) {
           marks_.push_back(on);
-          return true;
+          return Mark::Set;
         },
         timing_);
     thread->SetAutoDisarm(autoDisarm);
@@ -105,7 +106,7 @@ TEST_F(WatchdogThreadTest, WithoutAClockGeneratorOnlyTheMarkIsKept) {
       nullptr,
       [&](bool on) {
         marks.push_back(on);
-        return true;
+        return Mark::Set;
       },
       timing_);
   thread.Start();
@@ -120,7 +121,7 @@ TEST_F(WatchdogThreadTest, MarkIsSetAfterArmingAndClearedOnlyAfterDisarming) {
       [this](bool on) {
         std::lock_guard lock(state_->mutex);
         state_->log.push_back(on ? "mark 1" : "mark 0");
-        return true;
+        return Mark::Set;
       },
       timing_);
   thread.Start();
@@ -132,7 +133,7 @@ TEST_F(WatchdogThreadTest, MarkIsSetAfterArmingAndClearedOnlyAfterDisarming) {
 
 TEST_F(WatchdogThreadTest, NeverStartedThreadIsNotArmed) {
   DisableWDThread thread(
-      &chip_, [](bool) { return true; }, timing_);
+      &chip_, [](bool) { return Mark::Set; }, timing_);
   EXPECT_FALSE(thread.WaitUntilArmed());
   EXPECT_FALSE(thread.Rearm(true));
 }

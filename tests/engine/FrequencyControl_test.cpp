@@ -215,6 +215,22 @@ TEST_F(FrequencyControlTest, AWatchEndedWithTheDriverGoneKeepsTheMark) {
   EXPECT_EQ(settings_.Read("InWatch"), "1");
 }
 
+// A running process's mark is its own: our watch neither takes it over nor clears it;
+// a gone holder's (pid 1 with another start time) is a hang's, ours to renew and clear.
+TEST_F(FrequencyControlTest, AWatchClearsTheMarkOnlyIfItSetIt) {
+  auto support = StartQuiet();
+  const std::string running = WatchIdentity(1);
+  for (const std::string& holder : {running, running + "0"}) {
+    settings_.Write("InWatch", "1");
+    settings_.Write("InWatchBy", holder);
+    ASSERT_TRUE(support->ChangeFsb(140, true));
+    timing_->AdvanceSeconds(10);
+    support->WatchdogThread()->WaitFor();
+    EXPECT_EQ(settings_.Read("InWatch"), holder == running ? "1" : "0");
+    EXPECT_EQ(settings_.Read("InWatchBy"), holder == running ? holder : "");
+  }
+}
+
 TEST_F(FrequencyControlTest, AnEndlessWatchLastsUntilStopped) {
   auto support = StartQuiet();
   support->ChangeFsb(133, true);

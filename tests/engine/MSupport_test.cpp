@@ -192,6 +192,24 @@ TEST_F(SystemObjectTest, SecondInstanceInitialisesNothing) {
   EXPECT_TRUE(first.WatchdogRunning());
 }
 
+// A file its group may write is named to the user, and nothing in it is acted on.
+TEST_F(SystemObjectTest, APlantedSettingsFileIsToldAndNotActedOn) {
+  settings_.Write("InWatch", "1");
+  settings_.Write("SafeFreq", "143.7");
+  std::filesystem::permissions(settings_.File(), std::filesystem::perms::group_write,
+                               std::filesystem::perm_options::add);
+  std::string box;
+  platform::SetMessageBoxHandler([&](const std::string& text, const std::string&, unsigned) {
+    if (box.empty()) box = text;
+    return platform::kIdOk;
+  });
+  MSupport support(Options());
+  platform::SetMessageBoxHandler({});
+  EXPECT_NE(box.find(settings_.File() + " may be written by other users"), std::string::npos) << box;
+  for (const double fsb : clockGen_->SetFsbCalls()) EXPECT_NEAR(fsb, 133.0, 0.5);
+  EXPECT_FALSE(support.ChangeFsb(140, true));  // no mark can be kept in it
+}
+
 TEST_F(SystemObjectTest, InstanceLockIsFreeAgainAfterTheObjectEnds) {
   { MSupport first(Options()); }
   MSupport again(Options());

@@ -64,7 +64,7 @@ rq_wait_for 50 xdpyinfo || rq_fail "Xvfb on $DISPLAY does not answer"
 stop_daemon() {
   local pid
   pid=$("${as_user[@]}" "$RQ_PREFIX/libexec/rhomboquest/ZQ_I2cIo" inspect --json 2>/dev/null | sed -n 's/.*"daemonPid": *\([0-9]*\).*/\1/p')
-  [[ -n $pid ]] && kill "$pid"
+  [[ -n $pid ]] && kill "$pid" && rq_wait_for 50 bash -c "! kill -0 $pid" # gone before its user is
 }
 RQ_CLEANUPS+=(stop_daemon)
 cd "$RQ_WORK/elsewhere"
@@ -83,6 +83,16 @@ state=$HOME/.local/state/rhomboquest
 grep -q '^\[ZR865\]$' "$state/torvane.ini" || rq_fail "state folder's torvane.ini was not seeded"
 [[ ! -e $RQ_WORK/elsewhere/torvane.ini ]] || rq_fail "settings written to the folder it was started from"
 
+# One store: rqctl from home uses the program's file, may not change the clock beside it.
+rqctl=$RQ_PREFIX/bin/rqctl
+in_home() { (cd "$HOME" && "${as_user[@]}" "$@"); }
+if [[ -x $rqctl ]]; then
+  json=$(in_home "$rqctl" status --json) && grep -q "\"settingsFile\": \"$state/torvane.ini\"" <<<"$json" ||
+    rq_fail "rqctl uses another settings file: $json"
+  mkdir -m 700 "$RQ_WORK/runtime2" && { [[ -z ${user:-} ]] || chown "$user:" "$RQ_WORK/runtime2"; }
+  code=0 && RQ_RUNTIME_DIR=$RQ_WORK/runtime2 in_home "$rqctl" fsb set 140 2>"$RQ_WORK/refused.log" || code=$?
+  [[ $code -eq 5 ]] || rq_fail "fsb set beside the program (second login): $code $(cat "$RQ_WORK/refused.log")"
+fi
 "${as_user[@]}" "$RQ_PREFIX/bin/rhomboquest-exit" || rq_fail "rhomboquest-exit found no program to close"
 rq_wait_for 100 bash -c "! kill -0 $gui" || rq_fail "program still running 10 s after rhomboquest-exit"
 set +e
@@ -90,4 +100,20 @@ wait "$gui"
 code=$?
 set -e
 [[ $code -eq 0 ]] || rq_fail "program exited with $code: $(cat "$RQ_WORK/gui.log")"
+if [[ -x $rqctl ]]; then
+  # A hang during rqctl's change marks that one file: the menu start recovers 3 MHz below SafeFreq.
+  in_home sed -i -e '/^SafeFreq=/d' -e '$a [Overclock]' -e '$a SafeFreq=146' "$state/torvane.ini"
+  in_home "$rqctl" fsb set 155 >"$RQ_WORK/hang.log" 2>&1 || true # ended by the watchdog's reset
+  grep -q '^InWatch=1' "$state/torvane.ini" || rq_fail "no InWatch after the hang: $(cat "$RQ_WORK/hang.log")"
+  "${as_user[@]}" "$RQ_PREFIX/bin/rhomboquest" --state-folder >"$RQ_WORK/gui.log" 2>&1 & # as the menu does
+  RQ_PIDS+=($!)
+  rq_wait_for 200 xdotool search --name '^Rhomboquest$' || rq_fail "no main window: $(cat "$RQ_WORK/gui.log")"
+  grep -q '"fsbMhz": 14[23]\.' <<<"$("${as_user[@]}" "$RQ_PREFIX/libexec/rhomboquest/ZQ_I2cIo" inspect --json)" ||
+    rq_fail "the menu start did not recover to 143 MHz: $(cat "$RQ_WORK/gui.log")"
+  "${as_user[@]}" "$RQ_PREFIX/bin/rhomboquest-exit" || rq_fail "rhomboquest-exit found no program to close"
+  in_home chmod g+w "$state/torvane.ini" # what another user could have planted
+  code=0 && in_home "$rqctl" status 2>"$RQ_WORK/planted.log" || code=$?
+  [[ $code -eq 5 ]] && grep -q "$state/torvane.ini may be written by other users" "$RQ_WORK/planted.log" ||
+    rq_fail "a settings file others may write was not refused: $code $(cat "$RQ_WORK/planted.log")"
+fi
 echo "installed program: layout, versions, launcher and state folder fine"
