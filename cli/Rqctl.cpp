@@ -36,12 +36,9 @@ const char* const kProgramHelp =
     "  --settings FILE   settings file (default: the program's, torvane.ini in\n"
     "                    ~/.local/state/rhomboquest; from a build tree ./torvane.ini)\n"
     "\n"
-    "Exit codes: 0 success, 1 failure, 2 bad arguments, 3 no daemon (or it stopped
-"
-    "answering), 4 no such chip, 5 refused (the windowed program runs, target out of
-"
-    "range, settings not writable or not to be trusted).
-"
+    "Exit codes: 0 success, 1 failure, 2 bad arguments, 3 no daemon (or it stopped\n"
+    "answering), 4 no such chip, 5 refused (the windowed program runs, target out of\n"
+    "range, settings not writable or not to be trusted).\n"
     "Data goes to standard output, messages to standard error. See docs/rqctl.md.\n";
 
 const std::map<std::string, const char*>& CommandHelp() {
