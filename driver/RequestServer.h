@@ -49,12 +49,14 @@ class RequestServer {
 
   // One round trip on a message of `length` bytes in `message` (room for
   // wire::kMaxMessageLength + 1); returns the reply length. Shared with the tests.
-  static std::size_t Serve(Dispatcher& dispatcher, std::uint8_t* message, std::size_t length);
+  static std::size_t Serve(Dispatcher& dispatcher, std::uint8_t* message, std::size_t length,
+                           ConnectionId connection = kInProcessConnection);
 
  private:
   struct Client {
     int fd = -1;  // closed by the client's own thread, under mutex_
     pid_t pid = 0;
+    ConnectionId id = 0;  // the key of its bus locks
     bool done = false;
     std::thread thread;
   };
@@ -68,6 +70,7 @@ class RequestServer {
   Options options_;
   std::mutex mutex_;
   std::list<Client> clients_;
+  ConnectionId lastConnection_ = kInProcessConnection;
   Acceptor acceptor_;  // last: its thread uses the members above
 };
 

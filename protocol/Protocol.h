@@ -19,6 +19,9 @@ inline constexpr std::uint32_t kIoctlReadPortByte = CtlCode(0x813);        // 0x
 inline constexpr std::uint32_t kIoctlWritePortByte = CtlCode(0x814);       // 0x00226050
 // Our own addition: the machine's time-stamp counter (u64 out).
 inline constexpr std::uint32_t kIoctlReadTimeStampCounter = CtlCode(0x815);  // 0x00226054
+// Our own addition: the daemon's lock of a bus (an SMBus host, an index/data pair)
+// for a whole register sequence, held by one connection and given up when it closes.
+inline constexpr std::uint32_t kIoctlBusLock = CtlCode(0x816);  // 0x00226058
 
 static_assert(kIoctlReadIndexedByte == 0x00226024);
 static_assert(kIoctlWritePortByte == 0x00226050);
@@ -59,6 +62,15 @@ inline constexpr std::uint32_t kData = 6;
 namespace tsc_request {
 inline constexpr std::uint32_t kLength = 8;
 }  // namespace tsc_request
+
+namespace bus_lock_request {
+inline constexpr std::uint32_t kLength = 8;
+// The SMBus host's base port for an SMBus sequence; the index port for a pair.
+inline constexpr std::uint32_t kKey = 0;
+inline constexpr std::uint32_t kOperation = 4;
+inline constexpr std::uint32_t kGive = 0;
+inline constexpr std::uint32_t kTake = 1;
+}  // namespace bus_lock_request
 
 // Little-endian field access on request buffers; callers check the bounds.
 inline std::uint32_t LoadU32(const std::uint8_t* buffer, std::uint32_t offset) {
