@@ -15,7 +15,7 @@ reader() { # name, arguments: runs rqctl until killed, a line per run in name.co
 reader status status --json &
 reader dump dump --json &
 ./rqctl sensors --json --watch 0.05 >"$RQ_WORK/sensors.count" 2>"$RQ_WORK/sensors.log" &
-RQ_PIDS+=($(jobs -p))
+for pid in $(jobs -p); do RQ_PIDS+=("$pid"); done
 for change in 136:239 143:252 134.5:236 141:248 138:243; do # clock: register 12, all else fixed
   ./rqctl fsb set "${change%:*}" >/dev/null 2>>"$RQ_WORK/changer.log" || rq_fail "fsb set ${change%:*} failed: $(tail -3 "$RQ_WORK/changer.log")"
   expected="0 31 0 0 0 0 0 40 23 137 0 11 ${change#*:} 0 0 0 68 4 0 0 0 0 0 0 0 0 0 0 0 0 0 0"
