@@ -75,6 +75,10 @@ Bytes NorthBridgeBytes() {
 Bytes SmbusHostBytes(const hw::SmbusHostState& host) {
   const hw::IOInterface io;
   Bytes bytes(SmbusHostPorts(host.kind));
+  // Reading the block data port moves the host's block pointer: not while another
+  // program runs a transfer.
+  devices::SmbusLock lock;
+  if (!lock.Held()) return bytes;
   for (unsigned offset = 0; offset < bytes.size(); ++offset) {
     std::uint32_t value = 0;
     if (io.ReadPortByte(static_cast<std::uint16_t>(host.base + offset), value))

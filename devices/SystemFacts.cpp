@@ -2,7 +2,10 @@
 
 #include <cstdlib>
 #include <optional>
+#include <vector>
 
+#include "hw/I2CIo.h"
+#include "hw/IOInterface.h"
 #include "platform/Clock.h"
 #include "platform/ProfileFile.h"
 
@@ -50,12 +53,54 @@ std::string BoardSettingString(const std::string& key) {
   return platform::GetPrivateProfileString(facts.boardModel, key, "", facts.settingsFile);
 }
 
-SmbusLock::SmbusLock() : sem_(CurrentSystem().busSemaphore) {
-  if (sem_ != nullptr) sem_->Acquire();
+namespace {
+
+// The keys this thread holds, with how often each was opened and whether the
+// driver's lock was had; the process semaphore is held while any is open.
+struct OpenHold {
+  std::uint32_t key;
+  unsigned count;
+  bool held;
+};
+thread_local std::vector<OpenHold> openHolds;
+thread_local platform::BusSemaphore* heldSemaphore = nullptr;
+
+// The key that stands for "no bus to share": only the process semaphore is taken.
+constexpr std::uint32_t kNoBus = 0;
+
+OpenHold* FindHold(std::uint32_t key) {
+  for (OpenHold& hold : openHolds)
+    if (hold.key == key) return &hold;
+  return nullptr;
 }
 
-SmbusLock::~SmbusLock() {
-  if (sem_ != nullptr) sem_->Release();
+}  // namespace
+
+BusHold::BusHold(std::uint32_t key) : key_(key) {
+  if (OpenHold* joined = FindHold(key)) {
+    ++joined->count;
+    held_ = joined->held;
+    return;
+  }
+  if (openHolds.empty()) {
+    heldSemaphore = CurrentSystem().busSemaphore;
+    if (heldSemaphore != nullptr) heldSemaphore->Acquire();
+  }
+  held_ = key == kNoBus || hw::IOInterface().TakeBusLock(key);
+  openHolds.push_back({key, 1, held_});
 }
+
+BusHold::~BusHold() {
+  OpenHold* hold = FindHold(key_);
+  if (hold == nullptr || --hold->count > 0) return;
+  if (hold->held && key_ != kNoBus) hw::IOInterface().GiveBusLock(key_);
+  std::erase_if(openHolds, [this](const OpenHold& open) { return open.key == key_; });
+  if (openHolds.empty() && heldSemaphore != nullptr) {
+    heldSemaphore->Release();
+    heldSemaphore = nullptr;
+  }
+}
+
+SmbusLock::SmbusLock() : BusHold(hw::ProcessSmbusHost().base) {}
 
 }  // namespace rq::devices

@@ -45,16 +45,32 @@ void SleepMs(std::uint32_t ms);
 int BoardSettingInt(const std::string& key, int defaultValue);
 std::string BoardSettingString(const std::string& key);
 
-// Takes the bus semaphore for one register sequence (no-op without a semaphore).
-class SmbusLock {
+// Holds a bus for one register sequence: first the process's bus semaphore (the
+// threads of a program share one driver connection, so only one of them may wait
+// for the driver's lock), then the driver's lock of `key`, which keeps every other
+// program off the bus. A hold opened while the thread holds the same key joins it
+// and fails when that one failed. When the driver's lock cannot be had, Held() is
+// false and the sequence must not touch the bus.
+class BusHold {
  public:
-  SmbusLock();
-  ~SmbusLock();
-  SmbusLock(const SmbusLock&) = delete;
-  SmbusLock& operator=(const SmbusLock&) = delete;
+  explicit BusHold(std::uint32_t key);
+  ~BusHold();
+  BusHold(const BusHold&) = delete;
+  BusHold& operator=(const BusHold&) = delete;
+
+  bool Held() const { return held_; }
 
  private:
-  platform::BusSemaphore* sem_;
+  std::uint32_t key_;
+  bool held_ = false;
+};
+
+// Holds the SMBus (the driver's lock keyed by the host's base port) for one
+// register sequence. Before a host is found there is no bus to share: only the
+// process semaphore is taken.
+class SmbusLock : public BusHold {
+ public:
+  SmbusLock();
 };
 
 }  // namespace rq::devices

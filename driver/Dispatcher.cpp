@@ -30,6 +30,9 @@ bool FixedLength(std::uint32_t code, std::uint32_t& length) {
     case protocol::kIoctlReadTimeStampCounter:
       length = protocol::tsc_request::kLength;
       return true;
+    case protocol::kIoctlBusLock:
+      length = protocol::bus_lock_request::kLength;
+      return true;
     default:
       return false;
   }
@@ -42,7 +45,7 @@ bool Dispatcher::KnownCode(std::uint32_t code) {
   return code == protocol::kIoctlReadPhysicalMemory || FixedLength(code, length);
 }
 
-bool Dispatcher::Dispatch(std::uint32_t code, std::span<std::uint8_t> buffer) {
+bool Dispatcher::Dispatch(std::uint32_t code, std::span<std::uint8_t> buffer, ConnectionId connection) {
   if (code == protocol::kIoctlDaemonBuild) {
     if (buildIdentity_.empty() || buffer.size() != buildIdentity_.size()) return false;
     std::copy(buildIdentity_.begin(), buildIdentity_.end(), buffer.begin());
@@ -56,6 +59,7 @@ bool Dispatcher::Dispatch(std::uint32_t code, std::span<std::uint8_t> buffer) {
     std::uint32_t length = 0;
     if (!FixedLength(code, length) || buffer.size() != length) return false;
   }
+  if (code == protocol::kIoctlBusLock) return BusLock(buffer, connection);
 
   // Work on a copy so that a request failing half-way leaves the caller's buffer
   // as it was.
@@ -157,6 +161,22 @@ bool Dispatcher::ReadMemory(std::span<std::uint8_t> buffer) {
   const std::uint32_t address = protocol::LoadU32(buffer.data(), protocol::memory_request::kAddress);
   const std::uint32_t length = protocol::LoadU16(buffer.data(), protocol::memory_request::kLengthField);
   return backend_.ReadPhysicalMemory(address, buffer.subspan(protocol::memory_request::kData, length));
+}
+
+// Nothing comes back: the buffer is left as it came in either way.
+bool Dispatcher::BusLock(std::span<std::uint8_t> buffer, ConnectionId connection) {
+  namespace request = protocol::bus_lock_request;
+  const std::uint32_t key = protocol::LoadU32(buffer.data(), request::kKey);
+  const std::uint32_t operation = protocol::LoadU32(buffer.data(), request::kOperation);
+  if (key > kMaxPort) return false;
+  switch (operation) {
+    case request::kTake:
+      return busLocks_.Take(connection, key);
+    case request::kGive:
+      return busLocks_.Give(connection, key);
+    default:
+      return false;
+  }
 }
 
 bool Dispatcher::ReadTsc(std::span<std::uint8_t> buffer) {

@@ -51,6 +51,7 @@ std::vector<pid_t> RequestServer::DropClients() {
   for (Client& client : clients_) {
     if (client.done) continue;
     if (client.fd >= 0) ::shutdown(client.fd, SHUT_RDWR);
+    dispatcher_.CloseConnection(client.id);  // ends a take it may be waiting in
     pids.push_back(client.pid);
   }
   return pids;
@@ -99,6 +100,7 @@ void RequestServer::Admit(Fd connection, const PeerCredentials& peer) {
   client.fd = connection.Get();
   client.pid = peer.pid;
   client.uid = peer.uid;
+  client.id = ++lastConnection_;
   try {
     client.thread = StartThread([this, &client] { ClientLoop(client); });
   } catch (const std::exception& error) {  // std::system_error, or no memory for its state
@@ -124,23 +126,28 @@ std::string RequestServer::RoomFor(const PeerCredentials& peer, std::int64_t& sp
   return {};
 }
 
-std::size_t RequestServer::Serve(Dispatcher& dispatcher, std::uint8_t* message, std::size_t length) {
+std::size_t RequestServer::Serve(Dispatcher& dispatcher, std::uint8_t* message, std::size_t length,
+                                 ConnectionId connection) {
   if (length < protocol::wire::kHeaderLength || length > protocol::wire::kMaxMessageLength) {
     protocol::StoreU32(message, 0, protocol::wire::kReplyFailure);
     return protocol::wire::kHeaderLength;
   }
   const std::uint32_t code = protocol::LoadU32(message, 0);
-  const bool ok = dispatcher.Dispatch(code, std::span<std::uint8_t>(message + protocol::wire::kHeaderLength,
-                                                                    length - protocol::wire::kHeaderLength));
+  const bool ok = dispatcher.Dispatch(code,
+                                      std::span<std::uint8_t>(message + protocol::wire::kHeaderLength,
+                                                              length - protocol::wire::kHeaderLength),
+                                      connection);
   protocol::StoreU32(message, 0, ok ? protocol::wire::kReplySuccess : protocol::wire::kReplyFailure);
   return length;
 }
 
 void RequestServer::ClientLoop(Client& client) {
   int fd;
+  ConnectionId id;
   {
     std::lock_guard lock(mutex_);
     fd = client.fd;
+    id = client.id;
   }
   // One byte more than the largest request, so that MSG_TRUNC tells an oversized
   // message apart from one that just fits.
@@ -151,7 +158,7 @@ void RequestServer::ClientLoop(Client& client) {
     if (received <= 0) break;
     const std::size_t replyLength = Serve(
         dispatcher_, message.data(),
-        std::min<std::size_t>(static_cast<std::size_t>(received), protocol::wire::kMaxMessageLength + 1));
+        std::min<std::size_t>(static_cast<std::size_t>(received), protocol::wire::kMaxMessageLength + 1), id);
     ssize_t sent;
     do {
       sent = ::send(fd, message.data(), replyLength, MSG_NOSIGNAL);
@@ -159,6 +166,9 @@ void RequestServer::ClientLoop(Client& client) {
     if (sent < 0) break;
   }
   std::lock_guard lock(mutex_);
+  // Under mutex_ with `done`: DropClients closes only connections not yet done, so
+  // the table forgets this one for good.
+  dispatcher_.EndConnection(id);
   ::close(client.fd);
   client.fd = -1;
   client.done = true;

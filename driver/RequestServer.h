@@ -53,13 +53,15 @@ class RequestServer {
 
   // One round trip on a message of `length` bytes in `message` (room for
   // wire::kMaxMessageLength + 1); returns the reply length. Shared with the tests.
-  static std::size_t Serve(Dispatcher& dispatcher, std::uint8_t* message, std::size_t length);
+  static std::size_t Serve(Dispatcher& dispatcher, std::uint8_t* message, std::size_t length,
+                           ConnectionId connection = kInProcessConnection);
 
  private:
   struct Client {
     int fd = -1;  // closed by the client's own thread, under mutex_
     pid_t pid = 0;
     uid_t uid = 0;
+    ConnectionId id = 0;  // the key of its bus locks
     bool done = false;
     std::thread thread;
   };
@@ -77,6 +79,8 @@ class RequestServer {
   std::list<Client> clients_;
   RefusalSpells refusals_;  // by peer uid, kEveryone for the overall cap; under mutex_
   Acceptor acceptor_;       // last: its thread uses the members above
+  ConnectionId lastConnection_ = kInProcessConnection;
+  Acceptor acceptor_;  // last: its thread uses the members above
 };
 
 }  // namespace rq::driver

@@ -137,4 +137,30 @@ bool IOInterface::ReadTimeStampCounter(std::uint64_t& tsc) const {
   return true;
 }
 
+namespace {
+
+bool BusLockRequest(DriverHandle* driver, std::uint32_t key, std::uint32_t operation) {
+  namespace request = proto::bus_lock_request;
+  if (driver == nullptr) return false;
+  std::uint8_t buffer[request::kLength] = {};
+  proto::StoreU32(buffer, request::kKey, key);
+  proto::StoreU32(buffer, request::kOperation, operation);
+  if (!driver->DeviceIoControl(proto::kIoctlBusLock, buffer, sizeof buffer)) {
+    platform::Trace("driver refused to %s the bus lock 0x%04X", operation == request::kTake ? "take" : "give",
+                    key);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool IOInterface::TakeBusLock(std::uint32_t key) const {
+  return BusLockRequest(Driver(), key, proto::bus_lock_request::kTake);
+}
+
+bool IOInterface::GiveBusLock(std::uint32_t key) const {
+  return BusLockRequest(Driver(), key, proto::bus_lock_request::kGive);
+}
+
 }  // namespace rq::hw

@@ -32,6 +32,14 @@ class IOInterface {
   // A further request of our driver: the CPU's time-stamp counter as the driver's
   // machine sees it (the virtual board's CPU follows its simulated clock).
   bool ReadTimeStampCounter(std::uint64_t& tsc) const;
+
+  // Another: the driver's lock of a bus for a whole register sequence, shared with
+  // every other program of the driver. `key` names the bus: the SMBus host's base
+  // port, or the index port of an index/data pair. Taking waits while another
+  // program holds it and fails after the driver's bound; this connection may take
+  // a key it holds again, and gives it as often.
+  bool TakeBusLock(std::uint32_t key) const;
+  bool GiveBusLock(std::uint32_t key) const;
 };
 
 }  // namespace rq::hw

@@ -22,6 +22,9 @@ inline constexpr std::uint32_t kIoctlReadTimeStampCounter = CtlCode(0x815);  // 
 // Our own addition: the daemon's build (build_request), to tell a daemon of
 // another build from the one the program would start.
 inline constexpr std::uint32_t kIoctlDaemonBuild = CtlCode(0x817);  // 0x0022605C
+// Our own addition: the daemon's lock of a bus (an SMBus host, an index/data pair)
+// for a whole register sequence, held by one connection and given up when it closes.
+inline constexpr std::uint32_t kIoctlBusLock = CtlCode(0x816);  // 0x00226058
 
 static_assert(kIoctlReadIndexedByte == 0x00226024);
 static_assert(kIoctlWritePortByte == 0x00226050);
@@ -70,6 +73,14 @@ inline constexpr std::uint32_t kVersion = 0;  // ASCII, NUL-padded
 inline constexpr std::uint32_t kVersionLength = 16;
 inline constexpr std::uint32_t kDigest = 16;  // u64: platform::FileDigest of the daemon's program file
 }  // namespace build_request
+namespace bus_lock_request {
+inline constexpr std::uint32_t kLength = 8;
+// The SMBus host's base port for an SMBus sequence; the index port for a pair.
+inline constexpr std::uint32_t kKey = 0;
+inline constexpr std::uint32_t kOperation = 4;
+inline constexpr std::uint32_t kGive = 0;
+inline constexpr std::uint32_t kTake = 1;
+}  // namespace bus_lock_request
 
 // Little-endian field access on request buffers; callers check the bounds.
 inline std::uint32_t LoadU32(const std::uint8_t* buffer, std::uint32_t offset) {

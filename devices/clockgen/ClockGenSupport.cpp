@@ -42,7 +42,7 @@ BusSequence::BusSequence(bool settleBeforeRelease) : settle_(settleBeforeRelease
 
 BusSequence::~BusSequence() {
   if (outer_ != nullptr) return;
-  if (settle_) platform::Sleep(kCypressSettleMs);
+  if (settle_ && lock_->Held()) platform::Sleep(kCypressSettleMs);
   openSequence = nullptr;
   lock_.reset();
 }

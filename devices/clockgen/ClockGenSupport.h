@@ -68,6 +68,9 @@ class BusSequence {
   BusSequence(const BusSequence&) = delete;
   BusSequence& operator=(const BusSequence&) = delete;
 
+  // False when the bus could not be had: the controller then refuses every transfer.
+  bool Held() const { return outer_ != nullptr ? outer_->Held() : lock_->Held(); }
+
   static constexpr unsigned kCypressSettleMs = 10;
 
  private:

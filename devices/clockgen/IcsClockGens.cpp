@@ -203,6 +203,8 @@ void IcsClockGenIo::EnableWatchdogByPort(bool on) {
 }
 
 void IcsClockGenIo::WritePortOnBus(std::uint16_t port, std::uint8_t value) {
+  const BusSequence sequence;  // joins the caller's: no write without the bus
+  if (!sequence.Held()) return;
   hw::IOInterface io;
   io.WritePortByte(port, value);
 }

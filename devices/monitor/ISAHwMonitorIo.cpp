@@ -24,13 +24,13 @@ bool ISAHwMonitorIo::VoltageOn(const char* key) { return BoardSettingInt(key, kV
 std::optional<std::uint8_t> ISAHwMonitorIo::ReadRegister(std::uint8_t reg) const {
   const auto hold = HoldChip();
   std::uint32_t value = 0;
-  if (!ReadIndexedByte({indexPort_, dataPort_}, reg, value)) return std::nullopt;
+  if (!hold.Held() || !ReadIndexedByte({indexPort_, dataPort_}, reg, value)) return std::nullopt;
   return static_cast<std::uint8_t>(value & 0xFF);
 }
 
 bool ISAHwMonitorIo::WriteRegister(std::uint8_t reg, std::uint8_t value) const {
   const auto hold = HoldChip();
-  return WriteIndexedByte({indexPort_, dataPort_}, reg, value);
+  return hold.Held() && WriteIndexedByte({indexPort_, dataPort_}, reg, value);
 }
 
 double ISAHwMonitorIo::ScalePositive(Rail rail, std::uint8_t raw) const {
@@ -69,6 +69,7 @@ std::int32_t ISAHwMonitorIo::FanRpm(std::uint8_t count, unsigned divisorCode) {
 double ISAHwMonitorIo::TwoDecimals(double value) { return RoundTo(value, 2); }
 
 std::vector<ISAHwMonitorIo::RegisterBank> ISAHwMonitorIo::ReadRegisterBanks() const {
+  const auto hold = HoldChip();
   RegisterBank all{-1, {}};
   for (std::size_t reg = 0; reg < all.bytes.size(); ++reg)
     all.bytes[reg] = ReadRegister(static_cast<std::uint8_t>(reg));

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "devices/Candidates.h"
+#include "devices/SystemFacts.h"
 #include "hw/IOInterface.h"
 
 namespace rq::devices {
@@ -73,12 +74,23 @@ class ISAHwMonitorIo : public ISAIo {
   static bool FanOn(const char* key);
   static bool VoltageOn(const char* key);
 
-  // The monitor window's thread and the voltage controllers read the chip from
-  // different threads: a sequence that selects a bank or a register and then
-  // relies on it holds the chip for its whole length.
-  [[nodiscard]] std::unique_lock<std::recursive_mutex> HoldChip() const {
-    return std::unique_lock(chipMutex_);
-  }
+  // The chip for one sequence that selects a bank or a register and then relies on
+  // it: the bus of the index/data pair (kept from other programs too, see BusHold)
+  // and the chip (the monitor window's thread and the voltage controllers read it
+  // from different threads). When the bus cannot be had, Held() is false and no
+  // register of the sequence is touched.
+  class ChipHold {
+   public:
+    ChipHold(std::uint32_t key, std::recursive_mutex& chip) : bus_(key), chip_(chip, std::defer_lock) {
+      if (bus_.Held()) chip_.lock();
+    }
+    bool Held() const { return bus_.Held(); }
+
+   private:
+    BusHold bus_;
+    std::unique_lock<std::recursive_mutex> chip_;
+  };
+  [[nodiscard]] ChipHold HoldChip() const { return ChipHold(indexPort_, chipMutex_); }
 
   // One register of the monitor through the index/data pair; nullopt when the
   // driver refuses the access.

@@ -103,7 +103,9 @@ void IteHwMonitorIo::LeaveConfigurationMode() const {
 }
 
 bool IteHwMonitorIo::Probe() {
-  const auto hold = HoldChip();
+  // The configuration ports are a pair of their own, shared by the whole Super I/O.
+  const ChipHold hold(kConfigIndex, configMutex_);
+  if (!hold.Held()) return false;
   bool matches = false;
   IdentifyInConfigurationMode(matches);
   LeaveConfigurationMode();

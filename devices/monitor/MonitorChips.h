@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <mutex>
 
 #include "devices/monitor/ISAHwMonitorIo.h"
 
@@ -83,6 +84,7 @@ class IteHwMonitorIo : public ISAHwMonitorIo {
   std::optional<unsigned> FanDivisorCode(int fan) const;
 
   std::uint8_t chipIdLow_;
+  mutable std::recursive_mutex configMutex_;
 };
 
 class IT8712FIo final : public IteHwMonitorIo {

@@ -87,6 +87,8 @@ bool WinbondHwMonitorIo::SelectBank(std::uint8_t bank) const {
 }
 
 std::vector<ISAHwMonitorIo::RegisterBank> WinbondHwMonitorIo::ReadRegisterBanks() const {
+  // One sequence: another reader must not move the bank select under the dump.
+  const auto hold = HoldChip();
   const auto select = ReadRegister(kBankSelect);
   if (!select) return ISAHwMonitorIo::ReadRegisterBanks();
   std::vector<RegisterBank> banks;
@@ -102,6 +104,7 @@ std::vector<ISAHwMonitorIo::RegisterBank> WinbondHwMonitorIo::ReadRegisterBanks(
 }
 
 std::optional<std::uint8_t> WinbondHwMonitorIo::ReadBanked(std::uint8_t bank, std::uint8_t reg) const {
+  const auto hold = HoldChip();
   if (!SelectBank(bank)) return std::nullopt;
   return ReadRegister(reg);
 }

@@ -68,6 +68,9 @@ inline void FuzzOneRequest(Dispatcher& dispatcher, const std::uint8_t* data, std
     case protocol::kIoctlWriteIndexedByte:
       if (buffer.size() != protocol::indexed_request::kLength) std::abort();
       break;
+    case protocol::kIoctlBusLock:  // no out field
+      if (buffer.size() != protocol::bus_lock_request::kLength) std::abort();
+      break;
     default:
       std::abort();  // an unknown code must never succeed
   }

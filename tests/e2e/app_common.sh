@@ -78,6 +78,17 @@ rq_expect_program_closed() {
   [[ $code -eq 0 ]] || rq_fail "program exited with $code after $1: $(cat "$RQ_WORK/gui.log")"
 }
 
+# The clock generator's 32 registers as the daemon sees them, on one line.
+rq_clockgen_registers() {
+  rq_inspect | awk '/"registers": \[/ { on = 1; next } on && /\]/ { print substr(s, 2); exit } on { gsub(/[ ,]/, ""); s = s " " $0 }'
+}
+# Fails when a log of a process run with RQ_TRACE=1 shows the bus fought over.
+rq_expect_no_bus_faults() {
+  local faults
+  faults=$(grep -hE "SMBus host error|SMBus time-out|bus lock|^exit " "$@" || true)
+  [[ -z $faults ]] || rq_fail "$(wc -l <<<"$faults") bus faults traced, first: ${faults%%$'\n'*}"
+}
+
 rq_setting() { grep -E "^$1=" "$RQ_WORK/program/torvane.ini" | cut -d= -f2- || true; }
 
 # The main window sits in the bottom-right corner: 308 x 400.
