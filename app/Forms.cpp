@@ -141,13 +141,17 @@ QLabel* MakeLabel(QWidget* parent, const QString& name, const QString& text, con
   return label;
 }
 
+bool TextFits(const QLabel& label, const QFont& font) {
+  const QRect room = label.contentsRect();
+  const int flags = static_cast<int>(label.alignment()) | (label.wordWrap() ? Qt::TextWordWrap : 0);
+  const QRect needed = QFontMetrics(font).boundingRect(room, flags, label.text());
+  return needed.width() <= room.width() && needed.height() <= room.height();
+}
+
 void ShrinkToFit(QLabel& label, int designPixelSize, int smallestPixelSize) {
   QFont font = label.font();
   font.setPixelSize(designPixelSize);
-  while (font.pixelSize() > smallestPixelSize &&
-         QFontMetrics(font).horizontalAdvance(label.text()) > label.width()) {
-    font.setPixelSize(font.pixelSize() - 1);
-  }
+  while (font.pixelSize() > smallestPixelSize && !TextFits(label, font)) font.setPixelSize(font.pixelSize() - 1);
   label.setFont(font);
 }
 

@@ -67,7 +67,11 @@ enum class LabelStyle { Readout, ReadoutLarge, Unit, Caption, Value };
 QLabel* MakeLabel(QWidget* parent, const QString& name, const QString& text, const QRect& geometry,
                   LabelStyle style, Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignVCenter);
 
-// A long single-line text gets a smaller font, from `designPixelSize` down to
+// Whether the label's text, in `font`, fits the label's contents (wrapped when the
+// label wraps), measured as the label lays it out.
+bool TextFits(const QLabel& label, const QFont& font);
+
+// A long text gets a smaller font, from `designPixelSize` down to
 // `smallestPixelSize`, rather than being cut off.
 void ShrinkToFit(QLabel& label, int designPixelSize, int smallestPixelSize);
 

@@ -138,6 +138,26 @@ TEST_F(DefaultBoard, EveryTextFitsItsPlace) {
   }
 }
 
+// Every shipped board's chip names fit the information panel. With
+// $RQ_SCREENSHOT_DIR set, the panel of each board is saved there as about-<board>.png.
+TEST(EveryBoard, TheInformationPanelFitsWhatDetectionFound) {
+  const QString shots = qEnvironmentVariable("RQ_SCREENSHOT_DIR");
+  for (const std::string& name : sim::Board::ShippedNames()) {
+    QTemporaryDir dir;
+    sim::RealTimeSource time;
+    auto board = sim::Board::Shipped(name, time);
+    engine::MSupportOptions options;
+    options.settingsFile = QDir(dir.path()).filePath("torvane.ini").toStdString();
+    options.openDriver = [&board] { return std::make_unique<driver::InProcessDriverHandle>(*board); };
+    options.timing = InstantTiming();
+    engine::MSupport system(std::move(options));
+    ASSERT_NE(system.northBridge, nullptr) << name;
+    TInfoForm info(system);
+    EXPECT_THAT(TextsThatDoNotFit(info), ::testing::IsEmpty()) << name;
+    if (!shots.isEmpty()) info.grab().save(QDir(shots).filePath(QString::fromStdString("about-" + name + ".png")));
+  }
+}
+
 // The VT8237 board drives only the core supply through its pins.
 TEST_F(DefaultBoard, ACoreOnlyGpioBoardHidesTheMemoryVoltage) {
   Start(false, "via-km400");
