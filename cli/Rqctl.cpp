@@ -35,7 +35,7 @@ const char* const kProgramHelp =
     "\n"
     "Exit codes: 0 success, 1 failure, 2 bad arguments, 3 no daemon, 4 no such chip,\n"
     "5 refused (the windowed program runs, target out of range, settings not writable).\n"
-    "Data goes to standard output, messages to standard error. See docs/rqctl.md.\n";
+    "Data goes to standard output, messages to standard error. Manual: man rqctl.\n";
 
 const std::map<std::string, const char*>& CommandHelp() {
   static const std::map<std::string, const char*> help = {
