@@ -10,7 +10,7 @@ version=$2
 rq_install
 cd "$RQ_PREFIX"
 expected=(
-  bin/rhomboquest bin/rhomboquest-exit
+  bin/rhomboquest bin/rhomboquest-exit bin/rqdetect share/man/man1/rqdetect.1.gz
   libexec/rhomboquest/ZQ_I2cIo libexec/rhomboquest/Loomfield libexec/rhomboquest/Pallwick
   libexec/rhomboquest/Graniton
   share/rhomboquest/01.avi share/rhomboquest/02.avi share/rhomboquest/03.avi share/rhomboquest/torvane.ini
@@ -19,7 +19,7 @@ expected=(
   share/doc/rhomboquest/README.md share/doc/rhomboquest/copyright share/doc/rhomboquest/docs/architecture.md
   lib/systemd/system/rhomboquest-driver.service lib/sysusers.d/rhomboquest.conf
 )
-programs=(bin/rhomboquest bin/rhomboquest-exit libexec/rhomboquest/ZQ_I2cIo)
+programs=(bin/rhomboquest bin/rhomboquest-exit bin/rqdetect libexec/rhomboquest/ZQ_I2cIo)
 if [[ -e bin/rqctl ]]; then
   expected+=(share/man/man1/rqctl.1.gz)
   programs+=(bin/rqctl)
@@ -90,4 +90,7 @@ wait "$gui"
 code=$?
 set -e
 [[ $code -eq 0 ]] || rq_fail "program exited with $code: $(cat "$RQ_WORK/gui.log")"
+# rqdetect from the same folder reaches the same installed daemon.
+detected=$(cd "$RQ_WORK/elsewhere" && "${as_user[@]}" "$RQ_PREFIX/bin/rqdetect") || rq_fail "rqdetect failed: $detected"
+grep -q '^north bridge  *Intel' <<<"$detected" || rq_fail "rqdetect found no north bridge: $detected"
 echo "installed program: layout, versions, launcher and state folder fine"
