@@ -58,8 +58,13 @@ class TPanelForm : public SkinnedForm {
 // Marks a top-level window as one the taskbar and the task switcher leave out.
 void KeepOutOfTaskbar(QWidget& window);
 
-// A dialog of fixed size: `width` wide and as high as its contents need at that width.
-// Its frame offers neither minimise nor maximise; `closeButton` keeps the close button.
+// A dialog whose frame offers the close button (when `closeButton`) and nothing else:
+// no minimise, no maximise, no window menu; a minimise the window manager does
+// anyway is undone.
+void OfferOnlyClose(QWidget& dialog, bool closeButton = true);
+
+// A dialog of fixed size: `width` wide and as high as its contents need at that width,
+// offering only what OfferOnlyClose does.
 void FixDialogSize(QWidget& dialog, int width, bool closeButton = true);
 
 // A label of the skins' read-out style.

@@ -2,6 +2,7 @@
 // buttons and the speed animations.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QFileInfo>
 #include <QImage>
 #include <QLabel>
@@ -19,6 +20,9 @@
 #include "app/Format.h"
 #include "app/ImageButton.h"
 #include "app/Region.h"
+#include "app/TOKBottomDlg.h"
+#include "app/TOverClkMsgForm.h"
+#include "app/TStatusMsgForm.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -150,6 +154,28 @@ TEST(SkinLettering, OverclockCaptionsStandOutFromTheirMetal) {
     const double contrast = std::max((brightest + 0.05) / (metal + 0.05), (metal + 0.05) / (darkest + 0.05));
     EXPECT_GE(contrast, 4.5) << text;
   }
+}
+
+// Dialogs ask for a title and a close button only (the status window not even that),
+// and one minimised anyway comes back.
+TEST(DialogFrame, OffersOnlyCloseAndComesBackWhenMinimised) {
+  TOverClkMsgForm note(nullptr);
+  TOKBottomDlg warning(nullptr);
+  TStatusMsgForm status(nullptr, {});
+  for (QWidget* dialog : std::initializer_list<QWidget*>{&note, &warning, &status}) {
+    const Qt::WindowFlags flags = dialog->windowFlags();
+    EXPECT_EQ(dialog->windowType(), Qt::Dialog) << dialog->objectName().toStdString();
+    EXPECT_FALSE(flags & (Qt::WindowMinMaxButtonsHint | Qt::WindowContextHelpButtonHint));
+    EXPECT_TRUE(flags & Qt::CustomizeWindowHint);
+    EXPECT_EQ(static_cast<bool>(flags & Qt::WindowCloseButtonHint), dialog != &status);
+  }
+  EXPECT_TRUE(status.windowFlags() & Qt::WindowStaysOnTopHint);
+  note.show();
+  note.setWindowState(Qt::WindowMinimized);
+  QApplication::processEvents();
+  QApplication::processEvents();
+  EXPECT_FALSE(note.windowState() & Qt::WindowMinimized);
+  EXPECT_TRUE(note.isVisible());
 }
 
 TEST(Region, MainWindowOutlineSpansTheStatedBounds) {
