@@ -2,7 +2,6 @@
 // buttons and the speed animations.
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QFileInfo>
 #include <QImage>
 #include <QLabel>
@@ -11,18 +10,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
-#include <algorithm>
-#include <cmath>
 #include <cstring>
-#include <vector>
 
 #include "app/Animation.h"
 #include "app/Format.h"
 #include "app/ImageButton.h"
 #include "app/Region.h"
-#include "app/TOKBottomDlg.h"
-#include "app/TOverClkMsgForm.h"
-#include "app/TStatusMsgForm.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -120,63 +113,6 @@ INSTANTIATE_TEST_SUITE_P(Windows, SkinRegion,
                          [](const ::testing::TestParamInfo<Skin>& param) {
                            return std::string(param.param.region);
                          });
-
-// Relative luminance and contrast ratio as the web content accessibility
-// guidelines define them.
-double Luminance(QRgb pixel) {
-  const auto linear = [](int channel) {
-    const double c = channel / 255.0;
-    return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
-  };
-  return 0.2126 * linear(qRed(pixel)) + 0.7152 * linear(qGreen(pixel)) + 0.0722 * linear(qBlue(pixel));
-}
-
-// The lettering of the overclock panel in its skin: in each box round a caption
-// the metal is the median pixel and the glyphs' cores the brightest or darkest
-// twentieth, whichever stands further from it. At least 4.5:1 (level AA).
-TEST(SkinLettering, OverclockCaptionsStandOutFromTheirMetal) {
-  const QImage picture(QStringLiteral(":/skin/OverClockBk.png"));
-  ASSERT_FALSE(picture.isNull());
-  const std::pair<const char*, QRect> captions[] = {
-      {"-3 MHz", {20, 150, 44, 14}},          {"+3 MHz", {182, 150, 44, 14}},
-      {"AUTO SELECT", {68, 185, 96, 16}},     {"VERIFY", {68, 225, 56, 16}},
-      {"RECOVERY", {68, 265, 76, 16}},        {"RESET", {68, 305, 50, 16}},
-      {"hardware default settings", {68, 320, 130, 13}},
-  };
-  for (const auto& [text, box] : captions) {
-    std::vector<double> levels;
-    for (int y = box.top(); y <= box.bottom(); ++y)
-      for (int x = box.left(); x <= box.right(); ++x) levels.push_back(Luminance(picture.pixel(x, y)));
-    std::sort(levels.begin(), levels.end());
-    const double metal = levels[levels.size() / 2];
-    const double darkest = levels[levels.size() / 20];
-    const double brightest = levels[levels.size() - 1 - levels.size() / 20];
-    const double contrast = std::max((brightest + 0.05) / (metal + 0.05), (metal + 0.05) / (darkest + 0.05));
-    EXPECT_GE(contrast, 4.5) << text;
-  }
-}
-
-// Dialogs ask for a title and a close button only (the status window not even that),
-// and one minimised anyway comes back.
-TEST(DialogFrame, OffersOnlyCloseAndComesBackWhenMinimised) {
-  TOverClkMsgForm note(nullptr);
-  TOKBottomDlg warning(nullptr);
-  TStatusMsgForm status(nullptr, {});
-  for (QWidget* dialog : std::initializer_list<QWidget*>{&note, &warning, &status}) {
-    const Qt::WindowFlags flags = dialog->windowFlags();
-    EXPECT_EQ(dialog->windowType(), Qt::Dialog) << dialog->objectName().toStdString();
-    EXPECT_FALSE(flags & (Qt::WindowMinMaxButtonsHint | Qt::WindowContextHelpButtonHint));
-    EXPECT_TRUE(flags & Qt::CustomizeWindowHint);
-    EXPECT_EQ(static_cast<bool>(flags & Qt::WindowCloseButtonHint), dialog != &status);
-  }
-  EXPECT_TRUE(status.windowFlags() & Qt::WindowStaysOnTopHint);
-  note.show();
-  note.setWindowState(Qt::WindowMinimized);
-  QApplication::processEvents();
-  QApplication::processEvents();
-  EXPECT_FALSE(note.windowState() & Qt::WindowMinimized);
-  EXPECT_TRUE(note.isVisible());
-}
 
 TEST(Region, MainWindowOutlineSpansTheStatedBounds) {
   auto bounds = RgnDataBounds(RegionResourceData("BackGround"));

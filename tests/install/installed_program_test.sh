@@ -90,7 +90,5 @@ wait "$gui"
 code=$?
 set -e
 [[ $code -eq 0 ]] || rq_fail "program exited with $code: $(cat "$RQ_WORK/gui.log")"
-# rqdetect from the same folder reaches the same installed daemon.
-detected=$(cd "$RQ_WORK/elsewhere" && "${as_user[@]}" "$RQ_PREFIX/bin/rqdetect") || rq_fail "rqdetect failed: $detected"
-grep -q '^north bridge  *Intel' <<<"$detected" || rq_fail "rqdetect found no north bridge: $detected"
+(cd "$RQ_WORK/elsewhere" && "${as_user[@]}" "$RQ_PREFIX/bin/rqdetect") | grep '^north bridge  *Intel' >/dev/null || rq_fail "rqdetect"
 echo "installed program: layout, versions, launcher and state folder fine"

@@ -314,40 +314,13 @@ INSTANTIATE_TEST_SUITE_P(
             false, false, 0x42, 0.0},
         ListCase{"GPIOOverVcore=1\nGPIOOverVdimm=1\nGPIOOverVcoreList= \nGPIOOverVdimmList=2.5,x\n", false,
                  false, 0x42, 0.0},
-        ListCase{"GPIOOverVcore=1\nGPIOOverVcoreList= 10 , 7.5 ,5,0\n", true, false, 0x43, 0.0}));
-
-// Short lists: the levels not named stay 0, so "2.5,2.7" still raises memory to
-// level 1 and restores level 0. Bits 1:0 core, 3:2 memory.
-TEST(Ich4, ShortListsKeepTheirVoltageOnWithTheLevelsNotNamedAtZero) {
-  GpioBench bench(kIch4, 1.45,
-                  "type = \"ich4-gpio\"\ncore_percent = [8, 5, 2.5, 0]\nmemory_volts = [2.5, 2.7, 2.5, 2.5]\n"
-                  "core_level = 3\nmemory_level = 0\nbytes = { 0x38 = 0x40 }\n",
-                  "GPIOOverVcore=1\nGPIOOverVdimm=1\nGPIOOverVcoreList=8,5,2.5\nGPIOOverVdimmList=2.5,2.7\n");
-  ICH4GpioVoltIo gpio;
-  ASSERT_TRUE(gpio.CoreEnabled());
-  ASSERT_TRUE(gpio.MemoryEnabled());
-  // VID 1.45 V measures 1.456 V at the 0 % level; plus the ICH4's 0.05 V.
-  ASSERT_EQ(gpio.DefaultCoreVoltage(), 1.51);
-  struct Step {
-    const char* what;
-    std::function<void()> act;
-    std::uint8_t pins;
-    double memoryVolts;
-  };
-  const std::vector<Step> steps = {
-      {"raise core: 1.65 V is +9.3 %, level 0", [&] { gpio.RaiseCoreVoltage(); }, 0x40, 2.5},
-      {"raise memory: 2.7 V is level 1", [&] { gpio.RaiseMemoryVoltage(); }, 0x44, 2.7},
-      {"1.56 V is +3.3 %: the third value, level 2", [&] { gpio.SetCoreVoltage(1.56); }, 0x46, 2.7},
-      {"restore core: +0 % is the unnamed level 3", [&] { gpio.RestoreCoreVoltage(); }, 0x47, 2.7},
-      {"2.6 V is in no entry: level 3, which reads 0", [&] { gpio.SetMemoryVoltage(2.6); }, 0x4F, 0.0},
-      {"restore memory: 2.5 V is level 0", [&] { gpio.RestoreMemoryVoltage(); }, 0x43, 2.5},
-  };
-  for (const Step& step : steps) {
-    step.act();
-    EXPECT_EQ(bench.Port(kIch4Level), step.pins) << step.what;
-    EXPECT_DOUBLE_EQ(gpio.ReadMemoryVoltage(), step.memoryVolts) << step.what;
-  }
-}
+        ListCase{"GPIOOverVcore=1\nGPIOOverVcoreList= 10 , 7.5 ,5,0\n", true, false, 0x43, 0.0},
+        // Short lists: 1.56 V (+4 %) meets the unnamed 0 % of level 3; 2.7 V is level 1.
+        ListCase{"GPIOOverVcore=1\nGPIOOverVdimm=1\nGPIOOverVcoreList=10,7.5,5\nGPIOOverVdimmList=2.5,2.7\n",
+                 true, true, 0x47, 2.7},
+        // The default is 1.57 V at the unnamed level 2: 1.56 V is below it; 2.7 V is level 2.
+        ListCase{"GPIOOverVcore=1\nGPIOOverVdimm=1\nGPIOOverVcoreList=10,7.5\nGPIOOverVdimmList=2.5,2.6,2.7\n",
+                 true, true, 0x4A, 2.7}));
 
 }  // namespace
 }  // namespace rq::devices
