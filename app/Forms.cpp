@@ -189,7 +189,8 @@ bool TextFits(const QLabel& label, const QFont& font) {
 void ShrinkToFit(QLabel& label, int designPixelSize, int smallestPixelSize) {
   QFont font = label.font();
   font.setPixelSize(designPixelSize);
-  while (font.pixelSize() > smallestPixelSize && !TextFits(label, font)) font.setPixelSize(font.pixelSize() - 1);
+  while (font.pixelSize() > smallestPixelSize && !TextFits(label, font))
+    font.setPixelSize(font.pixelSize() - 1);
   label.setFont(font);
 }
 

@@ -66,8 +66,8 @@ TInfoForm::TInfoForm(engine::MSupport& system)
                      LabelStyle::Caption);
   auto row = [&](const char* captionName, const char* caption, const char* valueName, QLabel*& captionLabel,
                  QLabel*& valueLabel) {
-    captionLabel = MakeLabel(this, captionName, caption, QRect(kLeft, 0, 10, kLineHeight), LabelStyle::Caption,
-                             Qt::AlignLeft | Qt::AlignTop);
+    captionLabel = MakeLabel(this, captionName, caption, QRect(kLeft, 0, 10, kLineHeight),
+                             LabelStyle::Caption, Qt::AlignLeft | Qt::AlignTop);
     captionLabel->adjustSize();
     captionLabel->setFixedHeight(kLineHeight);
     valueLabel = MakeLabel(this, valueName, "", QRect(), LabelStyle::Value, Qt::AlignLeft | Qt::AlignTop);

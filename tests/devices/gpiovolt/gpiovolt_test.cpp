@@ -319,8 +319,9 @@ INSTANTIATE_TEST_SUITE_P(
         ListCase{"GPIOOverVcore=1\nGPIOOverVdimm=1\nGPIOOverVcoreList=10,7.5,5\nGPIOOverVdimmList=2.5,2.7\n",
                  true, true, 0x47, 2.7},
         // The default is 1.57 V at the unnamed level 2: 1.56 V is below it; 2.7 V is level 2.
-        ListCase{"GPIOOverVcore=1\nGPIOOverVdimm=1\nGPIOOverVcoreList=10,7.5\nGPIOOverVdimmList=2.5,2.6,2.7\n",
-                 true, true, 0x4A, 2.7}));
+        ListCase{
+            "GPIOOverVcore=1\nGPIOOverVdimm=1\nGPIOOverVcoreList=10,7.5\nGPIOOverVdimmList=2.5,2.6,2.7\n",
+            true, true, 0x4A, 2.7}));
 
 }  // namespace
 }  // namespace rq::devices
