@@ -6,6 +6,7 @@
 #include <QGraphicsDropShadowEffect>
 #include <QGuiApplication>
 #include <QLayout>
+#include <QTimer>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -74,12 +75,49 @@ void TPanelForm::closeEvent(QCloseEvent* event) {
   if (TMainForm* main = AppForms().mainForm) main->close();
 }
 
-void FixDialogSize(QWidget& dialog, int width, bool closeButton) {
-  Qt::WindowFlags flags = dialog.windowFlags() & ~(Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
-  // Only the hints named here: without CustomizeWindowHint the window system adds its defaults.
-  flags |= Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint;
+namespace {
+
+constexpr char kKeepShownName[] = "keepShown";
+
+// Undoes a minimise: some window managers offer it on every dialog whatever the
+// dialog asks for, and a modal dialog minimised alone leaves the program blocked
+// with nothing on screen to answer.
+class KeepShown : public QObject {
+ public:
+  using QObject::QObject;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    auto* window = qobject_cast<QWidget*>(watched);
+    if (event->type() == QEvent::WindowStateChange && window && window->isWindow() &&
+        (window->windowState() & Qt::WindowMinimized)) {
+      QTimer::singleShot(0, window, [window] {
+        window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
+        window->show();
+      });
+    }
+    return false;
+  }
+};
+
+}  // namespace
+
+void OfferOnlyClose(QWidget& dialog, bool closeButton) {
+  // Only the hints named here: without CustomizeWindowHint the window system adds
+  // its defaults (minimise, maximise, a window menu).
+  Qt::WindowFlags flags = Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          (dialog.windowFlags() & Qt::WindowStaysOnTopHint);
   if (closeButton) flags |= Qt::WindowCloseButtonHint;
   dialog.setWindowFlags(flags);
+  if (!dialog.findChild<QObject*>(kKeepShownName, Qt::FindDirectChildrenOnly)) {
+    auto* keeper = new KeepShown(&dialog);
+    keeper->setObjectName(kKeepShownName);
+    dialog.installEventFilter(keeper);
+  }
+}
+
+void FixDialogSize(QWidget& dialog, int width, bool closeButton) {
+  OfferOnlyClose(dialog, closeButton);
   dialog.setFixedWidth(width);
   QLayout* layout = dialog.layout();
   const int height =
@@ -141,13 +179,18 @@ QLabel* MakeLabel(QWidget* parent, const QString& name, const QString& text, con
   return label;
 }
 
+bool TextFits(const QLabel& label, const QFont& font) {
+  const QRect room = label.contentsRect();
+  const int flags = static_cast<int>(label.alignment()) | (label.wordWrap() ? Qt::TextWordWrap : 0);
+  const QRect needed = QFontMetrics(font).boundingRect(room, flags, label.text());
+  return needed.width() <= room.width() && needed.height() <= room.height();
+}
+
 void ShrinkToFit(QLabel& label, int designPixelSize, int smallestPixelSize) {
   QFont font = label.font();
   font.setPixelSize(designPixelSize);
-  while (font.pixelSize() > smallestPixelSize &&
-         QFontMetrics(font).horizontalAdvance(label.text()) > label.width()) {
+  while (font.pixelSize() > smallestPixelSize && !TextFits(label, font))
     font.setPixelSize(font.pixelSize() - 1);
-  }
   label.setFont(font);
 }
 

@@ -58,8 +58,13 @@ class TPanelForm : public SkinnedForm {
 // Marks a top-level window as one the taskbar and the task switcher leave out.
 void KeepOutOfTaskbar(QWidget& window);
 
-// A dialog of fixed size: `width` wide and as high as its contents need at that width.
-// Its frame offers neither minimise nor maximise; `closeButton` keeps the close button.
+// A dialog whose frame offers the close button (when `closeButton`) and nothing else:
+// no minimise, no maximise, no window menu; a minimise the window manager does
+// anyway is undone.
+void OfferOnlyClose(QWidget& dialog, bool closeButton = true);
+
+// A dialog of fixed size: `width` wide and as high as its contents need at that width,
+// offering only what OfferOnlyClose does.
 void FixDialogSize(QWidget& dialog, int width, bool closeButton = true);
 
 // A label of the skins' read-out style.
@@ -67,7 +72,11 @@ enum class LabelStyle { Readout, ReadoutLarge, Unit, Caption, Value };
 QLabel* MakeLabel(QWidget* parent, const QString& name, const QString& text, const QRect& geometry,
                   LabelStyle style, Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignVCenter);
 
-// A long single-line text gets a smaller font, from `designPixelSize` down to
+// Whether the label's text, in `font`, fits the label's contents (wrapped when the
+// label wraps), measured as the label lays it out.
+bool TextFits(const QLabel& label, const QFont& font);
+
+// A long text gets a smaller font, from `designPixelSize` down to
 // `smallestPixelSize`, rather than being cut off.
 void ShrinkToFit(QLabel& label, int designPixelSize, int smallestPixelSize);
 

@@ -1,6 +1,6 @@
 #include "app/TInfoForm.h"
 
-#include <QFontMetrics>
+#include <utility>
 
 #include "engine/MSupport.h"
 
@@ -10,13 +10,49 @@ namespace {
 constexpr QSize kInfoSize(259, 200);
 constexpr int kLeft = 20;
 constexpr int kRight = 242;
-
+constexpr int kTop = 58;
+constexpr int kLineHeight = 16;  // one line of the 10-pixel lettering
+constexpr int kRowGap = 4;
+constexpr int kCaptionGap = 2;
+// A value too long for the room beside its caption goes below it, indented, where
+// only a value wider than the panel is made smaller: every row keeps one size.
+constexpr int kStackIndent = 12;
+constexpr int kDesignPixelSize = 10;
 constexpr int kSmallestPixelSize = 8;
+// The BIOS model string may take two lines beside its caption.
+constexpr int kBiosLines = 2;
 
 void Describe(QLabel& label, const std::string& model, const std::string& description) {
   label.setText(QString::fromStdString(model));
   label.setToolTip(QString::fromStdString(description));
-  if (!label.wordWrap()) ShrinkToFit(label, label.font().pixelSize(), kSmallestPixelSize);
+}
+
+// Lays the value out at the design size over `lines` lines of `width` from (x, y);
+// true when its text fits.
+bool FitsInLines(QLabel& value, int x, int y, int width, int lines) {
+  value.setWordWrap(lines > 1);
+  value.setGeometry(x, y, width, lines * kLineHeight);
+  QFont font = value.font();
+  font.setPixelSize(kDesignPixelSize);
+  value.setFont(font);
+  return TextFits(value, font);
+}
+
+// Puts a row's caption at `y` and its value beside it, on as few of `maxLines` lines
+// as it needs, or below it when it does not fit there; returns the row's height.
+int PlaceRow(QLabel& caption, QLabel& value, int y, int maxLines) {
+  caption.move(kLeft, y);
+  const int besideLeft = kLeft + caption.width() + kCaptionGap;
+  int lines = 1;
+  while (lines < maxLines && !FitsInLines(value, besideLeft, y, kRight - besideLeft, lines)) ++lines;
+  int height = lines * kLineHeight;
+  if (!FitsInLines(value, besideLeft, y, kRight - besideLeft, lines)) {
+    const int stackedLeft = kLeft + kStackIndent;
+    FitsInLines(value, stackedLeft, y + kLineHeight, kRight - stackedLeft, maxLines);
+    ShrinkToFit(value, kDesignPixelSize, kSmallestPixelSize);
+    height = (1 + maxLines) * kLineHeight;
+  }
+  return height;
 }
 
 }  // namespace
@@ -28,23 +64,19 @@ TInfoForm::TInfoForm(engine::MSupport& system)
 
   Label6 = MakeLabel(this, "Label6", "Version : 0.9.7.6", QRect(kLeft, 38, kRight - kLeft, 18),
                      LabelStyle::Caption);
-  // Each value starts right after its caption; the BIOS model may take two lines.
-  auto row = [&](const char* captionName, const char* caption, const char* valueName, int y, int height,
-                 QLabel*& captionLabel, QLabel*& valueLabel) {
-    captionLabel = MakeLabel(this, captionName, caption, QRect(kLeft, y, 10, 18), LabelStyle::Caption,
-                             Qt::AlignLeft | Qt::AlignTop);
+  auto row = [&](const char* captionName, const char* caption, const char* valueName, QLabel*& captionLabel,
+                 QLabel*& valueLabel) {
+    captionLabel = MakeLabel(this, captionName, caption, QRect(kLeft, 0, 10, kLineHeight),
+                             LabelStyle::Caption, Qt::AlignLeft | Qt::AlignTop);
     captionLabel->adjustSize();
-    captionLabel->setFixedHeight(18);
-    const int valueLeft = kLeft + captionLabel->width() + 2;
-    valueLabel = MakeLabel(this, valueName, "", QRect(valueLeft, y, kRight - valueLeft, height),
-                           LabelStyle::Value, Qt::AlignLeft | Qt::AlignTop);
-    valueLabel->setWordWrap(height > 20);
+    captionLabel->setFixedHeight(kLineHeight);
+    valueLabel = MakeLabel(this, valueName, "", QRect(), LabelStyle::Value, Qt::AlignLeft | Qt::AlignTop);
   };
-  row("Label1", "BIOS Model : ", "lblBIOSModel", 60, 32, Label1, lblBIOSModel);
-  row("Label9", "Memory Controller Hub : ", "lblMCH", 96, 18, Label9, lblMCH);
-  row("Label4", "Hardware Monitor : ", "lblHWMonitor", 118, 18, Label4, lblHWMonitor);
-  row("Label2", "Clock Generator : ", "lblClkGen", 140, 18, Label2, lblClkGen);
-  row("Label3", "Over Voltage : ", "lblOverClker", 162, 18, Label3, lblOverClker);
+  row("Label1", "BIOS Model : ", "lblBIOSModel", Label1, lblBIOSModel);
+  row("Label9", "Memory Controller Hub : ", "lblMCH", Label9, lblMCH);
+  row("Label4", "Hardware Monitor : ", "lblHWMonitor", Label4, lblHWMonitor);
+  row("Label2", "Clock Generator : ", "lblClkGen", Label2, lblClkGen);
+  row("Label3", "Over Voltage : ", "lblOverClker", Label3, lblOverClker);
 
   Describe(*lblBIOSModel, system.biosModel, "Mainboard BIOS Version");
   if (system.northBridge)
@@ -59,6 +91,15 @@ TInfoForm::TInfoForm(engine::MSupport& system)
   }
   if (system.hardwareMonitor)
     Describe(*lblHWMonitor, system.hardwareMonitor->GetModel(), system.hardwareMonitor->GetDescription());
+
+  // Rows follow each other down the panel: a two-line BIOS model or a value moved
+  // below its caption pushes the rows after it down.
+  int y = kTop;
+  y += PlaceRow(*Label1, *lblBIOSModel, y, kBiosLines) + kRowGap;
+  for (const auto& [caption, value] : {std::pair{Label9, lblMCH}, std::pair{Label4, lblHWMonitor},
+                                       std::pair{Label2, lblClkGen}, std::pair{Label3, lblOverClker}}) {
+    y += PlaceRow(*caption, *value, y, 1) + kRowGap;
+  }
 }
 
 TInfoForm::~TInfoForm() {

@@ -4,6 +4,7 @@
 #include <QMessageBox>
 #include <QThread>
 
+#include "app/Forms.h"
 #include "platform/MessageBox.h"
 #include "platform/WindowThread.h"
 
@@ -161,6 +162,7 @@ int ShowMessageBox(const std::string& text, const std::string& caption, unsigned
         auto box = std::make_unique<QMessageBox>(
             icon, title, body, okCancel ? QMessageBox::Ok | QMessageBox::Cancel : QMessageBox::Ok);
         if (flags & platform::kMbTopmost) box->setWindowFlag(Qt::WindowStaysOnTopHint);
+        OfferOnlyClose(*box);
         return std::unique_ptr<QDialog>(std::move(box));
       },
       okCancel ? QMessageBox::Cancel : QMessageBox::Ok);

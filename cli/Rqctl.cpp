@@ -39,7 +39,7 @@ const char* const kProgramHelp =
     "Exit codes: 0 success, 1 failure, 2 bad arguments, 3 no daemon (or it stopped\n"
     "answering), 4 no such chip, 5 refused (the windowed program runs, target out of\n"
     "range, settings not writable or not to be trusted).\n"
-    "Data goes to standard output, messages to standard error. See docs/rqctl.md.\n";
+    "Data goes to standard output, messages to standard error. Manual: man rqctl.\n";
 
 const std::map<std::string, const char*>& CommandHelp() {
   static const std::map<std::string, const char*> help = {

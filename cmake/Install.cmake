@@ -7,7 +7,7 @@ set(RQ_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/rhomboquest)
 set(RQ_UNIT_DIR lib/systemd/system CACHE STRING "Where the driver's systemd unit goes, under the prefix")
 set(RQ_SYSUSERS_DIR lib/sysusers.d CACHE STRING "Where the driver group's sysusers.d entry goes, under the prefix")
 
-install(TARGETS rhomboquest-exit RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS rhomboquest-exit rqdetect RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(TARGETS ZQ_I2cIo RUNTIME DESTINATION ${RQ_HELPER_DIR})
 install(FILES ${RQ_BOARD_SECTIONS} DESTINATION ${RQ_DATA_DIR})
 if(TARGET rqctl)
@@ -23,7 +23,7 @@ if(RQ_BUILD_GUI)
 endif()
 
 # Manual pages carry the version and are installed compressed, as Debian wants.
-set(RQ_MAN_PAGES rhomboquest.1 rhomboquest-exit.1 ZQ_I2cIo.8)
+set(RQ_MAN_PAGES rhomboquest.1 rhomboquest-exit.1 rqdetect.1 ZQ_I2cIo.8)
 if(TARGET rqctl)
   list(APPEND RQ_MAN_PAGES rqctl.1)
 endif()

@@ -1,11 +1,13 @@
 // rqdetect: starts the system object the way the program does and prints what it
 // found: the BIOS model string, the board model, one device per family and the clocks.
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <utility>
 
 #include "engine/Formatting.h"
 #include "engine/MSupport.h"
+#include "platform/BuildInfo.h"
 
 namespace {
 
@@ -22,9 +24,25 @@ void PrintClock(const char* name, double mhz) {
   std::printf("%-28s %s MHz\n", name, rq::engine::FloatToText(mhz).c_str());
 }
 
+constexpr int kExitUsage = 2;
+constexpr char kUsage[] = "Usage: rqdetect [--help | --version]\n";
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  if (argc > 1) {
+    if (std::strcmp(argv[1], "--version") == 0 && argc == 2) {
+      std::printf("rqdetect %s\n", rq::platform::kVersion);
+      return 0;
+    }
+    if (std::strcmp(argv[1], "--help") == 0 && argc == 2) {
+      std::printf("%sPrints what Rhomboquest detects on the board behind the driver daemon.\n", kUsage);
+      return 0;
+    }
+    // Nothing else is taken: a mistyped option must not start a detection run.
+    std::fprintf(stderr, "%s", kUsage);
+    return kExitUsage;
+  }
   // The program's own settings file, chosen as the program chooses it.
   const rq::engine::SettingsChoice settings = rq::engine::ChooseSettingsFile({}, false);
   if (settings.problem) {

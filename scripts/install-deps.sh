@@ -11,7 +11,7 @@ packages=(
   libtoml11-dev nlohmann-json3-dev
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev
   libxcb1-dev libxkbcommon-dev
-  xvfb xauth x11-utils xdotool imagemagick fonts-dejavu-core
+  xvfb xauth x11-utils xdotool imagemagick fonts-dejavu-core openbox
   lintian systemd desktop-file-utils
 )
 

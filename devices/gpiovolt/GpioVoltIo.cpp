@@ -56,10 +56,12 @@ std::optional<double> ParseNumber(std::string_view piece) {
 }  // namespace
 
 std::optional<std::array<double, GpioVoltIo::kLevels>> ParseLevelList(const std::string& text) {
+  // Levels a short list does not name stay 0: a level wired to no raise.
   std::array<double, GpioVoltIo::kLevels> values{};
+  if (Trim(text).empty()) return std::nullopt;
   std::string_view rest = text;
   for (int i = 0; i < GpioVoltIo::kLevels; ++i) {
-    if (rest.data() == nullptr) return std::nullopt;
+    if (rest.data() == nullptr) break;
     const auto comma = rest.find(',');
     const auto number = ParseNumber(rest.substr(0, comma));
     if (!number) return std::nullopt;

@@ -126,9 +126,10 @@ class GpioVoltIo : public hw::IOInterface {
   std::array<double, 2 * kLevels> lists_{};
 };
 
-// Reads a board list ("10,7.5,5,0"): the first four numbers, or nothing when the
-// text has fewer than four (a missing or garbled step would give a level the
-// wrong meaning). Numbers beyond the fourth are ignored.
+// Reads a board list ("10,7.5,5,0"): the first four numbers; a shorter list
+// ("2.5,2.7") leaves the levels it does not name at 0. Nothing when the text is
+// empty or a piece is not a number (a garbled step would give a level the wrong
+// meaning). Numbers beyond the fourth are ignored.
 std::optional<std::array<double, GpioVoltIo::kLevels>> ParseLevelList(const std::string& text);
 
 // Detection order: ICH2, ICH4, ICH5, VT8235, VT8237, SiS 962/963.

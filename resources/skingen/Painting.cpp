@@ -119,9 +119,10 @@ void PaintEngraved(QImage& image, const QRectF& rect, const QString& text, int p
   QPainter p(&image);
   p.setRenderHint(QPainter::TextAntialiasing);
   p.setFont(SkinFont(pixelSize, bold));
-  p.setPen(QColor(255, 255, 255, 70));
-  p.drawText(rect.translated(0, 1), alignment, text);
-  p.setPen(kEngrave);
+  // The cut's shadow falls below right, away from the light.
+  p.setPen(QColor(0, 0, 0, 200));
+  p.drawText(rect.translated(1, 1), alignment, text);
+  p.setPen(kInlay);
   p.drawText(rect, alignment, text);
 }
 

@@ -11,7 +11,11 @@ namespace rq::skingen {
 
 inline const QColor kGlowCyan(90, 216, 255);
 inline const QColor kGlowAmber(255, 178, 64);
-inline const QColor kEngrave(18, 20, 23);
+// The fill of engraved lettering: light, as dark glyphs on the dark metal cannot be
+// read (even black reaches less than 2:1 on it; this fill reaches 6:1 and more).
+inline const QColor kInlay(222, 226, 232);
+// Small print is thin: it needs a lighter colour than the lettering to read as well.
+inline const QColor kSmallPrint(200, 206, 214);
 inline const QColor kEdge(10, 11, 13);
 
 QImage NewCanvas(int width, int height);
@@ -19,7 +23,7 @@ QImage NewCanvas(int width, int height);
 void PaintMetalBody(QImage& image, const QPainterPath& shape, unsigned seed);
 // A dark inset panel (read-out glass) with an inner shadow and a faint grid.
 void PaintRecess(QImage& image, const QRectF& rect, double radius, bool grid = true);
-// Text cut into the metal: dark glyphs with a light lip below.
+// Text cut into the metal and filled with light enamel, its shadow below right.
 void PaintEngraved(QImage& image, const QRectF& rect, const QString& text, int pixelSize, bool bold,
                    int alignment);
 // Small print: light text with a shadow, readable where engraving is too faint.

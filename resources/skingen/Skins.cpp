@@ -110,7 +110,7 @@ QImage OverclockSkin() {
   for (int i = 0; i < 4; ++i) {
     const double y = 184 + i * 40;
     PaintEngraved(image, QRectF(68, y + 1, 160, 16), actions[i][0], 12, true, kLeft);
-    PaintPrinted(image, QRectF(68, y + 16, 160, 13), actions[i][1], 9, QColor(160, 168, 178));
+    PaintPrinted(image, QRectF(68, y + 16, 160, 13), actions[i][1], 9, kSmallPrint);
   }
   PaintScrew(image, {14, 338});
   PaintScrew(image, {231, 338});
@@ -133,7 +133,7 @@ QImage VoltageSkin() {
   PaintGlowText(image, QRectF(22, 44, 100, 22), "CPU CORE", 11, QColor(120, 170, 190), kLeft);
   PaintGlowText(image, QRectF(22, 80, 100, 22), "MEMORY", 11, QColor(120, 170, 190), kLeft);
   PaintEngraved(image, QRectF(18, 138, 100, 18), "OVER VOLTAGE", 11, true, kLeft);
-  PaintPrinted(image, QRectF(18, 156, 110, 14), "core and memory", 9, QColor(160, 168, 178));
+  PaintPrinted(image, QRectF(18, 156, 110, 14), "core and memory", 9, kSmallPrint);
   PaintScrew(image, {14, 186});
   PaintScrew(image, {245, 186});
   return image;

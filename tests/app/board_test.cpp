@@ -138,6 +138,18 @@ TEST_F(DefaultBoard, EveryTextFitsItsPlace) {
   }
 }
 
+// Every shipped board's chip names fit the information panel (saved as about-<board>.png
+// to $RQ_SCREENSHOT_DIR when it is set).
+TEST_F(DefaultBoard, EveryShippedBoardsChipNamesFitTheInformationPanel) {
+  for (const std::string& name : sim::Board::ShippedNames()) {
+    Start(false, name);
+    EXPECT_THAT(TextsThatDoNotFit(*info), ::testing::IsEmpty()) << name;
+    if (const QString shots = qEnvironmentVariable("RQ_SCREENSHOT_DIR"); !shots.isEmpty())
+      info->grab().save(QDir(shots).filePath(QString::fromStdString("about-" + name + ".png")));
+    TearDown();
+  }
+}
+
 // The VT8237 board drives only the core supply through its pins.
 TEST_F(DefaultBoard, ACoreOnlyGpioBoardHidesTheMemoryVoltage) {
   Start(false, "via-km400");

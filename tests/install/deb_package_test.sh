@@ -17,7 +17,7 @@ deb=${debs[0]}
 [[ -f $deb ]] || rq_fail "no package rhomboquest_${version}_*.deb: $(ls "$RQ_WORK/out")"
 
 dpkg-deb -c "$deb" >"$RQ_WORK/contents"
-for file in ./usr/bin/rhomboquest ./usr/bin/rhomboquest-exit ./usr/libexec/rhomboquest/ZQ_I2cIo \
+for file in ./usr/bin/rhomboquest ./usr/bin/rhomboquest-exit ./usr/bin/rqdetect ./usr/libexec/rhomboquest/ZQ_I2cIo \
   ./usr/libexec/rhomboquest/Loomfield ./usr/share/rhomboquest/torvane.ini \
   ./usr/lib/systemd/system/rhomboquest-driver.service ./usr/lib/sysusers.d/rhomboquest.conf \
   ./usr/share/applications/rhomboquest.desktop ./usr/share/man/man8/ZQ_I2cIo.8.gz \

@@ -10,7 +10,7 @@ version=$2
 rq_install
 cd "$RQ_PREFIX"
 expected=(
-  bin/rhomboquest bin/rhomboquest-exit
+  bin/rhomboquest bin/rhomboquest-exit bin/rqdetect share/man/man1/rqdetect.1.gz
   libexec/rhomboquest/ZQ_I2cIo libexec/rhomboquest/Loomfield libexec/rhomboquest/Pallwick
   libexec/rhomboquest/Graniton
   share/rhomboquest/01.avi share/rhomboquest/02.avi share/rhomboquest/03.avi share/rhomboquest/torvane.ini
@@ -19,7 +19,7 @@ expected=(
   share/doc/rhomboquest/README.md share/doc/rhomboquest/copyright share/doc/rhomboquest/docs/architecture.md
   lib/systemd/system/rhomboquest-driver.service lib/sysusers.d/rhomboquest.conf
 )
-programs=(bin/rhomboquest bin/rhomboquest-exit libexec/rhomboquest/ZQ_I2cIo)
+programs=(bin/rhomboquest bin/rhomboquest-exit bin/rqdetect libexec/rhomboquest/ZQ_I2cIo)
 if [[ -e bin/rqctl ]]; then
   expected+=(share/man/man1/rqctl.1.gz)
   programs+=(bin/rqctl)
@@ -100,6 +100,7 @@ wait "$gui"
 code=$?
 set -e
 [[ $code -eq 0 ]] || rq_fail "program exited with $code: $(cat "$RQ_WORK/gui.log")"
+(cd "$RQ_WORK/elsewhere" && "${as_user[@]}" "$RQ_PREFIX/bin/rqdetect") | grep '^north bridge  *Intel' >/dev/null || rq_fail "rqdetect"
 if [[ -x $rqctl ]]; then
   # A hang during rqctl's change marks that one file: the menu start recovers 3 MHz below SafeFreq.
   in_home sed -i -e '/^SafeFreq=/d' -e '$a [Overclock]' -e '$a SafeFreq=146' "$state/torvane.ini"

@@ -273,8 +273,8 @@ INSTANTIATE_TEST_SUITE_P(
                   2000}),
     [](const auto& param) { return std::string(param.param.name); });
 
-// A list of more than four values keeps the first four; one without four usable
-// numbers switches its voltage off: no reading, no pin touched.
+// A list of more than four values keeps the first four; an empty one or one with a
+// piece that is not a number switches its voltage off: no reading, no pin touched.
 struct ListCase {
   const char* section;
   bool coreOn;
@@ -310,12 +310,18 @@ INSTANTIATE_TEST_SUITE_P(
         ListCase{"GPIOOverVcore=1\nGPIOOverVdimm=1\nGPIOOverVcoreList=\nGPIOOverVdimmList=2.5,2.6,2.7,2.8\n",
                  false, true, 0x4A, 2.7},
         ListCase{
-            "GPIOOverVcore=1\nGPIOOverVdimm=1\nGPIOOverVcoreList=10,abc,5,0\nGPIOOverVdimmList=2.5,2.6\n",
+            "GPIOOverVcore=1\nGPIOOverVdimm=1\nGPIOOverVcoreList=10,abc,5,0\nGPIOOverVdimmList=2.5,2.6,\n",
             false, false, 0x42, 0.0},
-        ListCase{"GPIOOverVcore=1\nGPIOOverVdimm=0\nGPIOOverVcoreList=10,7.5,5\nGPIOOverVdimmList=2.5,2.6,2."
-                 "7,2.8\n",
-                 false, false, 0x42, 0.0},
-        ListCase{"GPIOOverVcore=1\nGPIOOverVcoreList= 10 , 7.5 ,5,0\n", true, false, 0x43, 0.0}));
+        ListCase{"GPIOOverVcore=1\nGPIOOverVdimm=1\nGPIOOverVcoreList= \nGPIOOverVdimmList=2.5,x\n", false,
+                 false, 0x42, 0.0},
+        ListCase{"GPIOOverVcore=1\nGPIOOverVcoreList= 10 , 7.5 ,5,0\n", true, false, 0x43, 0.0},
+        // Short lists: 1.56 V (+4 %) meets the unnamed 0 % of level 3; 2.7 V is level 1.
+        ListCase{"GPIOOverVcore=1\nGPIOOverVdimm=1\nGPIOOverVcoreList=10,7.5,5\nGPIOOverVdimmList=2.5,2.7\n",
+                 true, true, 0x47, 2.7},
+        // The default is 1.57 V at the unnamed level 2: 1.56 V is below it; 2.7 V is level 2.
+        ListCase{
+            "GPIOOverVcore=1\nGPIOOverVdimm=1\nGPIOOverVcoreList=10,7.5\nGPIOOverVdimmList=2.5,2.6,2.7\n",
+            true, true, 0x4A, 2.7}));
 
 }  // namespace
 }  // namespace rq::devices

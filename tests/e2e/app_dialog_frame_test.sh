@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# A dialog under openbox: close offered, no resizing or maximising, back when
+# minimised; saved as dialog-openbox.png.
+source "$(dirname "$0")/app_common.sh"
+rq_start_display
+openbox --sm-disable >"$RQ_WORK/openbox.log" 2>&1 &
+RQ_PIDS+=($!)
+rq_wait_for 50 bash -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q window' || rq_fail "no openbox (scripts/install-deps.sh)"
+rq_start_daemon
+rq_start_program
+rq_click_main 58 359 # the overclock panel's first opening brings the note
+rq_wait_for 50 rq_window_shown 'NOTE for Manually Modifying Freq. Setting' || rq_fail "no note"
+id=$(rq_window 'NOTE for Manually Modifying Freq. Setting')
+rq_wait_for 50 bash -c "xprop -id $id _NET_WM_ALLOWED_ACTIONS | grep -q ACTION_CLOSE" && sleep 0.5 || rq_fail "no close"
+actions=$(xprop -id "$id" _NET_WM_ALLOWED_ACTIONS)
+[[ $actions != *ACTION_MAXIMIZE* && $actions != *ACTION_RESIZE* ]] || rq_fail "$actions"
+eval "$(xdotool getwindowgeometry --shell "$id")"
+rq_shot "${RQ_SCREENSHOT_DIR:-$RQ_BIN/..}/dialog-openbox.png" "$((WIDTH + 40))x$((HEIGHT + 60))+$((X - 20))+$((Y - 40))"
+xdotool windowminimize "$id" && sleep 0.5
+rq_wait_for 30 bash -c "xprop -id $id WM_STATE | grep -q 'state: Normal'" || rq_fail "the minimised dialog stayed hidden"
+"$RQ_BIN/rhomboquest-exit"
+rq_expect_program_closed rhomboquest-exit
+echo "PASS"
