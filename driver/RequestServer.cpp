@@ -119,7 +119,10 @@ void RequestServer::ClientLoop(Client& client) {
   while (true) {
     const ssize_t received = ::recv(fd, message.data(), message.size(), MSG_TRUNC);
     if (received < 0 && errno == EINTR) continue;
-    if (received <= 0) break;
+    if (received < 0) break;
+    // An empty message is a malformed request like any other and is answered
+    // with the failure flag; only the end of the stream ends the connection.
+    if (received == 0 && PeerHasHungUp(fd)) break;
     const std::size_t replyLength = Serve(
         dispatcher_, message.data(),
         std::min<std::size_t>(static_cast<std::size_t>(received), protocol::wire::kMaxMessageLength + 1));

@@ -176,8 +176,9 @@ TEST_F(RequestServerTest, MalformedMessagesGetAFailureAndTheConnectionKeepsWorki
     return reply.size() >= 4 ? protocol::LoadU32(reply.data(), 0) : 99u;
   };
 
-  Bytes tooShort = {0x4C, 0x60};
-  EXPECT_EQ(RawRoundTrip(fd.Get(), tooShort), (Bytes{0, 0, 0, 0}));
+  for (const Bytes& tooShort : {Bytes{}, Bytes{0x4C, 0x60}}) {
+    EXPECT_EQ(RawRoundTrip(fd.Get(), tooShort), (Bytes{0, 0, 0, 0})) << tooShort.size() << " bytes";
+  }
 
   Bytes unknown(4 + 12, 0x11);
   protocol::StoreU32(unknown.data(), 0, 0x00226058);
