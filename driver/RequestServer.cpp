@@ -39,15 +39,17 @@ void RequestServer::Stop() {
   }
 }
 
-std::vector<pid_t> RequestServer::DropClients() {
-  std::vector<pid_t> pids;
+std::vector<ClientProcess> RequestServer::DropClients() {
+  std::vector<ClientProcess> processes;
   std::lock_guard lock(mutex_);
   for (Client& client : clients_) {
     if (client.done) continue;
     if (client.fd >= 0) ::shutdown(client.fd, SHUT_RDWR);
-    pids.push_back(client.pid);
+    const int pidfd = client.process.pidfd.Get();
+    processes.push_back(ClientProcess{Fd(pidfd < 0 ? -1 : ::fcntl(pidfd, F_DUPFD_CLOEXEC, 0)),
+                                      client.process.pid, client.process.uid});
   }
-  return pids;
+  return processes;
 }
 
 std::size_t RequestServer::ClientCount() {
@@ -84,7 +86,10 @@ void RequestServer::Admit(Fd connection, const PeerCredentials& peer) {
   }
   Client& client = clients_.emplace_back();
   client.fd = connection.Get();
-  client.pid = peer.pid;
+  // Pinned now: by the time the board is reset this id may name someone else.
+  client.process = ClientProcess{PinPeerProcess(connection.Get(), peer), peer.pid, peer.uid};
+  if (!client.process.pidfd.Valid())
+    acceptor_.Log(who + " has already gone or cannot be told from a recycled id: a reset will not end it");
   try {
     client.thread = StartThread([this, &client] { ClientLoop(client); });
   } catch (const std::exception& error) {  // std::system_error, or no memory for its state

@@ -259,7 +259,11 @@ TEST_F(RequestServerTest, DroppingClientsReportsTheirProcessesAndEndsTheirConnec
   ASSERT_NE(handle, nullptr);
   std::uint8_t buffer[12] = {};
   ASSERT_TRUE(handle->DeviceIoControl(protocol::kIoctlReadPortByte, buffer, 12));
-  EXPECT_THAT(server->DropClients(), ::testing::ElementsAre(::getpid()));
+  const auto dropped = server->DropClients();
+  ASSERT_EQ(dropped.size(), 1u);
+  EXPECT_EQ(dropped[0].pid, ::getpid());
+  EXPECT_EQ(dropped[0].uid, ::getuid());
+  EXPECT_TRUE(dropped[0].pidfd.Valid());  // pinned at connect
   EXPECT_FALSE(handle->DeviceIoControl(protocol::kIoctlReadPortByte, buffer, 12));
 }
 
