@@ -45,16 +45,18 @@ void RequestServer::Stop() {
   }
 }
 
-std::vector<pid_t> RequestServer::DropClients() {
-  std::vector<pid_t> pids;
+std::vector<ClientProcess> RequestServer::DropClients() {
+  std::vector<ClientProcess> processes;
   std::lock_guard lock(mutex_);
   for (Client& client : clients_) {
     if (client.done) continue;
     if (client.fd >= 0) ::shutdown(client.fd, SHUT_RDWR);
     dispatcher_.CloseConnection(client.id);  // ends a take it may be waiting in
-    pids.push_back(client.pid);
+    const int pidfd = client.process.pidfd.Get();
+    processes.push_back(ClientProcess{Fd(pidfd < 0 ? -1 : ::fcntl(pidfd, F_DUPFD_CLOEXEC, 0)),
+                                      client.process.pid, client.process.uid});
   }
-  return pids;
+  return processes;
 }
 
 std::size_t RequestServer::ClientCount() {
@@ -98,8 +100,10 @@ void RequestServer::Admit(Fd connection, const PeerCredentials& peer) {
   refusals_.End(kEveryone);
   Client& client = clients_.emplace_back();
   client.fd = connection.Get();
-  client.pid = peer.pid;
-  client.uid = peer.uid;
+  // Pinned now: by the time the board is reset this id may name someone else.
+  client.process = ClientProcess{PinPeerProcess(connection.Get(), peer), peer.pid, peer.uid};
+  if (!client.process.pidfd.Valid())
+    acceptor_.Log(who + " has already gone or cannot be told from a recycled id: a reset will not end it");
   client.id = ++lastConnection_;
   try {
     client.thread = StartThread([this, &client] { ClientLoop(client); });
@@ -117,7 +121,7 @@ std::string RequestServer::RoomFor(const PeerCredentials& peer, std::int64_t& sp
     return "already serving " + std::to_string(options_.maxClients) + " clients";
   }
   std::size_t ofUser = 0;
-  for (const Client& client : clients_) ofUser += client.uid == peer.uid ? 1 : 0;
+  for (const Client& client : clients_) ofUser += client.process.uid == peer.uid ? 1 : 0;
   if (ofUser >= options_.maxClientsPerUser) {
     spell = peer.uid;
     return "uid " + std::to_string(peer.uid) + " already has " + std::to_string(ofUser) +
@@ -155,7 +159,10 @@ void RequestServer::ClientLoop(Client& client) {
   while (true) {
     const ssize_t received = ::recv(fd, message.data(), message.size(), MSG_TRUNC);
     if (received < 0 && errno == EINTR) continue;
-    if (received <= 0) break;
+    if (received < 0) break;
+    // An empty message is a malformed request like any other and is answered
+    // with the failure flag; only the end of the stream ends the connection.
+    if (received == 0 && PeerHasHungUp(fd)) break;
     const std::size_t replyLength = Serve(
         dispatcher_, message.data(),
         std::min<std::size_t>(static_cast<std::size_t>(received), protocol::wire::kMaxMessageLength + 1), id);

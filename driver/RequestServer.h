@@ -9,6 +9,7 @@
 
 #include "driver/Acceptor.h"
 #include "driver/Dispatcher.h"
+#include "driver/ProcessTree.h"
 #include "driver/UnixSocket.h"
 
 namespace rq::driver {
@@ -47,8 +48,9 @@ class RequestServer {
   // thread stuck in a request (a hung board) must be released by the backend first.
   void Stop();
 
-  // Ends every current connection; returns the process ids of their peers.
-  std::vector<pid_t> DropClients();
+  // Ends every current connection; returns their peer processes as pinned at
+  // connect time.
+  std::vector<ClientProcess> DropClients();
   std::size_t ClientCount();
 
   // One round trip on a message of `length` bytes in `message` (room for
@@ -59,8 +61,7 @@ class RequestServer {
  private:
   struct Client {
     int fd = -1;  // closed by the client's own thread, under mutex_
-    pid_t pid = 0;
-    uid_t uid = 0;
+    ClientProcess process;
     ConnectionId id = 0;  // the key of its bus locks
     bool done = false;
     std::thread thread;

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <poll.h>
 #include <pwd.h>
 #include <sys/file.h>
 #include <sys/socket.h>
@@ -282,6 +283,19 @@ void SocketFolder::Remove(const std::string& name) const { ::unlinkat(fd_.Get(),
 
 Fd ListenUnix(const std::string& path, int type) {
   return SocketFolder::Open(ParentOf(path)).Listen(NameOf(path), type);
+}
+
+bool PeerHasHungUp(int fd) {
+  // A hang-up is sticky, so a poll that does not wait tells it from an empty
+  // message. An empty message followed at once by a close counts as the close:
+  // nobody is left to read its answer.
+  pollfd watched{fd, POLLIN | POLLRDHUP, 0};
+  int ready;
+  do {
+    ready = ::poll(&watched, 1, 0);
+  } while (ready < 0 && errno == EINTR);
+  if (ready < 0) return true;
+  return (watched.revents & (POLLHUP | POLLRDHUP | POLLERR | POLLNVAL)) != 0;
 }
 
 Fd ConnectUnix(const std::string& path, int type) {

@@ -108,6 +108,11 @@ class SocketFolder {
 // SocketFolder::Open(folder of `path`).Listen(file name of `path`, type).
 Fd ListenUnix(const std::string& path, int type);
 
+// After a SOCK_SEQPACKET recv() of 0 bytes: true when that was the end of the
+// stream (the peer closed or shut down its end, or the socket is unusable),
+// false when it was an empty message on a connection still open.
+bool PeerHasHungUp(int fd);
+
 // Connects to a Unix socket; an invalid Fd (errno set) when nobody listens.
 Fd ConnectUnix(const std::string& path, int type);
 

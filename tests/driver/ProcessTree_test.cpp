@@ -19,23 +19,53 @@ namespace {
 using test::TempDir;
 using ::testing::UnorderedElementsAre;
 
-void FakeProcess(const TempDir& proc, pid_t pid, const std::string& stat) {
+// A /proc entry: `stat` up to the parent, then the fields up to the start time.
+void FakeProcess(const TempDir& proc, pid_t pid, const std::string& stat, const std::string& start = "7",
+                 const std::string& uids = "1000\t1000\t1000\t1000") {
   const auto folder = std::filesystem::path(proc.Path()) / std::to_string(pid);
   std::filesystem::create_directories(folder);
-  std::ofstream(folder / "stat") << stat << "\n";
+  std::ofstream(folder / "stat") << stat << " 1 1 0 -1 4194560 0 0 0 0 0 0 0 0 20 0 1 0 " << start
+                                 << " 9 2\n";
+  std::ofstream(folder / "status") << "Name:\tx\nUmask:\t0022\nUid:\t" << uids
+                                   << "\nGid:\t100\t100\t100\t100\n";
 }
+
+ClientProcess Pinned(pid_t pid, uid_t uid = ::getuid()) { return {PidfdOf(pid), pid, uid}; }
 
 TEST(ProcessTree, ParsesParentsEvenWithAwkwardProgramNames) {
   TempDir proc;
-  FakeProcess(proc, 10, "10 (init) S 1 10 10 0");
-  FakeProcess(proc, 11, "11 (we ird) S 10 11 11 0");
-  FakeProcess(proc, 12, "12 (a) b) (c) R 11 12 12 0");
+  FakeProcess(proc, 10, "10 (init) S 1");
+  FakeProcess(proc, 11, "11 (we ird) S 10");
+  FakeProcess(proc, 12, "12 (a) b) (c) R 11");
   FakeProcess(proc, 13, "garbage");
   std::filesystem::create_directories(proc / "self");
   const auto parents = ReadParents(proc.Path());
   EXPECT_EQ(parents.size(), 3u);
   EXPECT_EQ(parents.at(11), 10);
   EXPECT_EQ(parents.at(12), 11);
+}
+
+// An id is taken for the process seen earlier only with the same start time and
+// one owner throughout: a recycled id or a set-user-id program is someone else.
+TEST(ProcessTree, SameProcessNeedsTheStartTimeAndTheSoleOwner) {
+  TempDir proc;
+  FakeProcess(proc, 40, "40 (client) S 1", "5000");
+  FakeProcess(proc, 41, "41 (su) S 40", "5003", "1000\t0\t0\t0");
+  struct Case {
+    pid_t pid;
+    unsigned long long start;
+    uid_t uid;
+    bool same;
+  };
+  const Case cases[] = {
+      {40, 5000, 1000, true},  {40, 5001, 1000, false}, {40, 500, 1000, false},  {40, 5000, 1001, false},
+      {41, 5003, 1000, false}, {41, 5003, 0, false},    {42, 5000, 1000, false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(IsSameProcess(c.pid, c.start, c.uid, proc.Path()), c.same)
+        << c.pid << " " << c.start << " " << c.uid;
+  }
+  EXPECT_EQ(ReadProcesses(proc.Path()).at(40).startTime, 5000u);
 }
 
 TEST(ProcessTree, TreesHoldRootsAndAllDescendantsOnly) {
@@ -72,7 +102,10 @@ TEST(ProcessTree, KillsAClientAndItsDescendantsButNotItself) {
   }
   ASSERT_NE(grandchild, 0);
 
-  const auto killed = KillProcessTrees({child, ::getpid()});
+  std::vector<ClientProcess> clients;
+  clients.push_back(Pinned(child));
+  clients.push_back(Pinned(::getpid()));
+  const auto killed = KillProcessTrees(std::move(clients));
   EXPECT_THAT(killed, UnorderedElementsAre(child, grandchild));
   int status = 0;
   ASSERT_EQ(::waitpid(child, &status, 0), child);
@@ -86,6 +119,42 @@ TEST(ProcessTree, KillsAClientAndItsDescendantsButNotItself) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
     if (i == 99) ADD_FAILURE() << "grandchild still alive: " << line;
   }
+}
+
+// A client that exited leaves nothing to signal, even once its id is reused; a
+// live client recorded for another user is never signalled.
+TEST(ProcessTree, NothingGoneOrOfAnotherUserIsSignalled) {
+  const pid_t gone = ::fork();
+  if (gone == 0) ::_exit(0);
+  std::vector<ClientProcess> clients;
+  clients.push_back(Pinned(gone));
+  ASSERT_EQ(::waitpid(gone, nullptr, 0), gone);
+  const pid_t other = ::fork();
+  if (other == 0) {
+    ::pause();
+    ::_exit(0);
+  }
+  clients.push_back(Pinned(other, ::getuid() + 1));
+  clients.push_back({Fd(), other, ::getuid()});  // never pinned
+  EXPECT_TRUE(KillProcessTrees(std::move(clients)).empty());
+  int status = 0;
+  EXPECT_EQ(::waitpid(other, &status, WNOHANG), 0);  // still running
+  ::kill(other, SIGKILL);
+  ::waitpid(other, &status, 0);
+}
+
+// Without a socket the kernel gives no pidfd, so the peer's id is opened and checked.
+TEST(ProcessTree, PinsAPeerByItsIdOnlyWhileItIsThatUsersProcess) {
+  const pid_t gone = ::fork();
+  if (gone == 0) ::_exit(0);
+  ASSERT_EQ(::waitpid(gone, nullptr, 0), gone);
+  const auto peer = [](pid_t pid, uid_t uid) {
+    return PeerCredentials{.pid = pid, .uid = uid, .gid = 0, .groups = {}};
+  };
+
+  EXPECT_TRUE(PinPeerProcess(-1, peer(::getpid(), ::getuid())).Valid());
+  EXPECT_FALSE(PinPeerProcess(-1, peer(::getpid(), ::getuid() + 1)).Valid());
+  EXPECT_FALSE(PinPeerProcess(-1, peer(gone, ::getuid())).Valid());
 }
 
 }  // namespace

@@ -176,8 +176,9 @@ TEST_F(RequestServerTest, MalformedMessagesGetAFailureAndTheConnectionKeepsWorki
     return reply.size() >= 4 ? protocol::LoadU32(reply.data(), 0) : 99u;
   };
 
-  Bytes tooShort = {0x4C, 0x60};
-  EXPECT_EQ(RawRoundTrip(fd.Get(), tooShort), (Bytes{0, 0, 0, 0}));
+  for (const Bytes& tooShort : {Bytes{}, Bytes{0x4C, 0x60}}) {
+    EXPECT_EQ(RawRoundTrip(fd.Get(), tooShort), (Bytes{0, 0, 0, 0})) << tooShort.size() << " bytes";
+  }
 
   Bytes unknown(4 + 12, 0x11);
   protocol::StoreU32(unknown.data(), 0, 0x00226058);
@@ -258,7 +259,11 @@ TEST_F(RequestServerTest, DroppingClientsReportsTheirProcessesAndEndsTheirConnec
   ASSERT_NE(handle, nullptr);
   std::uint8_t buffer[12] = {};
   ASSERT_TRUE(handle->DeviceIoControl(protocol::kIoctlReadPortByte, buffer, 12));
-  EXPECT_THAT(server->DropClients(), ::testing::ElementsAre(::getpid()));
+  const auto dropped = server->DropClients();
+  ASSERT_EQ(dropped.size(), 1u);
+  EXPECT_EQ(dropped[0].pid, ::getpid());
+  EXPECT_EQ(dropped[0].uid, ::getuid());
+  EXPECT_TRUE(dropped[0].pidfd.Valid());  // pinned at connect
   EXPECT_FALSE(handle->DeviceIoControl(protocol::kIoctlReadPortByte, buffer, 12));
 }
 
