@@ -79,7 +79,6 @@ class RequestServer {
   std::mutex mutex_;
   std::list<Client> clients_;
   RefusalSpells refusals_;  // by peer uid, kEveryone for the overall cap; under mutex_
-  Acceptor acceptor_;       // last: its thread uses the members above
   ConnectionId lastConnection_ = kInProcessConnection;
   Acceptor acceptor_;  // last: its thread uses the members above
 };
