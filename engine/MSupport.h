@@ -1,10 +1,12 @@
 #pragma once
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "devices/clockgen/I2cClockGenIo.h"
 #include "devices/gpiovolt/GpioVoltIo.h"
@@ -13,6 +15,7 @@
 #include "devices/overclock/I2cOverclkIo.h"
 #include "engine/Timing.h"
 #include "hw/DriverHandle.h"
+#include "platform/Event.h"
 #include "platform/InstanceLock.h"
 #include "platform/Semaphore.h"
 #include "platform/WorkerThread.h"
@@ -92,6 +95,12 @@ class MSupport {
   bool HasVoltageDevice() const { return overclockController != nullptr || gpioVoltage != nullptr; }
   // Closes the single-instance lock (the entry point does so after the message loop).
   void CloseInstanceLock() { instanceLock_.reset(); }
+  // The program is closing: the waits from here to the end of this object (the
+  // watchdog's disarm, the threads' last requests) may take `bound` at most,
+  // whatever the driver does. Past it the driver is abandoned and standard error
+  // says so: every request fails at once, and InWatch stays as it is, since the
+  // disarm may never have reached the chip. Window thread; once.
+  void BeginClosing(std::chrono::milliseconds bound);
 
   // --- settings file ----------------------------------------------------------
   int ReadSettingInt(const std::string& section, const std::string& key, int defaultValue) const;
@@ -190,6 +199,9 @@ class MSupport {
   std::unique_ptr<DisableWDThread> watchdogThread_;
   std::unique_ptr<platform::WorkerThread> cpuSpeedThread_;
   std::unique_ptr<platform::WorkerThread> hwMonitorThread_;
+  // Counts the close's bound (BeginClosing); set once the waits are over.
+  platform::Event closeWaitsOver_{true};
+  std::thread closeBound_;
 };
 
 // The board model: a short name derived from the BIOS model string.
