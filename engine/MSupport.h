@@ -71,17 +71,21 @@ class MSupport {
   static MSupport* Instance();
 
   // --- fields the windows read directly -------------------------------------
+  // The clocks and voltages are written by the hardware worker, the automatic
+  // search and the CPU speed thread while the windows read them every second:
+  // each is atomic on its own (a read-out may mix two refreshes for one second).
+  using Reading = std::atomic<double>;
   bool anotherInstance = false;
-  double cpuSpeed = 0.0;
+  Reading cpuSpeed{0.0};
   std::string biosModel;
   std::string boardModel;
-  double coreVoltage = 0.0;
-  double memoryVoltage = 0.0;
-  double fsbClock = 0.0;
-  double memoryClock = 0.0;
-  double agpClock = 0.0;
-  double pciClock = 0.0;
-  double hwDefaultClock = 0.0;
+  Reading coreVoltage{0.0};
+  Reading memoryVoltage{0.0};
+  Reading fsbClock{0.0};
+  Reading memoryClock{0.0};
+  Reading agpClock{0.0};
+  Reading pciClock{0.0};
+  Reading hwDefaultClock{0.0};
   platform::BusSemaphore busSemaphore;
   std::unique_ptr<devices::PciMchIo> northBridge;
   std::unique_ptr<devices::I2cClockGenIo> clockGenerator;
