@@ -113,26 +113,5 @@ TEST(SocketDriverHandleTimeout, SlowAnswerWithinTheBoundIsTaken) {
   EXPECT_EQ(value, 0x3Cu);
 }
 
-TEST(SocketDriverHandleTimeout, AbandonEndsTheRequestInFlightAndEveryLaterOneAtOnce) {
-  FakeDaemon daemon;
-  auto handle = SocketDriverHandle::Connect(daemon.Path());  // the full 60 s bound
-  ASSERT_NE(handle, nullptr);
-  daemon.Accept();
-  ScopedDriverHandle installed(handle.get());
-  IOInterface io;
-  std::uint32_t value = 0x5A;
-  bool ok = true;
-  std::thread inFlight([&] { ok = io.ReadPortByte(0x295, value); });
-  std::this_thread::sleep_for(50ms);  // the request is sent and waits for its reply
-  const auto start = Clock::now();
-  handle->Abandon();
-  inFlight.join();
-  EXPECT_LT(MsSince(start), 1000);
-  EXPECT_FALSE(ok);
-  EXPECT_EQ(value, 0x5Au);
-  EXPECT_FALSE(handle->Connected());
-  EXPECT_FALSE(io.WritePortByte(0x80, 1));
-}
-
 }  // namespace
 }  // namespace rq::hw
