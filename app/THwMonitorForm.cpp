@@ -2,6 +2,7 @@
 
 #include <QFontMetrics>
 #include <QThread>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -15,14 +16,16 @@ namespace {
 constexpr QSize kMonitorSize(279, 397);
 
 // Row geometry: the tops of the rows and where each column's name ends, value
-// starts and unit starts.
+// starts and unit starts. The skin's divider runs at x = 153: the left column ends
+// short of it and the right one starts after it, each cell wide enough for its
+// widest text ("System Temp", "-12.03", "RPM").
 constexpr int kRowTops[kSensorRows] = {121, 143, 165, 189, 210, 230, 250, 121, 144, 166, 189, 210};
 struct Column {
   int nameLeft, nameRight, valueLeft, unitLeft, unitWidth;
 };
-constexpr Column kLeftColumn{8, 87, 88, 129, 23};
-constexpr Column kRightColumn{155, 181, 183, 224, 30};
-constexpr int kValueWidth = 40;
+constexpr Column kLeftColumn{6, 78, 80, 126, 24};
+constexpr Column kRightColumn{158, 188, 190, 236, 24};
+constexpr int kValueWidth = 44;
 constexpr int kRowHeight = 16;
 constexpr int kSmallestPixelSize = 7;
 
@@ -36,11 +39,13 @@ void Colour(QLabel& label, const QColor& colour) {
 }
 
 constexpr int kNamePixelSize = 10;
+// A sensor that did not answer this time, in its own row.
+const QString kFailedRead = QStringLiteral("--");
 constexpr int kUnitPixelSize = 9;
 
 }  // namespace
 
-SensorReadings ReadSensors(devices::ISAHwMonitorIo& chip) { return engine::ReadSensors(chip, kSensorRows); }
+SensorReadings ReadSensors(devices::ISAHwMonitorIo& chip) { return engine::ReadSensors(chip); }
 
 QString SensorName(const engine::MSupport& /*system*/, std::size_t sensor) {
   return QString::fromStdString(engine::SensorName(sensor));
@@ -98,8 +103,10 @@ void THwMonitorForm::RequireWindowThread(const char* what) const {
 
 void THwMonitorForm::FillSensorRows(const SensorReadings& readings) {
   RequireWindowThread("FillSensorRows");
+  rowSensors_.clear();
   for (std::size_t row = 0; row < readings.size() && row < kSensorRows; ++row) {
     const SensorReading& reading = readings[row];
+    rowSensors_.push_back(reading.sensor);
     rows_[row].name->setText(SensorName(system_, reading.sensor));
     ShrinkToFit(*rows_[row].name, kNamePixelSize, kSmallestPixelSize);
     rows_[row].value->setText(SensorValueText(reading));
@@ -109,8 +116,11 @@ void THwMonitorForm::FillSensorRows(const SensorReadings& readings) {
 
 void THwMonitorForm::ShowSensorValues(const SensorReadings& readings) {
   RequireWindowThread("ShowSensorValues");
-  for (std::size_t row = 0; row < readings.size() && row < kSensorRows; ++row)
-    rows_[row].value->setText(SensorValueText(readings[row]));
+  for (std::size_t row = 0; row < rowSensors_.size(); ++row) {
+    const auto reading = std::find_if(readings.begin(), readings.end(),
+                                      [&](const SensorReading& r) { return r.sensor == rowSensors_[row]; });
+    rows_[row].value->setText(reading == readings.end() ? kFailedRead : SensorValueText(*reading));
+  }
   if (traceValues_) TraceRows();
 }
 

@@ -24,8 +24,9 @@ inline constexpr std::size_t kLeftColumnRows = 7;
 using SensorReading = engine::SensorReading;
 using SensorReadings = engine::SensorReadings;
 
-// Asks the chip for every sensor in the window's order. Runs on whichever thread
-// owns the chip's register sequences at the time (the monitor thread once it runs).
+// Asks the chip for every sensor in the window's order, each reading marked with its
+// sensor. Runs on whichever thread owns the chip's register sequences at the time
+// (the monitor thread once it runs).
 SensorReadings ReadSensors(devices::ISAHwMonitorIo& chip);
 
 // The row name of a sensor: a label of the board's settings section, or fixed.
@@ -34,8 +35,9 @@ QString SensorUnit(std::size_t sensor);
 QString SensorValueText(const SensorReading& reading);
 
 // The hardware monitor panel: twelve rows of name, value and unit (seven in the
-// left column, five in the right). The rows are laid out once, when the panel is
-// made; afterwards the monitor thread only brings new values.
+// left column, five in the right). The rows are given to the sensors that answer
+// once, when the panel is made; afterwards the monitor thread only brings new
+// values, each for its own sensor's row.
 class THwMonitorForm : public TPanelForm {
  public:
   explicit THwMonitorForm(engine::MSupport& system);
@@ -48,9 +50,11 @@ class THwMonitorForm : public TPanelForm {
   };
   const std::array<Row, kSensorRows>& Rows() const { return rows_; }
 
-  // Gives each reading the next row: its name, value and unit.
+  // Gives each reading the next row (at most twelve): its name, value and unit.
   void FillSensorRows(const SensorReadings& readings);
-  // Rewrites the value labels of the rows the readings reach; names and units stay.
+  // Rewrites each row's value from its own sensor's reading, "--" when that sensor
+  // did not answer this time; names and units stay. A sensor without a row (one
+  // switched on since the layout) is left out.
   void ShowSensorValues(const SensorReadings& readings);
 
  private:
@@ -65,6 +69,7 @@ class THwMonitorForm : public TPanelForm {
   engine::MSupport& system_;
   bool traceValues_;
   std::array<Row, kSensorRows> rows_{};
+  std::vector<std::size_t> rowSensors_;  // the sensor of each filled row, from the layout
 };
 
 }  // namespace rq::app

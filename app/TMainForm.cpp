@@ -27,6 +27,10 @@ namespace {
 constexpr QSize kMainSize(308, 400);
 constexpr int kSlideStep = 15;
 constexpr int kSlidePauseMs = 5;
+// How long closing waits for the driver daemon before it gives up on it: a healthy
+// daemon needs milliseconds for the last clock step and the disarm, and the whole
+// close must end within three seconds even when the daemon is stopped.
+constexpr std::chrono::milliseconds kCloseBound{1500};
 
 void RedrawAndSleep(int ms) {
   // The slide blocks the window thread, as it always has; let the window system
@@ -266,6 +270,7 @@ void TMainForm::AboutClick() {
 void TMainForm::FormCloseQuery() {
   if (closing_) return;
   closing_ = true;
+  system_.BeginClosing(kCloseBound);
   // From here on a worker waiting for the window thread is let go at once, so the
   // waits below cannot meet a thread that waits for us.
   WindowThreadDispatcher::Instance().BeginClosing();

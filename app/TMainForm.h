@@ -35,7 +35,8 @@ class TMainForm : public SkinnedForm {
 
   void FormShow();
   // Stops the exit thread, an automatic search and a running watchdog; always
-  // allows closing.
+  // allows closing, and within a bound whatever the driver daemon does
+  // (MSupport::BeginClosing).
   void FormCloseQuery();
   void MainBkImageMouseDown(const QPoint& globalPos);
   void MainBkImageMouseMove(const QPoint& globalPos);

@@ -160,7 +160,7 @@ bool MSupport::WriteSafeFreq(const std::optional<std::string>& value) const {
 }
 
 void MSupport::SaveSafeFreq() const {
-  if (devices::RoundTo(hwDefaultClock, 0) <= devices::RoundTo(fsbClock, 0))
+  if (devices::RoundTo(hwDefaultClock.load(), 0) <= devices::RoundTo(fsbClock.load(), 0))
     WriteSafeFreq(FloatToText(fsbClock));
 }
 

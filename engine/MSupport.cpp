@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <system_error>
 #include <utility>
@@ -209,6 +210,9 @@ void MSupport::Shutdown() {
     hwMonitorThread_.reset();
   }
   watchdogThread_.reset();
+  // Nothing waits for the driver any more: the handle must outlive the count.
+  closeWaitsOver_.Set();
+  if (closeBound_.joinable()) closeBound_.join();
 
   devices::SystemFacts& facts = devices::CurrentSystem();
   if (facts.busSemaphore == &busSemaphore) facts = devices::SystemFacts{};
@@ -226,6 +230,19 @@ void MSupport::Shutdown() {
   }
   deviceHandle_.reset();
   if (g_instance == this) g_instance = nullptr;
+}
+
+void MSupport::BeginClosing(std::chrono::milliseconds bound) {
+  if (closeBound_.joinable() || deviceHandle_ == nullptr) return;
+  closeBound_ = std::thread([this, bound] {
+    if (closeWaitsOver_.Wait(static_cast<std::uint32_t>(bound.count()))) return;
+    if (!deviceHandle_->Connected()) return;  // requests already fail at once
+    std::fprintf(stderr,
+                 "rhomboquest: closing has waited %lld ms for the driver daemon; its requests are "
+                 "abandoned, and InWatch stays as it is for the next start to act on\n",
+                 static_cast<long long>(bound.count()));
+    deviceHandle_->Abandon();
+  });
 }
 
 Timing& MSupport::Clock() const { return options_.timing != nullptr ? *options_.timing : RealTiming(); }

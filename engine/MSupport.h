@@ -1,10 +1,12 @@
 #pragma once
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "devices/clockgen/I2cClockGenIo.h"
 #include "devices/gpiovolt/GpioVoltIo.h"
@@ -15,6 +17,7 @@
 #include "engine/SettingsStore.h"
 #include "engine/Timing.h"
 #include "hw/DriverHandle.h"
+#include "platform/Event.h"
 #include "platform/InstanceLock.h"
 #include "platform/ProfileFile.h"
 #include "platform/Semaphore.h"
@@ -70,17 +73,21 @@ class MSupport {
   static MSupport* Instance();
 
   // --- fields the windows read directly -------------------------------------
+  // The clocks and voltages are written by the hardware worker, the automatic
+  // search and the CPU speed thread while the windows read them every second:
+  // each is atomic on its own (a read-out may mix two refreshes for one second).
+  using Reading = std::atomic<double>;
   bool anotherInstance = false;
-  double cpuSpeed = 0.0;
+  Reading cpuSpeed{0.0};
   std::string biosModel;
   std::string boardModel;
-  double coreVoltage = 0.0;
-  double memoryVoltage = 0.0;
-  double fsbClock = 0.0;
-  double memoryClock = 0.0;
-  double agpClock = 0.0;
-  double pciClock = 0.0;
-  double hwDefaultClock = 0.0;
+  Reading coreVoltage{0.0};
+  Reading memoryVoltage{0.0};
+  Reading fsbClock{0.0};
+  Reading memoryClock{0.0};
+  Reading agpClock{0.0};
+  Reading pciClock{0.0};
+  Reading hwDefaultClock{0.0};
   platform::BusSemaphore busSemaphore;
   std::unique_ptr<devices::PciMchIo> northBridge;
   std::unique_ptr<devices::I2cClockGenIo> clockGenerator;
@@ -100,6 +107,12 @@ class MSupport {
   // True when the settings file was refused at start (RefusedSettingsFile): nothing
   // in it is used, and the user was told.
   bool SettingsRefused() const { return settingsRefused_; }
+  // The program is closing: the waits from here to the end of this object (the
+  // watchdog's disarm, the threads' last requests) may take `bound` at most,
+  // whatever the driver does. Past it the driver is abandoned and standard error
+  // says so: every request fails at once, and InWatch stays as it is, since the
+  // disarm may never have reached the chip. Window thread; once.
+  void BeginClosing(std::chrono::milliseconds bound);
 
   // --- settings file ----------------------------------------------------------
   int ReadSettingInt(const std::string& section, const std::string& key, int defaultValue) const;
@@ -209,6 +222,9 @@ class MSupport {
   std::unique_ptr<DisableWDThread> watchdogThread_;
   std::unique_ptr<platform::WorkerThread> cpuSpeedThread_;
   std::unique_ptr<platform::WorkerThread> hwMonitorThread_;
+  // Counts the close's bound (BeginClosing); set once the waits are over.
+  platform::Event closeWaitsOver_{true};
+  std::thread closeBound_;
 };
 
 // A running process as the holder of a watch mark (InWatchBy): boot, pid and the

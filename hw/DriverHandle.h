@@ -12,6 +12,10 @@ class DriverHandle {
   // False once the driver has been taken as gone (it stopped answering): every
   // request fails at once from then on.
   virtual bool Connected() const { return true; }
+  // Gives the driver up from any thread without waiting for it: the request in
+  // flight and every later one fail at once, and Connected() is false from then on.
+  // For a close that must not wait for a driver that stopped answering.
+  virtual void Abandon() {}
 };
 
 // Process-wide driver state, written once by the system object before any device

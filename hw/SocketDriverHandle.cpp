@@ -74,14 +74,18 @@ std::unique_ptr<SocketDriverHandle> SocketDriverHandle::Connect(const std::strin
   return std::unique_ptr<SocketDriverHandle>(new SocketDriverHandle(fd, replyTimeout));
 }
 
-SocketDriverHandle::~SocketDriverHandle() {
-  if (fd_ >= 0) ::close(fd_);
+SocketDriverHandle::~SocketDriverHandle() { ::close(fd_); }
+
+void SocketDriverHandle::Abandon() {
+  abandoned_ = true;
+  gone_ = true;
+  ::shutdown(fd_, SHUT_RDWR);
 }
 
 bool SocketDriverHandle::DeviceIoControl(std::uint32_t code, std::uint8_t* buffer, std::uint32_t length) {
   if ((buffer == nullptr && length != 0) || length > wire::kMaxBufferLength) return false;
   std::lock_guard lock(mutex_);
-  if (fd_ < 0) return false;
+  if (gone_) return false;
   return RoundTrip(code, buffer, length);
 }
 
@@ -102,10 +106,10 @@ bool SocketDriverHandle::RoundTrip(std::uint32_t code, std::uint8_t* buffer, std
   // next request.
   const Deadline deadline = std::chrono::steady_clock::now() + replyTimeout_;
   auto broken = [this, deadline] {
-    ::close(fd_);
-    fd_ = -1;
-    gone_ = true;
+    ::shutdown(fd_, SHUT_RDWR);
     // Said once, on the way out: every later request fails at once and silently.
+    // Whoever abandoned the connection says why.
+    if (gone_.exchange(true) || abandoned_) return false;
     const bool late = std::chrono::steady_clock::now() >= deadline;
     std::cerr << "rhomboquest: the driver daemon "
               << (late ? "did not answer within " + std::to_string(replyTimeout_.count()) + " ms"

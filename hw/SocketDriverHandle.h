@@ -36,14 +36,20 @@ class SocketDriverHandle final : public DriverHandle {
 
   bool DeviceIoControl(std::uint32_t code, std::uint8_t* buffer, std::uint32_t length) override;
   bool Connected() const override { return !gone_; }
+  // Shuts the connection down (a blocked receive wakes at once); the descriptor
+  // stays open until the handle ends, so a thread still using it never meets a
+  // reused number.
+  void Abandon() override;
 
  private:
   SocketDriverHandle(int fd, std::chrono::milliseconds replyTimeout) : fd_(fd), replyTimeout_(replyTimeout) {}
   bool RoundTrip(std::uint32_t code, std::uint8_t* buffer, std::uint32_t length);
 
   std::mutex mutex_;
-  int fd_;  // -1 once the connection broke or a reply did not come in time
+  const int fd_;
+  // Set once the connection broke, a reply did not come in time or it was abandoned.
   std::atomic<bool> gone_{false};
+  std::atomic<bool> abandoned_{false};
   const std::chrono::milliseconds replyTimeout_;
 };
 

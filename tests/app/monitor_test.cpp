@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFontMetrics>
 #include <QTemporaryDir>
 #include <atomic>
 #include <optional>
@@ -131,7 +132,7 @@ TEST_F(MonitorWindow, RowsTakeTheSensorsThatAnswerInOrderWithTheirFormsAndAtMost
                     {"-12V", "-11.95", "V"}});
 }
 
-TEST_F(MonitorWindow, ValuesFromTheThreadMoveUpWhenASensorFallsOutButNamesStay) {
+TEST_F(MonitorWindow, AFailedReadShowsDashesInItsOwnRowAndEveryOtherValueStaysInItsRow) {
   StartWith({45, std::nullopt, std::nullopt, 2812, std::nullopt, std::nullopt, 1.6, std::nullopt, 3.3});
   WriteBoardKey("TempSensor1Label", "CPU Temp");
   THwMonitorForm form(*system);
@@ -147,14 +148,15 @@ TEST_F(MonitorWindow, ValuesFromTheThreadMoveUpWhenASensorFallsOutButNamesStay) 
                     {"", "", ""},
                     {"", "", ""},
                     {"", "", ""}});
-  (*values)[3].reset();  // the fan stops answering
+  (*values)[3].reset();  // the fan's read fails
   (*values)[8] = 3.28;
+  (*values)[9] = 5.0;  // answers now, but was given no row
   HwMonitorThread thread(*system);
   PassOnWorker(thread);
   ExpectRows(form, {{"CPU Temp", "45", "C"},
-                    {"", "1.6", "RPM"},
-                    {"", "3.28", "V"},
-                    {"3.3V", "3.3", "V"},  // no reading left for it: the last value stays
+                    {"", "--", "RPM"},
+                    {"", "1.6", "V"},
+                    {"3.3V", "3.28", "V"},
                     {"", "", ""},
                     {"", "", ""},
                     {"", "", ""},
@@ -163,6 +165,18 @@ TEST_F(MonitorWindow, ValuesFromTheThreadMoveUpWhenASensorFallsOutButNamesStay) 
                     {"", "", ""},
                     {"", "", ""},
                     {"", "", ""}});
+}
+
+TEST_F(MonitorWindow, WidestTextsFitTheirCellsClearOfTheSkinsDividerAt153) {
+  StartWith({-12.5, -12.5, -12.5, 12345, 12345, 12345, -12.03, -12.03, -12.03, -12.03, -12.03, -12.03});
+  WriteBoardKey("TempSensor1Label", "System Temp");
+  THwMonitorForm form(*system);
+  for (std::size_t row = 0; row < kSensorRows; ++row) {
+    const THwMonitorForm::Row& r = form.Rows()[row];
+    for (const QLabel* label : {r.name, r.value, r.unit})
+      EXPECT_LE(QFontMetrics(label->font()).horizontalAdvance(label->text()), label->width()) << row;
+    EXPECT_TRUE(row < kLeftColumnRows ? r.unit->geometry().right() < 150 : r.name->x() > 156) << row;
+  }
 }
 
 TEST_F(MonitorWindow, TouchingTheRowsOffTheWindowThreadStopsTheProgram) {
@@ -318,20 +332,21 @@ TEST_F(MonitorOnBoard, InformationPanelNamesTheChipWithItsDescription) {
   EXPECT_FALSE(info.lblHWMonitor->toolTip().isEmpty());
 }
 
-TEST_F(MonitorOnBoard, SwitchingAKeyOnWhileThePanelIsOutShiftsValuesButNotNames) {
+TEST_F(MonitorOnBoard, SwitchingKeysWhileThePanelIsOutNeitherFillsNorFreesARow) {
   Start("default");
   const std::vector<std::string> names = Names();
   EXPECT_EQ(names, (std::vector<std::string>{"System Temp", "CPU Temp", "CPU Fan", "System Fan", "VCore",
                                              "VDIMM", "3.3V", "5V", "12V", "-12V", "VBAT", "5VSB"}));
   EXPECT_NEAR(form->Rows()[4].value->text().toDouble(), 1.525, 0.05);
-  WriteKey("ZR865", "VN5", "1");  // -5 V joins after -12 V and pushes 5VSB out
-  WriteKey("ZR865", "TempSensor1", "0");
+  WriteKey("ZR865", "VN5", "1");          // -5 V finds no row
+  WriteKey("ZR865", "TempSensor1", "0");  // its row stays, with no value
   HwMonitorThread thread(*system);
   PassOnWorker(thread);
   EXPECT_EQ(Names(), names);
-  EXPECT_GT(form->Rows()[1].value->text().toDouble(), 1000);           // "CPU Temp" shows the CPU fan
-  EXPECT_NEAR(form->Rows()[3].value->text().toDouble(), 1.525, 0.05);  // "System Fan" shows VCore
-  EXPECT_NEAR(form->Rows()[9].value->text().toDouble(), -5, 0.3);      // "-12V" shows -5 V
+  EXPECT_EQ(form->Rows()[0].value->text(), "--");
+  EXPECT_GT(form->Rows()[2].value->text().toDouble(), 1000);           // CPU Fan
+  EXPECT_NEAR(form->Rows()[4].value->text().toDouble(), 1.525, 0.05);  // VCore
+  EXPECT_NEAR(form->Rows()[9].value->text().toDouble(), -12, 0.6);     // -12V
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # One instance only; the exit event from another process closes the program like
 # the exit button, and within ten seconds of a clock step that leaves the watchdog
-# disarmed and InWatch = 0.
+# disarmed and InWatch = 0. With the daemon stopped (SIGSTOP) while the start's clock
+# restore is still watched, the close ends within 3 s, says so, and keeps InWatch = 1.
 source "$(dirname "$0")/app_common.sh"
 rq_start_display
 rq_start_daemon
@@ -30,4 +31,16 @@ rq_watchdog_armed || rq_fail "watchdog not armed after the step"
 rq_expect_program_closed "the exit event"
 [[ $(rq_setting InWatch) == 0 ]] || rq_fail "InWatch is '$(rq_setting InWatch)' after closing"
 rq_watchdog_armed && rq_fail "watchdog still armed after closing"
+
+rq_start_program
+rq_watchdog_armed && [[ $(rq_setting InWatch) == 1 ]] || rq_fail "start-up restore not under watch"
+kill -STOP "${RQ_PIDS[1]}"  # the daemon
+start=$(date +%s%N)
+"$RQ_BIN/rhomboquest-exit" || rq_fail "rhomboquest-exit failed"
+rq_expect_program_closed "the exit event with the daemon stopped"
+elapsed_ms=$((($(date +%s%N) - start) / 1000000))
+kill -CONT "${RQ_PIDS[1]}"
+((elapsed_ms <= 3000)) || rq_fail "closing took $elapsed_ms ms with the daemon stopped"
+grep -q "abandoned" "$RQ_WORK/gui.log" || rq_fail "standard error does not say the daemon was abandoned"
+[[ $(rq_setting InWatch) == 1 ]] || rq_fail "InWatch is '$(rq_setting InWatch)' after closing, expected 1"
 echo "PASS"

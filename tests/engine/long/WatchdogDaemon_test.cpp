@@ -87,7 +87,7 @@ TEST_F(WatchdogDaemonTest, HangIsResetByTheWatchdogAndTheNextStartRunsAtTheSafeC
   {
     MSupport support(Options());
     ASSERT_NE(support.clockGenerator, nullptr);
-    const double expected = safe - 3 > support.hwDefaultClock ? safe - 3 : support.hwDefaultClock;
+    const double expected = safe - 3 > support.hwDefaultClock ? safe - 3 : support.hwDefaultClock.load();
     EXPECT_NEAR(support.fsbClock, expected, 0.5);
     state = daemon.Inspect();
     EXPECT_FALSE(state["hung"].get<bool>());
