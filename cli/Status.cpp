@@ -454,7 +454,8 @@ int LogCommand(CommandContext& context) {
       if (values[sensor]) line << *values[sensor];
     }
     // Clocks that could not be read leave their cells empty, as a sensor does.
-    for (double clock : {support.fsbClock, support.agpClock, support.pciClock, support.memoryClock}) {
+    for (double clock : {support.fsbClock.load(), support.agpClock.load(), support.pciClock.load(),
+                         support.memoryClock.load()}) {
       line << ',';
       if (clocksRead) line << Fixed(clock, 2);
     }
