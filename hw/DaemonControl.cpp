@@ -3,7 +3,6 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,6 +12,7 @@
 #include <fstream>
 #include <thread>
 
+#include "hw/SocketDriverHandle.h"
 #include "protocol/Protocol.h"
 
 namespace rq::hw {
@@ -29,24 +29,6 @@ constexpr std::size_t kMaxAnswer = 1 << 20;
 // A stopped daemon removes its sockets and ends; it gets this long.
 constexpr auto kStopWithin = std::chrono::seconds(5);
 constexpr auto kStopPoll = std::chrono::milliseconds(20);
-
-int ConnectStream(const std::string& path) {
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  if (path.size() >= sizeof address.sun_path) return -1;
-  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return -1;
-  int result;
-  do {
-    result = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-  } while (result != 0 && errno == EINTR);
-  if (result != 0) {
-    ::close(fd);
-    return -1;
-  }
-  return fd;
-}
 
 bool Exchange(int fd, const std::string& command, std::string& answer) {
   const std::string line = command + "\n";
@@ -99,7 +81,7 @@ std::optional<std::uint64_t> DaemonBuildDigest(DriverHandle& handle) {
 }
 
 bool AskDaemon(const std::string& socketPath, const std::string& command, std::string& answer) {
-  const int fd = ConnectStream(socketPath + kControlSuffix);
+  const int fd = ConnectLocalSocket(socketPath + kControlSuffix, SOCK_STREAM);
   if (fd < 0) return false;
   const bool answered = Exchange(fd, command, answer);
   ::close(fd);

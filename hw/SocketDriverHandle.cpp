@@ -55,22 +55,28 @@ ssize_t Transfer(int fd, short events, Deadline deadline, Attempt attempt) {
 
 }  // namespace
 
-std::unique_ptr<SocketDriverHandle> SocketDriverHandle::Connect(const std::string& path,
-                                                                std::chrono::milliseconds replyTimeout) {
+int ConnectLocalSocket(const std::string& path, int type) {
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
-  if (path.empty() || path.size() >= sizeof address.sun_path) return nullptr;
+  if (path.empty() || path.size() >= sizeof address.sun_path) return -1;
   std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-  const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-  if (fd < 0) return nullptr;
+  const int fd = ::socket(AF_UNIX, type | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
   int result;
   do {
     result = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
   } while (result != 0 && errno == EINTR);
   if (result != 0) {
     ::close(fd);
-    return nullptr;
+    return -1;
   }
+  return fd;
+}
+
+std::unique_ptr<SocketDriverHandle> SocketDriverHandle::Connect(const std::string& path,
+                                                                std::chrono::milliseconds replyTimeout) {
+  const int fd = ConnectLocalSocket(path, SOCK_SEQPACKET);
+  if (fd < 0) return nullptr;
   return std::unique_ptr<SocketDriverHandle>(new SocketDriverHandle(fd, replyTimeout));
 }
 

@@ -10,6 +10,10 @@
 
 namespace rq::hw {
 
+// A connected Unix socket of `type` (SOCK_SEQPACKET, SOCK_STREAM) to `path`,
+// close-on-exec; -1 when the path is too long or nothing listens there.
+int ConnectLocalSocket(const std::string& path, int type);
+
 // The open device: one connection to the ZQ_I2cIo daemon, one socket round trip
 // per request. Threads may share the handle; their round trips take turns. When
 // the daemon goes away, or leaves a request unanswered past the reply time-out,
