@@ -103,6 +103,7 @@ rq_click_screen() { xdotool mousemove "$1" "$2" click 1; }
 
 rq_shot() {
   local out=$1 geometry=$2
+  mkdir -p "$(dirname "$out")"
   import -window root "$RQ_WORK/root.png"
   convert "$RQ_WORK/root.png" -crop "$geometry" +repage "$out"
 }
