@@ -202,6 +202,10 @@ bool SameBuildOrNotOurs(const DriverSetupEnvironment& environment, DriverHandle&
   if (!expected) return true;
   const std::optional<std::uint64_t> running = DaemonBuildDigest(handle);
   if (running == expected) return true;
+  // No answer within the reply bound is a stalled daemon, not an older one: it
+  // cannot be stopped cleanly, and every request through it now fails at once,
+  // which the caller reports as a driver that stopped answering.
+  if (!handle.Connected()) return true;
   if (environment.systemDaemon && environment.systemDaemon()) {
     static bool told = false;
     if (!std::exchange(told, true)) {
