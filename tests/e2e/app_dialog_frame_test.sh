@@ -11,7 +11,7 @@ rq_start_program
 rq_click_main 58 359 # the overclock panel's first opening brings the note
 rq_wait_for 50 rq_window_shown 'NOTE for Manually Modifying Freq. Setting' || rq_fail "no note"
 id=$(rq_window 'NOTE for Manually Modifying Freq. Setting')
-rq_wait_for 50 bash -c "xprop -id $id _NET_WM_ALLOWED_ACTIONS | grep -q ACTION_CLOSE" && sleep 0.5 || rq_fail "no close"
+rq_wait_for 200 bash -c "xprop -id $id _NET_WM_ALLOWED_ACTIONS | grep -q ACTION_CLOSE" && sleep 0.5 || rq_fail "no close"
 actions=$(xprop -id "$id" _NET_WM_ALLOWED_ACTIONS)
 [[ $actions != *ACTION_MAXIMIZE* && $actions != *ACTION_RESIZE* ]] || rq_fail "$actions"
 eval "$(xdotool getwindowgeometry --shell "$id")"
