@@ -19,12 +19,12 @@ inline constexpr std::uint32_t kIoctlReadPortByte = CtlCode(0x813);        // 0x
 inline constexpr std::uint32_t kIoctlWritePortByte = CtlCode(0x814);       // 0x00226050
 // Our own addition: the machine's time-stamp counter (u64 out).
 inline constexpr std::uint32_t kIoctlReadTimeStampCounter = CtlCode(0x815);  // 0x00226054
-// Our own addition: the daemon's build (build_request), to tell a daemon of
-// another build from the one the program would start.
-inline constexpr std::uint32_t kIoctlDaemonBuild = CtlCode(0x817);  // 0x0022605C
 // Our own addition: the daemon's lock of a bus (an SMBus host, an index/data pair)
 // for a whole register sequence, held by one connection and given up when it closes.
 inline constexpr std::uint32_t kIoctlBusLock = CtlCode(0x816);  // 0x00226058
+// Our own addition: the daemon's build (build_request), to tell a daemon of
+// another build from the one the program would start.
+inline constexpr std::uint32_t kIoctlDaemonBuild = CtlCode(0x817);  // 0x0022605C
 
 static_assert(kIoctlReadIndexedByte == 0x00226024);
 static_assert(kIoctlWritePortByte == 0x00226050);
@@ -73,6 +73,7 @@ inline constexpr std::uint32_t kVersion = 0;  // ASCII, NUL-padded
 inline constexpr std::uint32_t kVersionLength = 16;
 inline constexpr std::uint32_t kDigest = 16;  // u64: platform::FileDigest of the daemon's program file
 }  // namespace build_request
+
 namespace bus_lock_request {
 inline constexpr std::uint32_t kLength = 8;
 // The SMBus host's base port for an SMBus sequence; the index port for a pair.
