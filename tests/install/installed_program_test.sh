@@ -107,11 +107,14 @@ if [[ -x $rqctl ]]; then
   in_home "$rqctl" fsb set 155 >"$RQ_WORK/hang.log" 2>&1 || true # ended by the watchdog's reset
   grep -q '^InWatch=1' "$state/torvane.ini" || rq_fail "no InWatch after the hang: $(cat "$RQ_WORK/hang.log")"
   "${as_user[@]}" "$RQ_PREFIX/bin/rhomboquest" --state-folder >"$RQ_WORK/gui.log" 2>&1 & # as the menu does
-  RQ_PIDS+=($!)
+  gui=$!
+  RQ_PIDS+=("$gui")
   rq_wait_for 200 xdotool search --name '^Rhomboquest$' || rq_fail "no main window: $(cat "$RQ_WORK/gui.log")"
   grep -q '"fsbMhz": 14[23]\.' <<<"$("${as_user[@]}" "$RQ_PREFIX/libexec/rhomboquest/ZQ_I2cIo" inspect --json)" ||
     rq_fail "the menu start did not recover to 143 MHz: $(cat "$RQ_WORK/gui.log")"
   "${as_user[@]}" "$RQ_PREFIX/bin/rhomboquest-exit" || rq_fail "rhomboquest-exit found no program to close"
+  # A closing program may still save its settings, which makes the file anew.
+  rq_wait_for 100 bash -c "! kill -0 $gui" || rq_fail "program still running 10 s after rhomboquest-exit"
   in_home chmod g+w "$state/torvane.ini" # what another user could have planted
   code=0 && in_home "$rqctl" status 2>"$RQ_WORK/planted.log" || code=$?
   [[ $code -eq 5 ]] && grep -q "$state/torvane.ini may be written by other users" "$RQ_WORK/planted.log" ||
