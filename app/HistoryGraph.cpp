@@ -15,9 +15,9 @@ const QColor kGridCyan(90, 216, 255, 50);
 const QColor kSmallPrint(200, 206, 214);
 
 constexpr int kTextPixelSize = 8;
-constexpr int kTitleHeight = 10;   // the title line above the plot
-constexpr int kScaleWidth = 34;    // the scale's column left of the plot
-constexpr int kPlotMargin = 3;     // clear of the window's rounded edge
+constexpr int kTitleHeight = 10;  // the title line above the plot
+constexpr int kScaleWidth = 34;   // the scale's column left of the plot
+constexpr int kPlotMargin = 3;    // clear of the window's rounded edge
 // A refresh comes once a second; samples further apart than this are not joined.
 constexpr auto kLongestStep = std::chrono::milliseconds(3500);
 // A flat line is drawn in the middle of a band this fraction of its value wide
@@ -64,7 +64,9 @@ void HistoryGraph::ShowSeries(const QString& title, std::vector<engine::SensorSa
   update();
 }
 
-void HistoryGraph::Clear() { ShowSeries({}, {}, now_, [](double) { return QString(); }); }
+void HistoryGraph::Clear() {
+  ShowSeries({}, {}, now_, [](double) { return QString(); });
+}
 
 QRectF HistoryGraph::PlotArea() const {
   return QRectF(kScaleWidth, kTitleHeight + kPlotMargin, width() - kScaleWidth - kPlotMargin,

@@ -201,7 +201,9 @@ void THwMonitorForm::ShowGraph(engine::SensorClock::time_point now) {
   QString name = rows_[static_cast<std::size_t>(row)].name->text();
   if (name.isEmpty()) name = QString::fromLatin1(engine::SensorKey(sensor));  // a board without the label
   graph_->ShowSeries(name + ", " + SensorUnit(sensor), history_->Samples(sensor), now,
-                     [sensor](double value) { return SensorValueText({sensor, value}); });
+                     [sensor](double value) {
+                       return SensorValueText({sensor, value});
+                     });
 }
 
 void THwMonitorForm::ShowExtremes(engine::SensorClock::time_point now) {
@@ -210,9 +212,10 @@ void THwMonitorForm::ShowExtremes(engine::SensorClock::time_point now) {
     const auto lowest = history_->Lowest(sensor);
     const auto highest = history_->Highest(sensor);
     if (!lowest || !highest) continue;  // never answered yet: no hint to give
-    rows_[row].value->setToolTip(QStringLiteral("Minimum %1 at %2\nMaximum %3 at %4\nsince the panel first opened")
-                                     .arg(ValueWithUnit(sensor, lowest->value), SeenAt(lowest->at, now),
-                                          ValueWithUnit(sensor, highest->value), SeenAt(highest->at, now)));
+    rows_[row].value->setToolTip(
+        QStringLiteral("Minimum %1 at %2\nMaximum %3 at %4\nsince the panel first opened")
+            .arg(ValueWithUnit(sensor, lowest->value), SeenAt(lowest->at, now),
+                 ValueWithUnit(sensor, highest->value), SeenAt(highest->at, now)));
   }
 }
 

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QDir>
 #include <QDateTime>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFontMetrics>
 #include <QTemporaryDir>
@@ -195,7 +195,8 @@ TEST_F(MonitorWindow, HistoryHoldsExactlyWhatEachRefreshReadWithoutReadingTheChi
   int second = 0;
   form.SetClock([&] { return At(second); });
   HwMonitorThread thread(*system);
-  const std::vector<std::pair<double, std::optional<double>>> passes = {{46, 2900}, {48, std::nullopt}, {44, 2700}};
+  const std::vector<std::pair<double, std::optional<double>>> passes = {
+      {46, 2900}, {48, std::nullopt}, {44, 2700}};
   for (const auto& [temperature, fan] : passes) {
     ++second;
     (*values)[0] = temperature;
@@ -204,7 +205,8 @@ TEST_F(MonitorWindow, HistoryHoldsExactlyWhatEachRefreshReadWithoutReadingTheChi
   }
   EXPECT_EQ(*reads, 60);  // fifteen sensors a pass, nothing more for the graph or the hints
   EXPECT_EQ(Values(form.History().Samples(0)), (std::vector<double>{46, 48, 44}));
-  EXPECT_EQ(Values(form.History().Samples(3)), (std::vector<double>{2900, 2700}));  // the failed read left out
+  EXPECT_EQ(Values(form.History().Samples(3)),
+            (std::vector<double>{2900, 2700}));  // the failed read left out
   EXPECT_EQ(form.History().Samples(3)[1].at, At(3));
   EXPECT_EQ(form.GraphSensor(), 0u);
   EXPECT_EQ(Values(form.Graph().Drawn()), (std::vector<double>{46, 48, 44}));
@@ -227,8 +229,12 @@ TEST_F(MonitorWindow, GraphedSensorIsTheClickedRowsAfterARestartAndTheFirstTempe
   form.reset();
   form = std::make_unique<THwMonitorForm>(*system);
   EXPECT_EQ(form->GraphSensor(), 3u);
-  for (const auto& [stored, sensor] : {std::pair{"", 1u}, {"TempSensor3", 2u}, {"fan1", 3u}, {"Fan9", 1u},
-                                       {"TempSensor1", 1u} /* no row */, {"3", 1u}}) {
+  for (const auto& [stored, sensor] : {std::pair{"", 1u},
+                                       {"TempSensor3", 2u},
+                                       {"fan1", 3u},
+                                       {"Fan9", 1u},
+                                       {"TempSensor1", 1u} /* no row */,
+                                       {"3", 1u}}) {
     WriteBoardKey("GraphSensor", stored);
     EXPECT_EQ(THwMonitorForm(*system).GraphSensor(), sensor) << stored;
   }
