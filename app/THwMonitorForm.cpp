@@ -1,12 +1,16 @@
 #include "app/THwMonitorForm.h"
 
+#include <QDateTime>
+#include <QEvent>
 #include <QFontMetrics>
+#include <QMouseEvent>
 #include <QThread>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
 #include "app/Format.h"
+#include "app/HistoryGraph.h"
 #include "devices/monitor/ISAHwMonitorIo.h"
 #include "engine/MSupport.h"
 
@@ -43,6 +47,23 @@ constexpr int kNamePixelSize = 10;
 const QString kFailedRead = QStringLiteral("--");
 constexpr int kUnitPixelSize = 9;
 
+// Inside the skin's read-out window (14, 42, 251 x 62), clear of its rim.
+constexpr QRect kGraphArea(16, 43, 247, 60);
+
+QString SeenAt(engine::SensorClock::time_point at, engine::SensorClock::time_point now) {
+  const auto ms = [](engine::SensorClock::time_point t) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
+  };
+  const QDateTime when = QDateTime::fromMSecsSinceEpoch(ms(at));
+  // A program left running for days: an extreme of another day says which.
+  const bool today = when.date() == QDateTime::fromMSecsSinceEpoch(ms(now)).date();
+  return when.toString(today ? QStringLiteral("HH:mm:ss") : QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
+QString ValueWithUnit(std::size_t sensor, double value) {
+  return SensorValueText({sensor, value}) + " " + SensorUnit(sensor);
+}
+
 }  // namespace
 
 SensorReadings ReadSensors(devices::ISAHwMonitorIo& chip) { return engine::ReadSensors(chip); }
@@ -63,7 +84,11 @@ QString SensorValueText(const SensorReading& reading) {
 THwMonitorForm::THwMonitorForm(engine::MSupport& system)
     : TPanelForm("Hardware Monitor", "HwMonitorBk.png", "HWMonitorBackGrnd", kMonitorSize),
       system_(system),
-      traceValues_(std::getenv("RQ_MONITOR_TRACE") != nullptr) {
+      traceValues_(std::getenv("RQ_MONITOR_TRACE") != nullptr),
+      history_(std::make_unique<engine::SensorHistory>()),
+      graph_(new HistoryGraph(this)),
+      clock_([] { return engine::SensorClock::now(); }) {
+  graph_->setGeometry(kGraphArea);
   setObjectName("HwMonitorForm");
   Background()->setObjectName("HwMonitorBkImage");
   for (std::size_t row = 0; row < kSensorRows; ++row) {
@@ -85,6 +110,7 @@ THwMonitorForm::THwMonitorForm(engine::MSupport& system)
     QFont unitFont = r.unit->font();
     unitFont.setPixelSize(kUnitPixelSize);
     r.unit->setFont(unitFont);
+    r.name->installEventFilter(this);
   }
   // The monitor thread is still suspended: the layout pass has the chip to itself.
   if (system_.hardwareMonitor) FillSensorRows(ReadSensors(*system_.hardwareMonitor));
@@ -111,7 +137,11 @@ void THwMonitorForm::FillSensorRows(const SensorReadings& readings) {
     ShrinkToFit(*rows_[row].name, kNamePixelSize, kSmallestPixelSize);
     rows_[row].value->setText(SensorValueText(reading));
     rows_[row].unit->setText(SensorUnit(reading.sensor));
+    rows_[row].name->setCursor(Qt::PointingHandCursor);
+    rows_[row].name->setToolTip(QStringLiteral("Click to graph this sensor's last ten minutes"));
   }
+  graphSensor_ = StoredGraphSensor();
+  ShowGraph(clock_());
 }
 
 void THwMonitorForm::ShowSensorValues(const SensorReadings& readings) {
@@ -121,7 +151,72 @@ void THwMonitorForm::ShowSensorValues(const SensorReadings& readings) {
                                       [&](const SensorReading& r) { return r.sensor == rowSensors_[row]; });
     rows_[row].value->setText(reading == readings.end() ? kFailedRead : SensorValueText(*reading));
   }
+  const auto now = clock_();
+  history_->Record(readings, now);
+  ShowExtremes(now);
+  ShowGraph(now);
   if (traceValues_) TraceRows();
+}
+
+bool THwMonitorForm::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::MouseButtonRelease &&
+      static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+    for (std::size_t row = 0; row < rowSensors_.size(); ++row)
+      if (watched == rows_[row].name) ChooseGraphRow(row);
+  }
+  return TPanelForm::eventFilter(watched, event);
+}
+
+void THwMonitorForm::ChooseGraphRow(std::size_t row) {
+  RequireWindowThread("ChooseGraphRow");
+  if (row >= rowSensors_.size()) return;
+  graphSensor_ = rowSensors_[row];
+  ShowGraph(clock_());
+  // The graph follows the click either way; a choice that cannot be kept is news.
+  if (!system_.WriteSettingString(system_.boardModel, kGraphSensorKey, engine::SensorKey(*graphSensor_)))
+    system_.ReportSettingsWriteFailure();
+}
+
+std::optional<std::size_t> THwMonitorForm::StoredGraphSensor() const {
+  const auto hasRow = [&](std::size_t sensor) {
+    return std::find(rowSensors_.begin(), rowSensors_.end(), sensor) != rowSensors_.end();
+  };
+  const auto stored = engine::SensorWithKey(system_.ReadSettingString(system_.boardModel, kGraphSensorKey));
+  if (stored && hasRow(*stored)) return stored;
+  const auto temperature = std::find_if(rowSensors_.begin(), rowSensors_.end(), [](std::size_t sensor) {
+    return engine::SensorAt(sensor).quantity == engine::SensorQuantity::Temperature;
+  });
+  if (temperature != rowSensors_.end()) return *temperature;
+  if (!rowSensors_.empty()) return rowSensors_.front();
+  return std::nullopt;
+}
+
+void THwMonitorForm::ShowGraph(engine::SensorClock::time_point now) {
+  if (!graphSensor_) {
+    graph_->Clear();
+    return;
+  }
+  const std::size_t sensor = *graphSensor_;
+  const auto row = std::find(rowSensors_.begin(), rowSensors_.end(), sensor) - rowSensors_.begin();
+  QString name = rows_[static_cast<std::size_t>(row)].name->text();
+  if (name.isEmpty()) name = QString::fromLatin1(engine::SensorKey(sensor));  // a board without the label
+  graph_->ShowSeries(name + ", " + SensorUnit(sensor), history_->Samples(sensor), now,
+                     [sensor](double value) {
+                       return SensorValueText({sensor, value});
+                     });
+}
+
+void THwMonitorForm::ShowExtremes(engine::SensorClock::time_point now) {
+  for (std::size_t row = 0; row < rowSensors_.size(); ++row) {
+    const std::size_t sensor = rowSensors_[row];
+    const auto lowest = history_->Lowest(sensor);
+    const auto highest = history_->Highest(sensor);
+    if (!lowest || !highest) continue;  // never answered yet: no hint to give
+    rows_[row].value->setToolTip(
+        QStringLiteral("Minimum %1 at %2\nMaximum %3 at %4\nsince the panel first opened")
+            .arg(ValueWithUnit(sensor, lowest->value), SeenAt(lowest->at, now),
+                 ValueWithUnit(sensor, highest->value), SeenAt(highest->at, now)));
+  }
 }
 
 void THwMonitorForm::TraceRows() const {

@@ -1,5 +1,7 @@
 #include "engine/Sensors.h"
 
+#include <strings.h>
+
 #include <array>
 #include <cstdint>
 
@@ -70,6 +72,20 @@ const char* SensorUnit(std::size_t sensor) {
       break;
   }
   return "V";
+}
+
+namespace {
+constexpr std::array<const char*, kSensorCount> kSensorKeys = {
+    "TempSensor1", "TempSensor2", "TempSensor3", "Fan1", "Fan2", "Fan3", "VCoreA", "VCoreB",
+    "V33",         "V5",          "V12",         "VN12", "VN5",  "VBAT", "5VSB"};
+}  // namespace
+
+const char* SensorKey(std::size_t sensor) { return kSensorKeys.at(sensor); }
+
+std::optional<std::size_t> SensorWithKey(const std::string& key) {
+  for (std::size_t sensor = 0; sensor < kSensorKeys.size(); ++sensor)
+    if (strcasecmp(key.c_str(), kSensorKeys[sensor]) == 0) return sensor;
+  return std::nullopt;
 }
 
 }  // namespace rq::engine

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstddef>
 #include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,5 +39,11 @@ SensorReadings ReadSensors(devices::ISAHwMonitorIo& chip,
 // and its unit: "C", "RPM" or "V".
 std::string SensorName(std::size_t sensor);
 const char* SensorUnit(std::size_t sensor);
+
+// The board key that switches a sensor on ("TempSensor2", "Fan1", "V33"): a name
+// for the sensor in the settings file that does not change with its label.
+const char* SensorKey(std::size_t sensor);
+// The sensor with that key (case as the settings file compares: not at all).
+std::optional<std::size_t> SensorWithKey(const std::string& key);
 
 }  // namespace rq::engine

@@ -143,27 +143,8 @@ QImage HwMonitorSkin() {
   QImage image = NewCanvas(279, 397);
   PaintMetalBody(image, RoundedRect(QRectF(0, 0, 279, 397), 18), 279397);
   PaintEngraved(image, QRectF(0, 10, 279, 24), "HARDWARE MONITOR", 14, true, kCentre);
-  // A read-out window with a stylised trace above the sensor rows.
+  // The read-out window above the sensor rows: the panel draws its history graph in it.
   PaintRecess(image, QRectF(14, 42, 251, 62), 8);
-  {
-    QPainter p(&image);
-    p.setRenderHint(QPainter::Antialiasing);
-    QPainterPath trace;
-    const double base = 78;
-    trace.moveTo(20, base);
-    const double pulse[] = {0, 0, -4, 3, 0, -26, 18, -6, 0, 0, 0, -6, 4, 0};
-    double x = 20;
-    for (int beat = 0; beat < 3; ++beat) {
-      for (double dy : pulse) {
-        x += 5.5;
-        trace.lineTo(x, base + dy);
-      }
-    }
-    for (int w = 7; w >= 1; w -= 3) {
-      p.setPen(QPen(QColor(90, 255, 160, w == 1 ? 230 : 40), w, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-      p.drawPath(trace);
-    }
-  }
   PaintRecess(image, QRectF(6, 112, 267, 166), 8);
   QPainter p(&image);
   p.setPen(QPen(QColor(90, 216, 255, 40), 1));

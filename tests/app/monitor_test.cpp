@@ -3,15 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFontMetrics>
 #include <QTemporaryDir>
+#include <QTest>
 #include <atomic>
 #include <optional>
 #include <thread>
 
 #include "AppTestSupport.h"
+#include "app/HistoryGraph.h"
 #include "app/HwMonitorThread.h"
 #include "app/THwMonitorForm.h"
 #include "app/TInfoForm.h"
@@ -30,8 +33,10 @@ using SensorValues = std::array<std::optional<double>, 15>;
 
 class FakeMonitor : public devices::ISAHwMonitorIo {
  public:
-  explicit FakeMonitor(std::shared_ptr<SensorValues> values)
-      : ISAHwMonitorIo("W83627HF", "Winbond hardware monitor", ResistorTable{}), values_(std::move(values)) {}
+  explicit FakeMonitor(std::shared_ptr<SensorValues> values, std::shared_ptr<std::atomic<int>> reads = {})
+      : ISAHwMonitorIo("W83627HF", "Winbond hardware monitor", ResistorTable{}),
+        values_(std::move(values)),
+        reads_(std::move(reads)) {}
   bool Probe() override { return true; }
   bool ReadTempSensor1(double& v) override { return Get(0, v); }
   bool ReadTempSensor2(double& v) override { return Get(1, v); }
@@ -51,6 +56,7 @@ class FakeMonitor : public devices::ISAHwMonitorIo {
 
  private:
   bool Get(std::size_t i, double& v) const {
+    if (reads_) ++*reads_;
     if (!(*values_)[i]) return false;
     v = *(*values_)[i];
     return true;
@@ -62,6 +68,7 @@ class FakeMonitor : public devices::ISAHwMonitorIo {
     return true;
   }
   std::shared_ptr<SensorValues> values_;
+  std::shared_ptr<std::atomic<int>> reads_;
 };
 
 struct RowText {
@@ -98,14 +105,28 @@ class MonitorWindow : public AppTest {
   void SetUp() override {}
   void StartWith(const SensorValues& answers) {
     *values = answers;
-    monitor = [state = values] { return std::make_unique<FakeMonitor>(state); };
+    monitor = [state = values, counted = reads] { return std::make_unique<FakeMonitor>(state, counted); };
     Build(BoardSpec{});
   }
   void WriteBoardKey(const std::string& key, const std::string& value) {
     system->WriteSettingString(system->boardModel, key, value);
   }
   std::shared_ptr<SensorValues> values = std::make_shared<SensorValues>();
+  std::shared_ptr<std::atomic<int>> reads = std::make_shared<std::atomic<int>>(0);
 };
+
+// 2026-03-01 14:03:12 on this machine's clock, plus `seconds`.
+engine::SensorClock::time_point At(int seconds) {
+  const QDateTime start(QDate(2026, 3, 1), QTime(14, 3, 12));
+  return engine::SensorClock::time_point(std::chrono::milliseconds(start.toMSecsSinceEpoch())) +
+         std::chrono::seconds(seconds);
+}
+
+std::vector<double> Values(const std::vector<engine::SensorSample>& samples) {
+  std::vector<double> values;
+  for (const auto& s : samples) values.push_back(s.value);
+  return values;
+}
 
 TEST_F(MonitorWindow, RowsTakeTheSensorsThatAnswerInOrderWithTheirFormsAndAtMostTwelve) {
   // Fifteen answers; the last three find no row.
@@ -165,6 +186,58 @@ TEST_F(MonitorWindow, AFailedReadShowsDashesInItsOwnRowAndEveryOtherValueStaysIn
                     {"", "", ""},
                     {"", "", ""},
                     {"", "", ""}});
+}
+
+TEST_F(MonitorWindow, HistoryHoldsExactlyWhatEachRefreshReadWithoutReadingTheChipAgain) {
+  StartWith({45, std::nullopt, std::nullopt, 2812});  // rows: temperature 1, fan 1
+  THwMonitorForm form(*system);
+  EXPECT_EQ(*reads, 15);  // the layout pass
+  int second = 0;
+  form.SetClock([&] { return At(second); });
+  HwMonitorThread thread(*system);
+  const std::vector<std::pair<double, std::optional<double>>> passes = {
+      {46, 2900}, {48, std::nullopt}, {44, 2700}};
+  for (const auto& [temperature, fan] : passes) {
+    ++second;
+    (*values)[0] = temperature;
+    (*values)[3] = fan;
+    PassOnWorker(thread);
+  }
+  EXPECT_EQ(*reads, 60);  // fifteen sensors a pass, nothing more for the graph or the hints
+  EXPECT_EQ(Values(form.History().Samples(0)), (std::vector<double>{46, 48, 44}));
+  EXPECT_EQ(Values(form.History().Samples(3)),
+            (std::vector<double>{2900, 2700}));  // the failed read left out
+  EXPECT_EQ(form.History().Samples(3)[1].at, At(3));
+  EXPECT_EQ(form.GraphSensor(), 0u);
+  EXPECT_EQ(Values(form.Graph().Drawn()), (std::vector<double>{46, 48, 44}));
+  EXPECT_EQ(form.Graph().LowText(), "44");
+  EXPECT_EQ(form.Graph().HighText(), "48");
+  EXPECT_EQ(form.Rows()[0].value->toolTip(),
+            "Minimum 44 C at 14:03:15\nMaximum 48 C at 14:03:14\nsince the panel first opened");
+  EXPECT_EQ(form.Rows()[1].value->toolTip(),
+            "Minimum 2700 RPM at 14:03:15\nMaximum 2900 RPM at 14:03:13\nsince the panel first opened");
+}
+
+TEST_F(MonitorWindow, GraphedSensorIsTheClickedRowsAfterARestartAndTheFirstTemperatureOtherwise) {
+  StartWith({std::nullopt, 36.5, 40, 2812});  // rows: temperatures 2 and 3, fan 1
+  auto form = std::make_unique<THwMonitorForm>(*system);
+  EXPECT_EQ(form->GraphSensor(), 1u);  // no key yet
+  QTest::mouseClick(form->Rows()[2].name, Qt::LeftButton);
+  EXPECT_EQ(form->GraphSensor(), 3u);
+  EXPECT_EQ(form->Graph().Title(), "Fan1, RPM");
+  EXPECT_EQ(system->ReadSettingString(system->boardModel, "GraphSensor"), "Fan1");
+  form.reset();
+  form = std::make_unique<THwMonitorForm>(*system);
+  EXPECT_EQ(form->GraphSensor(), 3u);
+  for (const auto& [stored, sensor] : {std::pair{"", 1u},
+                                       {"TempSensor3", 2u},
+                                       {"fan1", 3u},
+                                       {"Fan9", 1u},
+                                       {"TempSensor1", 1u} /* no row */,
+                                       {"3", 1u}}) {
+    WriteBoardKey("GraphSensor", stored);
+    EXPECT_EQ(THwMonitorForm(*system).GraphSensor(), sensor) << stored;
+  }
 }
 
 TEST_F(MonitorWindow, WidestTextsFitTheirCellsClearOfTheSkinsDividerAt153) {

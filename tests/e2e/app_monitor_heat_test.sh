@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # After a clock raise the CPU draws more power: over the next minute its
-# temperature climbs on the board and in the monitor panel.
+# temperature climbs on the board and in the monitor panel, whose graph, set to
+# the CPU by a click on its row's name, rises (screenshot to $RQ_SCREENSHOT_DIR).
 source "$(dirname "$0")/app_common.sh"
+out=${RQ_SCREENSHOT_DIR:-$RQ_BIN/../screenshots}
 rq_start_display
 rq_start_daemon
 printf '[Overclock]\nNoShowOverClkMsg=1\n' >"$RQ_WORK/program/torvane.ini"
@@ -25,6 +27,11 @@ rq_wait_for 100 awk -v f="$(rq_board_fsb)" 'BEGIN { exit !(f > 143) }' || rq_fai
 # The monitor panel replaces the overclock panel.
 rq_click_main 186 359
 rq_wait_for 50 grep -q '^monitor:' "$RQ_WORK/gui.log" || rq_fail "monitor panel did not refresh"
+# The panel (279 x 400) sits left of the main window; "CPU Temp" is the second row's name.
+panel_x=$((RQ_MAIN_X - 279)) panel_y=$RQ_MAIN_Y
+rq_click_screen $((panel_x + 50)) $((panel_y + 151))
+rq_wait_for 20 grep -q '^GraphSensor=TempSensor2$' "$RQ_WORK/program/torvane.ini" ||
+  rq_fail "the click on CPU Temp was not kept: $(rq_setting GraphSensor)"
 sleep 1
 panel_before=$(rq_panel_cpu_temp) board_before=$(rq_board_cpu_temp)
 sleep 60
@@ -32,6 +39,16 @@ panel_after=$(rq_panel_cpu_temp) board_after=$(rq_board_cpu_temp)
 echo "CPU temperature: panel $panel_before -> $panel_after, board $board_before -> $board_after"
 awk -v a="$board_before" -v b="$board_after" 'BEGIN { exit !(b >= a + 1) }' || rq_fail "board CPU did not warm"
 awk -v a="$panel_before" -v b="$panel_after" 'BEGIN { exit !(b >= a + 1) }' || rq_fail "panel CPU Temp did not climb"
+
+# The graph's plot (210 x 44 at 50, 56 in the panel): the bright green line's
+# height at its oldest and newest column; screen rows grow downwards.
+rq_shot "$out/monitor-graph-rising.png" "279x400+$panel_x+$panel_y"
+rise=$(convert "$out/monitor-graph-rising.png" -crop 210x44+50+56 +repage -depth 8 txt:- |
+  awk -F'[,:() ]+' 'NR > 1 && $4 > 180 && $3 < 150 {
+      n[$1]++; sum[$1] += $2; if (first == "" || $1 < first) first = $1; if ($1 > last) last = $1 }
+    END { if (first == "") print "none"; else print sum[first] / n[first] - sum[last] / n[last] }')
+echo "graph line: $rise pixels higher at its newest column than at its oldest"
+awk -v r="$rise" 'BEGIN { exit !(r != "none" && r >= 10) }' || rq_fail "the graph does not rise: $rise"
 
 "$RQ_BIN/rhomboquest-exit"
 rq_expect_program_closed "the exit request"

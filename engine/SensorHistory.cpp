@@ -1,0 +1,30 @@
+#include "engine/SensorHistory.h"
+
+#include <cmath>
+
+namespace rq::engine {
+
+void SensorHistory::Record(const SensorReadings& readings, SensorClock::time_point at) {
+  for (const SensorReading& reading : readings) {
+    if (reading.sensor >= tracks_.size() || !std::isfinite(reading.value)) continue;
+    Track& track = tracks_[reading.sensor];
+    const SensorSample sample{at, reading.value};
+    track.ring[track.next] = sample;
+    track.next = (track.next + 1) % kRingSize;
+    if (track.count < kRingSize) ++track.count;
+    // Strict comparisons: a value reached again keeps the moment it was first seen.
+    if (!track.lowest || sample.value < track.lowest->value) track.lowest = sample;
+    if (!track.highest || sample.value > track.highest->value) track.highest = sample;
+  }
+}
+
+std::vector<SensorSample> SensorHistory::Samples(std::size_t sensor) const {
+  const Track& track = tracks_.at(sensor);
+  std::vector<SensorSample> samples;
+  samples.reserve(track.count);
+  const std::size_t oldest = (track.next + kRingSize - track.count) % kRingSize;
+  for (std::size_t i = 0; i < track.count; ++i) samples.push_back(track.ring[(oldest + i) % kRingSize]);
+  return samples;
+}
+
+}  // namespace rq::engine
