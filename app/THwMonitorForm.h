@@ -34,6 +34,9 @@ QString SensorName(const engine::MSupport& system, std::size_t sensor);
 QString SensorUnit(std::size_t sensor);
 QString SensorValueText(const SensorReading& reading);
 
+// Per sensor (engine/Sensors.h order): whether it is past its alarm limit.
+using SensorAlarmRows = std::array<bool, engine::kSensorCount>;
+
 // The hardware monitor panel: twelve rows of name, value and unit (seven in the
 // left column, five in the right). The rows are given to the sensors that answer
 // once, when the panel is made; afterwards the monitor thread only brings new
@@ -56,6 +59,9 @@ class THwMonitorForm : public TPanelForm {
   // did not answer this time; names and units stay. A sensor without a row (one
   // switched on since the layout) is left out.
   void ShowSensorValues(const SensorReadings& readings);
+  // Colours the row of each sensor past its alarm limit red, the others in the
+  // skin's colours.
+  void ShowAlarms(const SensorAlarmRows& alarmed);
 
  private:
   // Widgets belong to the window thread; anything else touching them is a fault
@@ -70,6 +76,7 @@ class THwMonitorForm : public TPanelForm {
   bool traceValues_;
   std::array<Row, kSensorRows> rows_{};
   std::vector<std::size_t> rowSensors_;  // the sensor of each filled row, from the layout
+  std::array<bool, kSensorRows> rowAlarmed_{};
 };
 
 }  // namespace rq::app
