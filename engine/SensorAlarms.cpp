@@ -63,7 +63,8 @@ void SensorAlarms::LoadLimits(const SettingLookup& lookup, const LogLine& log) {
     } else if (reportedText_[sensor] != text) {
       reportedText_[sensor] = text;
       log(key + "=" + text + " in the settings file is not " +
-          (IsHighLimit(sensor) ? "a number" : "a number of 0 or more") + ": ignored, no alarm for this sensor");
+          (IsHighLimit(sensor) ? "a number" : "a number of 0 or more") +
+          ": ignored, no alarm for this sensor");
     }
   }
 }
