@@ -1,5 +1,8 @@
 #include "app/HwMonitorThread.h"
 
+#include <QStringList>
+
+#include "app/DesktopNotifier.h"
 #include "app/Forms.h"
 #include "app/THwMonitorForm.h"
 #include "engine/MSupport.h"
@@ -20,11 +23,23 @@ HwMonitorThread::~HwMonitorThread() { Shutdown(); }
 void HwMonitorThread::RefreshSensorValues() {
   if (!system_.hardwareMonitor) return;
   SensorReadings readings = ReadSensors(*system_.hardwareMonitor);
+  alarms_.LoadLimits(engine::BoardAlarmSettings(), engine::LogAlarm);
+  SensorAlarmRows alarmed{};
+  QStringList notices;
+  for (const engine::AlarmChange& change : alarms_.Update(readings)) {
+    const std::string text = engine::DescribeAlarmChange(change, engine::SensorName(change.sensor));
+    engine::LogAlarm(text);
+    if (change.entered) notices << QString::fromStdString(text);
+  }
+  for (std::size_t sensor = 0; sensor < alarmed.size(); ++sensor) alarmed[sensor] = alarms_.InAlarm(sensor);
   // The window is looked up on the window thread: it may be gone by then, and a
   // closing program drops the work altogether.
-  platform::Synchronize([readings = std::move(readings)] {
-    if (auto* form = dynamic_cast<THwMonitorForm*>(AppForms().hwMonitorForm))
+  platform::Synchronize([readings = std::move(readings), alarmed, notices] {
+    if (auto* form = dynamic_cast<THwMonitorForm*>(AppForms().hwMonitorForm)) {
+      form->ShowAlarms(alarmed);
       form->ShowSensorValues(readings);
+    }
+    for (const QString& notice : notices) NotifyDesktop(QStringLiteral("Rhomboquest: sensor alarm"), notice);
   });
 }
 

@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "engine/SensorAlarms.h"
 #include "platform/WorkerThread.h"
 
 namespace rq::engine {
@@ -25,7 +26,9 @@ class HwMonitorThread : public platform::WorkerThread {
   HwMonitorThread(engine::MSupport& system, Sleeper sleep);
   ~HwMonitorThread() override;
 
-  // One pass: read every sensor, then show the values on the window thread.
+  // One pass: read every sensor, then show the values on the window thread. Each
+  // pass also takes the alarm limits afresh from the board's section: a crossing is
+  // logged here once, and the window colours the row and notifies the desktop once.
   void RefreshSensorValues();
 
  protected:
@@ -34,6 +37,7 @@ class HwMonitorThread : public platform::WorkerThread {
  private:
   engine::MSupport& system_;
   Sleeper sleep_;
+  engine::SensorAlarms alarms_;  // this thread's alone
 };
 
 }  // namespace rq::app

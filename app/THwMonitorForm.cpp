@@ -35,6 +35,7 @@ constexpr int kSmallestPixelSize = 7;
 
 const QColor kSilver(200, 206, 214);
 const QColor kYellow(255, 226, 64);
+const QColor kAlarmRed(255, 48, 48);
 
 void Colour(QLabel& label, const QColor& colour) {
   QPalette colours = label.palette();
@@ -219,11 +220,25 @@ void THwMonitorForm::ShowExtremes(engine::SensorClock::time_point now) {
   }
 }
 
+void THwMonitorForm::ShowAlarms(const SensorAlarmRows& alarmed) {
+  RequireWindowThread("ShowAlarms");
+  for (std::size_t row = 0; row < rowSensors_.size(); ++row) {
+    const bool alarm = alarmed.at(rowSensors_[row]);
+    if (alarm == rowAlarmed_[row]) continue;
+    rowAlarmed_[row] = alarm;
+    Colour(*rows_[row].name, alarm ? kAlarmRed : kSilver);
+    Colour(*rows_[row].value, alarm ? kAlarmRed : kYellow);
+    Colour(*rows_[row].unit, alarm ? kAlarmRed : kSilver);
+  }
+}
+
 void THwMonitorForm::TraceRows() const {
   QString line = "monitor:";
   for (const Row& row : rows_) {
     if (row.unit->text().isEmpty()) continue;
-    line += " " + row.name->text() + "=" + row.value->text() + " " + row.unit->text() + ";";
+    line += " " + row.name->text() + "=" + row.value->text() + " " + row.unit->text();
+    if (row.value->palette().color(QPalette::WindowText) == kAlarmRed) line += " red";
+    line += ";";
   }
   std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
 }

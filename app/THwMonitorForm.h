@@ -40,6 +40,9 @@ QString SensorName(const engine::MSupport& system, std::size_t sensor);
 QString SensorUnit(std::size_t sensor);
 QString SensorValueText(const SensorReading& reading);
 
+// Per sensor (engine/Sensors.h order): whether it is past its alarm limit.
+using SensorAlarmRows = std::array<bool, engine::kSensorCount>;
+
 // The hardware monitor panel: twelve rows of name, value and unit (seven in the
 // left column, five in the right). The rows are given to the sensors that answer
 // once, when the panel is made; afterwards the monitor thread only brings new
@@ -69,6 +72,9 @@ class THwMonitorForm : public TPanelForm {
   // did not answer this time; names and units stay. A sensor without a row (one
   // switched on since the layout) is left out.
   void ShowSensorValues(const SensorReadings& readings);
+  // Colours the row of each sensor past its alarm limit red, the others in the
+  // skin's colours.
+  void ShowAlarms(const SensorAlarmRows& alarmed);
 
   // Graphs the sensor of a filled row and keeps the choice in the settings file.
   void ChooseGraphRow(std::size_t row);
@@ -105,6 +111,7 @@ class THwMonitorForm : public TPanelForm {
   std::optional<std::size_t> graphSensor_;
   HistoryGraph* graph_;
   Clock clock_;
+  std::array<bool, kSensorRows> rowAlarmed_{};
 };
 
 }  // namespace rq::app

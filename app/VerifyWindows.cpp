@@ -53,4 +53,8 @@ void VerifyWindows::ShowVerifiedMessage() {
                        platform::kMbIconInformation);
 }
 
+void VerifyWindows::ShowFailedMessage(const std::string& text) {
+  platform::MessageBox(text, "Result", platform::kMbIconWarning);
+}
+
 }  // namespace rq::app

@@ -18,6 +18,7 @@ class VerifyWindows : public verify::DesktopEnvironment {
   void ShowStatusWindow(verify::VerifySystem& pass) override;
   void CloseStatusWindow() override;
   void ShowVerifiedMessage() override;
+  void ShowFailedMessage(const std::string& text) override;
 
  private:
   // Touched on the window thread only.

@@ -13,6 +13,7 @@ packages=(
   libxcb1-dev libxkbcommon-dev
   xvfb xauth x11-utils xdotool imagemagick fonts-dejavu-core openbox
   lintian systemd desktop-file-utils
+  dbus python3 python3-dbus python3-gi
 )
 
 missing=()

@@ -35,6 +35,8 @@ class VerifyEnvironment {
   virtual void ShowStatusWindow(VerifySystem& pass) = 0;
   virtual void CloseStatusWindow() = 0;
   virtual void ShowVerifiedMessage() = 0;
+  // The result box of a pass that failed, saying why.
+  virtual void ShowFailedMessage(const std::string& text) = 0;
 
   // --- time ---------------------------------------------------------------------------
   // Sleeps `ms` milliseconds, returning early (false) as soon as `stop` says so.

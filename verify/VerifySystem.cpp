@@ -11,6 +11,11 @@ VerifySystem::VerifySystem(engine::MSupport& support, VerifyEnvironment& environ
 VerifySystem::~VerifySystem() { Shutdown(); }
 
 void VerifySystem::Execute() {
+  // The alarm limits as the pass starts (the board's section, read once per pass).
+  // A CPU already past its limit is not put under test at all.
+  alarms_.LoadLimits(engine::BoardAlarmSettings(), engine::LogAlarm);
+  CheckTemperatures();
+  if (overheated_) return;
   // Apply the clock under test afresh, with the watchdog armed until the pass ends.
   // A refused change (nothing on disk to recover from) runs no pass: it proves nothing.
   if (!support_.ChangeFsb(support_.hwDefaultClock, true) || !support_.ChangeFsb(support_.fsbClock, false)) {
@@ -19,17 +24,33 @@ void VerifySystem::Execute() {
   }
 
   StartPrograms();
-  const auto terminated = [this] { return abort_ || Terminated(); };
-  env_.Sleep(kStartupWaitMs, terminated);
-
-  env_.ShowStatusWindow(*this);
-  for (int second = 0; second < kTestSeconds && !StopRequested(); ++second) {
-    env_.Sleep(1000, [this] { return StopRequested(); });
+  WaitWatchingTemperatures(kStartupWaitMs / 1000, [this] { return overheated_ || abort_ || Terminated(); });
+  if (!overheated_) {
+    env_.ShowStatusWindow(*this);
+    WaitWatchingTemperatures(kTestSeconds, [this] { return StopRequested(); });
   }
 
   ClosePrograms();
   support_.StopWatchdogThread();
   env_.CloseStatusWindow();
+}
+
+void VerifySystem::WaitWatchingTemperatures(int seconds, const std::function<bool()>& stop) {
+  for (int second = 0; second < seconds && !stop(); ++second) {
+    env_.Sleep(1000, stop);
+    CheckTemperatures();
+  }
+}
+
+void VerifySystem::CheckTemperatures() {
+  if (overheated_ || !support_.hardwareMonitor || !alarms_.WatchesTemperatures()) return;
+  const engine::SensorReadings readings = engine::ReadWatchedTemperatures(*support_.hardwareMonitor, alarms_);
+  for (const engine::AlarmChange& change : alarms_.Update(readings)) {
+    if (!change.entered) continue;
+    overheated_ = engine::DescribeAlarmChange(change, engine::SensorName(change.sensor));
+    engine::LogAlarm("verification stopped: " + *overheated_);
+    return;
+  }
 }
 
 void VerifySystem::StartPrograms() {

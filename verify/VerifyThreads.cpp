@@ -1,5 +1,8 @@
 #include "verify/VerifyThreads.h"
 
+#include <algorithm>
+
+#include "engine/Formatting.h"
 #include "verify/VerifySystem.h"
 
 namespace rq::verify {
@@ -11,15 +14,33 @@ std::unique_ptr<VerifySystem> VerifyThread::RunPass() {
   return pass;
 }
 
+void VerifyThread::ReturnClock(double clock) {
+  support_.ChangeFsb(clock, true);
+  support_.fsbClock = clock;
+  env_.UpdateClockLabel();
+}
+
+void VerifyThread::ReportOverheat(const VerifySystem& pass) {
+  if (!pass.Overheated()) return;
+  env_.ShowFailedMessage("Current CPU clock has not been verified: " + *pass.Overheated() +
+                         ". The test was stopped and the CPU clock set back to " +
+                         engine::FloatToText(support_.fsbClock) + " MHz.");
+}
+
 SingleVerifyThread::~SingleVerifyThread() { Shutdown(); }
 
 void SingleVerifyThread::Execute() {
   env_.SetWindowsEnabled(false);
   const std::unique_ptr<VerifySystem> pass = RunPass();
   // A pass cut short by the program closing proves nothing either.
-  if (!pass->Cancelled() && !StopRequested()) {
+  if (!pass->Failed() && !StopRequested()) {
     support_.SaveSafeFreq();
     env_.ShowVerifiedMessage();
+  } else if (pass->Overheated()) {
+    // Too hot at this clock: back to the safe clock (the default when none is
+    // stored), never up to it.
+    ReturnClock(std::min<double>(support_.fsbClock, support_.GetSafeFreq(false)));
+    ReportOverheat(*pass);
   }
   env_.SetWindowsEnabled(true);
 }
@@ -33,6 +54,7 @@ double AutoVerifyThread::NextClock(double present, double hardwareDefault) {
 void AutoVerifyThread::Execute() {
   env_.SetWindowsEnabled(false);
   double lastGood = support_.fsbClock;
+  std::unique_ptr<VerifySystem> failed;
   for (;;) {
     lastGood = support_.fsbClock;
     const double next = NextClock(support_.fsbClock, support_.hwDefaultClock);
@@ -40,16 +62,19 @@ void AutoVerifyThread::Execute() {
     if (!support_.ChangeFsb(next, true)) break;  // refused: the user has been told
     env_.UpdateClockLabel();
 
-    const std::unique_ptr<VerifySystem> pass = RunPass();
-    // Closing the program ends the search like Cancel: the clock under test was
-    // not proven, so the board goes back to the last one that was.
-    if (pass->Cancelled() || StopRequested()) break;
+    std::unique_ptr<VerifySystem> pass = RunPass();
+    // Closing the program ends the search like Cancel, and so does a temperature
+    // past its limit: the clock under test was not proven, so the board goes back
+    // to the last one that was.
+    if (pass->Failed() || StopRequested()) {
+      failed = std::move(pass);
+      break;
+    }
     support_.SaveSafeFreq();
     support_.RefreshClocks();
   }
-  support_.ChangeFsb(lastGood, true);
-  support_.fsbClock = lastGood;
-  env_.UpdateClockLabel();
+  ReturnClock(lastGood);
+  if (failed) ReportOverheat(*failed);
   env_.SetWindowsEnabled(true);
 }
 

@@ -27,13 +27,18 @@ class VerifyThread : public platform::WorkerThread {
   // Runs one pass to its end; the pass is returned for its cancel flag.
   std::unique_ptr<VerifySystem> RunPass();
   bool StopRequested() const { return abort_ || Terminated(); }
+  // Sets the clock back (watchdog disarmed after its hold) and shows it.
+  void ReturnClock(double clock);
+  // Tells the user why an overheated pass failed; nothing for any other pass.
+  void ReportOverheat(const VerifySystem& pass);
 
   engine::MSupport& support_;
   VerifyEnvironment& env_;
   std::atomic<bool> abort_{false};
 };
 
-// Verifies the present clock once and stores it as safe when the pass was not cancelled.
+// Verifies the present clock once and stores it as safe when the pass was neither
+// cancelled nor stopped by a temperature alarm (which sets the clock back).
 class SingleVerifyThread : public VerifyThread {
  public:
   using VerifyThread::VerifyThread;
@@ -44,7 +49,8 @@ class SingleVerifyThread : public VerifyThread {
 };
 
 // Raises the clock step by step, verifying each step and storing every clock that
-// survives, until the user cancels (or the machine hangs and the watchdog resets it).
+// survives, until the user cancels, a temperature passes its alarm limit (both go
+// back to the last good clock), or the machine hangs and the watchdog resets it.
 class AutoVerifyThread : public VerifyThread {
  public:
   using VerifyThread::VerifyThread;

@@ -112,6 +112,7 @@ class FakeEnvironment : public VerifyEnvironment {
   }
   void CloseStatusWindow() override { ++statusClosed; }
   void ShowVerifiedMessage() override { ++verifiedMessages; }
+  void ShowFailedMessage(const std::string& text) override { failedMessages.push_back(text); }
   bool Sleep(std::uint32_t ms, const std::function<bool()>& stop) override {
     const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (holdSleeps && !stop() && std::chrono::steady_clock::now() < limit)
@@ -134,6 +135,7 @@ class FakeEnvironment : public VerifyEnvironment {
   std::atomic<int> statusShown{0};
   std::atomic<int> statusClosed{0};
   std::atomic<int> verifiedMessages{0};
+  std::vector<std::string> failedMessages;
   std::atomic<std::uint64_t> sleptMs{0};
   std::atomic<bool> holdSleeps{false};
   int cancelOnPass = 0;
