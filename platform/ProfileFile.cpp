@@ -673,13 +673,14 @@ Replaced CreateFile(const std::string& path, std::string_view content) {
 //      a key the old text also has stays hidden behind it; a new key appears
 //      whole. Lines before the copy's first section stay comments, as they would
 //      otherwise fall into the old text's last section.
-//   3. The old key lines are commented out one by one, last first, so that each
-//      hands over to the copy's value (or to none, for a removed key) and never to
-//      an older duplicate further down.
-//   4. The old text, now only sections, comments and blanks, is overwritten with
-//      ';': a cut anywhere leaves one comment line glued to old lines that hold no
-//      key. No old section line is left for the next step's lines to fall under,
-//      whichever of its blocks a power cut keeps.
+//   3. The old section and key lines are commented out one by one, last first, so
+//      that each key hands over to the copy's value (or to none, for a removed key)
+//      and never to an older duplicate further down; a section goes only once no
+//      key after it is left.
+//   4. The old text, now only comments, blanks and lines that match nothing, is
+//      overwritten with ';': a cut anywhere leaves one comment line glued to such
+//      lines. Whichever blocks of the next step a power cut keeps, no remains of an
+//      old line are left for its lines to be glued to.
 //   5. The new text, commented out as in 1 and ending with a line break, over the
 //      start of that comment. A cut glues a commented line, or the start of one, to
 //      the ';' run: a comment still, never the tail of a line read as a key.
