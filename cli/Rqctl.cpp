@@ -37,7 +37,7 @@ const char* const kProgramHelp =
     "                    ~/.local/state/rhomboquest; from a build tree ./torvane.ini)\n"
     "\n"
     "Exit codes: 0 success, 1 failure, 2 bad arguments, 3 no daemon (or it stopped\n"
-    "answering), 4 no such chip, 5 refused (the windowed program runs, target out of\n"
+    "answering, or the system's driver service refuses this user), 4 no such chip, 5 refused (the windowed program runs, target out of\n"
     "range, settings not writable or not to be trusted).\n"
     "Data goes to standard output, messages to standard error. Manual: man rqctl.\n";
 

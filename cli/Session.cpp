@@ -32,13 +32,10 @@ std::unique_ptr<hw::DriverHandle> ConnectToDaemon() {
   // user's own daemon, started (and registered) on the virtual board when none runs.
   hw::DriverSetupReport report;
   hw::DriverSetupEnvironment setup = hw::SystemDriverSetupEnvironment();
-  setup.openDevice = []() -> std::unique_ptr<hw::DriverHandle> {
-    const std::string path = hw::SocketDriverHandle::DefaultPath();
-    if (path.empty()) return nullptr;
-    return hw::SocketDriverHandle::Connect(path, ReplyTimeout());
-  };
+  setup.openDevice = [] { return hw::ConnectToDefaultDriver(ReplyTimeout()); };
   std::unique_ptr<hw::DriverHandle> handle = hw::SetUpDriver(setup, &report);
-  if (handle == nullptr && !report.messageShown)
+  // A refusal is said by OpenSession, with its exit code.
+  if (handle == nullptr && !report.messageShown && report.refusal.empty())
     platform::MessageBox(report.Explanation(), "Error", platform::kMbIconError);
   return handle;
 }
@@ -68,7 +65,11 @@ int OpenSession(Session& session, const std::string& settingsFile, const Environ
   }
   session.support = std::make_unique<engine::MSupport>(std::move(options));
   if (!session.support->DriverReady()) {
-    err << "rqctl: the driver daemon ZQ_I2cIo does not answer and could not be started\n";
+    if (const std::string refusal = hw::SystemServiceRefusal(); !refusal.empty()) {
+      err << "rqctl: " << refusal << '\n';
+    } else {
+      err << "rqctl: the driver daemon ZQ_I2cIo does not answer and could not be started\n";
+    }
     return kExitNoDaemon;
   }
   return kExitOk;

@@ -1,12 +1,16 @@
 #include "hw/DriverSetup.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <optional>
@@ -220,6 +224,36 @@ bool SameBuildOrNotOurs(const DriverSetupEnvironment& environment, DriverHandle&
   return false;
 }
 
+std::string SystemSocketPath() {
+  return std::string(protocol::kSystemSocketFolder) + "/" + protocol::kSocketFileName;
+}
+
+// A virtual board the user asked for by name stands in for the refusing service.
+constexpr const char* kBoardVariable = "RQ_BOARD";
+bool VirtualBoardAsked() {
+  const char* board = std::getenv(kBoardVariable);
+  return board != nullptr && *board != '\0';
+}
+
+std::atomic<bool>& SystemConnectRefused() {
+  static std::atomic<bool> refused{false};
+  return refused;
+}
+
+std::string GroupName(gid_t gid) {
+  constexpr std::size_t kGroupBuffer = 16384;
+  std::vector<char> buffer(kGroupBuffer);
+  group entry{};
+  group* found = nullptr;
+  if (::getgrgid_r(gid, &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr) return {};
+  return entry.gr_name;
+}
+
+bool Refused(const DriverSetupEnvironment& environment, DriverSetupReport& report) {
+  if (environment.systemRefusal) report.refusal = environment.systemRefusal();
+  return !report.refusal.empty();
+}
+
 std::string CurrentDirectory() {
   std::error_code error;
   const fs::path current = fs::current_path(error);
@@ -234,27 +268,43 @@ std::string DriverSourcePath(const std::string& currentDirectory) {
   return source + kDriverFileName;
 }
 
+std::string SystemServiceRefusal() {
+  if (protocol::PrivateRuntimeDirNamed() || VirtualBoardAsked()) return {};
+  if (!SystemConnectRefused() && protocol::ProbeSystemSocket() != protocol::SystemSocket::NotPermitted)
+    return {};
+  struct stat folder {};
+  const std::string group =
+      ::stat(protocol::kSystemSocketFolder, &folder) == 0 ? GroupName(folder.st_gid) : "";
+  return std::string("the hardware driver service in ") + protocol::kSystemSocketFolder +
+         " refuses this user: join " + (group.empty() ? "its group" : "the group '" + group + "'") +
+         " and log in again; no virtual board is started in its place (set " + kBoardVariable +
+         " to use one)";
+}
+
+std::unique_ptr<DriverHandle> ConnectToDefaultDriver(std::chrono::milliseconds replyTimeout) {
+  const std::string path = SocketDriverHandle::DefaultPath();
+  if (path.empty()) return nullptr;
+  auto handle = SocketDriverHandle::Connect(path, replyTimeout);
+  if (handle == nullptr && (errno == EACCES || errno == EPERM) && path == SystemSocketPath())
+    SystemConnectRefused() = true;
+  return handle;
+}
+
 DriverSetupEnvironment SystemDriverSetupEnvironment() {
-  if (!protocol::PrivateRuntimeDirNamed() &&
+  if (!protocol::PrivateRuntimeDirNamed() && VirtualBoardAsked() &&
       protocol::ProbeSystemSocket() == protocol::SystemSocket::NotPermitted) {
-    std::cerr << "rhomboquest: this user may not use the hardware driver at " << protocol::kSystemSocketFolder
-              << " (join its group and log in again); using a private virtual board\n";
+    std::cerr << "rhomboquest: the hardware driver service in " << protocol::kSystemSocketFolder
+              << " refuses this user; using the virtual board " << kBoardVariable << " asks for\n";
   }
   DriverSetupEnvironment environment;
-  environment.openDevice = []() -> std::unique_ptr<DriverHandle> {
-    const std::string path = SocketDriverHandle::DefaultPath();
-    if (path.empty()) return nullptr;
-    return SocketDriverHandle::Connect(path);
-  };
+  environment.openDevice = [] { return ConnectToDefaultDriver(); };
+  environment.systemRefusal = &SystemServiceRefusal;
   environment.openServiceManager = [] { return platform::ServiceManager::Open(); };
   environment.systemDirectory = platform::SystemDirectory();
   environment.currentDirectory = CurrentDirectory();
   environment.programDirectory = platform::ProgramDirectory();
   environment.helperDirectory = platform::HelperProgramDirectory();
-  environment.systemDaemon = [] {
-    return SocketDriverHandle::DefaultPath() ==
-           std::string(protocol::kSystemSocketFolder) + "/" + protocol::kSocketFileName;
-  };
+  environment.systemDaemon = [] { return SocketDriverHandle::DefaultPath() == SystemSocketPath(); };
   environment.stopDaemon = [] {
     std::string detail;
     const DaemonStop stopped = StopDaemon(SocketDriverHandle::DefaultPath(), detail, true);
@@ -266,7 +316,10 @@ DriverSetupEnvironment SystemDriverSetupEnvironment() {
 
 std::string DriverSetupReport::Explanation() const {
   std::string text;
-  if (found.empty()) {
+  if (!refusal.empty()) {
+    text = refusal + ".";
+    text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+  } else if (found.empty()) {
     text = std::string("The hardware driver ") + kDriverFileName +
            " is missing: it is not running and its program was not found. Looked in:";
     for (const std::string& path : lookedIn) text += "\n  " + path;
@@ -283,6 +336,7 @@ std::string DriverSetupReport::Explanation() const {
 std::unique_ptr<DriverHandle> SetUpDriver() {
   DriverSetupReport report;
   auto handle = SetUpDriver(SystemDriverSetupEnvironment(), &report);
+  if (!report.refusal.empty()) std::cerr << "rhomboquest: " << report.refusal << '\n';
   if (!handle && !report.messageShown)
     platform::MessageBox(report.Explanation(), kErrorCaption, kMissingFlags);
   return handle;
@@ -292,6 +346,7 @@ std::unique_ptr<DriverHandle> SetUpDriver(const DriverSetupEnvironment& environm
                                           DriverSetupReport* reportOrNull) {
   DriverSetupReport unused;
   DriverSetupReport& report = reportOrNull ? *reportOrNull : unused;
+  if (Refused(environment, report)) return nullptr;
   const std::string target = environment.systemDirectory.empty()
                                  ? std::string()
                                  : environment.systemDirectory + kDriversFolder + kDriverFileName;
@@ -307,6 +362,8 @@ std::unique_ptr<DriverHandle> SetUpDriver(const DriverSetupEnvironment& environm
     // One that cannot be stopped goes on serving: better the old build than none.
     if (!environment.stopDaemon()) return environment.openDevice();
   }
+  // The system service may have refused the connection itself.
+  if (Refused(environment, report)) return nullptr;
   if (source.Valid() && !target.empty() && !RefreshInstalledCopy(environment, source.Get(), target)) {
     Refuse(target, "it differs from " + sourcePath + " and cannot be replaced", report);
     return nullptr;

@@ -67,7 +67,9 @@ int ConnectLocalSocket(const std::string& path, int type) {
     result = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
   } while (result != 0 && errno == EINTR);
   if (result != 0) {
+    const int error = errno;  // callers tell a refused connection from a missing daemon
     ::close(fd);
+    errno = error;
     return -1;
   }
   return fd;

@@ -660,25 +660,201 @@ Replaced CreateFile(const std::string& path, std::string_view content) {
   return Install(folder.Get(), *temp, base, false);
 }
 
+// --- Rewriting in place ---------------------------------------------------------
+// A file we may write in a folder we may not cannot be replaced whole, so its
+// bytes are rewritten where they lie. Readers take the first copy of a key, and a
+// line whose first character is ';' is a comment; the steps below use both so
+// that whatever prefix of them has reached the file (a writer killed at any byte
+// of any write), each key reads its old value or its new one, never a mix:
+//   1. Behind the old text, which first gets a final line break, a copy of the new
+//      text with every section and key line commented out. Only comments and
+//      blanks are added, so the old text reads as before.
+//   2. The copy's lines come alive one by one (one character each, its first):
+//      a key the old text also has stays hidden behind it; a new key appears
+//      whole. Lines before the copy's first section stay comments, as they would
+//      otherwise fall into the old text's last section.
+//   3. The old section and key lines are commented out one by one, last first, so
+//      that each key hands over to the copy's value (or to none, for a removed key)
+//      and never to an older duplicate further down; a section goes only once no
+//      key after it is left.
+//   4. The old text, now only comments, blanks and lines that match nothing, is
+//      overwritten with ';': a cut anywhere leaves one comment line glued to such
+//      lines. Whichever blocks of the next step a power cut keeps, no remains of an
+//      old line are left for its lines to be glued to.
+//   5. The new text, commented out as in 1 and ending with a line break, over the
+//      start of that comment. A cut glues a commented line, or the start of one, to
+//      the ';' run: a comment still, never the tail of a line read as a key.
+//   6. Its lines come alive one by one, each ahead of the same value in the copy.
+//   7. The file is cut to the new length: the copy and the padding go.
+// Every step is synced before the next, so the order also holds across a power
+// cut. The file grows to about twice its size meanwhile.
+
+// A file's lines as bytes: where each starts and whether a reader acts on it.
+struct ByteLine {
+  std::size_t start = 0;
+  bool live = false;            // a section or key line
+  bool beforeSections = false;  // ahead of the first section line
+};
+
+struct ByteLayout {
+  Encoding encoding = Encoding::Plain;
+  std::size_t textStart = 0;  // after the byte-order mark
+  std::size_t unit = 1;       // bytes of one ASCII character
+  std::string eol;            // the file's line break, encoded
+  bool endsWithBreak = true;
+  std::vector<ByteLine> lines;
+};
+
+// Bytes of `text` (UTF-8 as decoded) in `encoding`.
+std::size_t EncodedSize(Encoding encoding, std::string_view text) {
+  if (!IsUtf16(encoding)) return text.size();
+  std::size_t units = 0;
+  for (std::size_t pos = 0; pos < text.size();) {
+    const auto c = NextCodePoint(text, pos);
+    if (!c) return 0;  // cannot happen: decoded UTF-16 is always well-formed
+    units += *c >= kFirstSupplementary ? 2 : 1;
+  }
+  return 2 * units;
+}
+
+// An ASCII text in `encoding`, without a byte-order mark.
+std::string EncodedAscii(Encoding encoding, std::string_view ascii) {
+  if (!IsUtf16(encoding)) return std::string(ascii);
+  std::string out;
+  for (const char c : ascii) {
+    out += encoding == Encoding::Utf16Le ? c : '\0';
+    out += encoding == Encoding::Utf16Le ? '\0' : c;
+  }
+  return out;
+}
+
+ByteLayout LayOut(std::string_view bytes) {
+  ByteLayout layout;
+  std::string decoded;
+  const std::string_view text = Decode(bytes, layout.encoding, decoded);
+  layout.unit = IsUtf16(layout.encoding) ? 2 : 1;
+  layout.textStart = bytes.size() - EncodedSize(layout.encoding, text);
+  const Parsed parsed = Parse(text);
+  layout.eol = EncodedAscii(layout.encoding, parsed.eol);
+  layout.endsWithBreak = parsed.lines.empty() || !parsed.lines.back().eol.empty();
+  std::size_t at = layout.textStart;
+  bool sectionSeen = false;
+  for (const Line& line : parsed.lines) {
+    sectionSeen = sectionSeen || line.kind == LineKind::Section;
+    layout.lines.push_back({at, line.kind != LineKind::Other, !sectionSeen});
+    at += EncodedSize(layout.encoding, line.text) + EncodedSize(layout.encoding, line.eol);
+  }
+  return layout;
+}
+
+// The text of `bytes` (without its mark) with every section and key line
+// turned into a comment.
+std::string Commented(std::string_view bytes, const ByteLayout& layout, const std::string& comment) {
+  std::string out(bytes.substr(layout.textStart));
+  for (const ByteLine& line : layout.lines) {
+    if (line.live) out.replace(line.start - layout.textStart, layout.unit, comment);
+  }
+  return out;
+}
+
+std::string Repeated(const std::string& unit, std::size_t bytes) {
+  std::string out;
+  for (std::size_t i = 0; i < bytes / unit.size(); ++i) out += unit;
+  return out;
+}
+
+}  // namespace
+
+std::vector<InPlaceStep> InPlaceRewrite(std::string_view old, std::string_view fresh) {
+  const ByteLayout before = LayOut(old);
+  const ByteLayout after = LayOut(fresh);
+  const std::string& eol = after.eol;
+  const std::string comment = EncodedAscii(after.encoding, ";");
+  const std::size_t oldEnd = old.size() + (before.endsWithBreak ? 0 : eol.size());
+  const std::size_t freshEnd = fresh.size() + (after.endsWithBreak ? 0 : eol.size());
+  const std::size_t padEnd = std::max(oldEnd, freshEnd);
+  const std::size_t copyAt = padEnd + eol.size();
+  const auto firstCharacter = [&](const ByteLine& line) {
+    return std::string(fresh.substr(line.start, after.unit));
+  };
+
+  std::vector<InPlaceStep> steps;
+  // 1.
+  steps.push_back({old.size(), (before.endsWithBreak ? "" : eol) +
+                                   Repeated(EncodedAscii(after.encoding, " "), padEnd - oldEnd) + eol +
+                                   Commented(fresh, after, comment)});
+  const auto endPhase = [&] { steps.back().sync = true; };
+  endPhase();
+  // 2.
+  for (const ByteLine& line : after.lines) {
+    if (line.live && !line.beforeSections)
+      steps.push_back({copyAt + line.start - after.textStart, firstCharacter(line)});
+  }
+  endPhase();
+  // 3.
+  for (auto line = before.lines.rbegin(); line != before.lines.rend(); ++line) {
+    if (line->live && !line->beforeSections) steps.push_back({line->start, comment});
+  }
+  endPhase();
+  // 4.
+  steps.push_back({after.textStart, Repeated(comment, padEnd - after.textStart), false, true});
+  // 5.
+  steps.push_back(
+      {after.textStart, Commented(fresh, after, comment) + (after.endsWithBreak ? "" : eol), false, true});
+  // 6.
+  for (const ByteLine& line : after.lines) {
+    if (line.live) steps.push_back({line.start, firstCharacter(line)});
+  }
+  endPhase();
+  // 7.
+  steps.push_back({fresh.size(), {}, true, true});
+  return steps;
+}
+
+namespace {
+
+bool WriteAllAt(int fd, std::string_view data, std::size_t offset) {
+  while (!data.empty()) {
+    const ssize_t put = ::pwrite(fd, data.data(), data.size(), static_cast<off_t>(offset));
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data.remove_prefix(static_cast<std::size_t>(put));
+    offset += static_cast<std::size_t>(put);
+  }
+  return true;
+}
+
 // For a file we may write in a folder we may not (or cannot open to make a rename
-// durable): the new bytes over the old ones, then the surplus cut off, each step
-// made durable. A crash before the cut leaves the new settings followed by some
-// old lines, where the first copy of a key wins, rather than a file cut short.
-bool WriteInPlace(const std::string& path, std::string_view content, const struct stat& locked) {
+// durable): `fresh` over `old` in the steps of InPlaceRewrite, each phase synced.
+bool WriteInPlace(const std::string& path, std::string_view old, std::string_view fresh,
+                  const struct stat& locked) {
+  const std::vector<InPlaceStep> steps = InPlaceRewrite(old, fresh);
+  std::size_t largest = 0;
+  for (const InPlaceStep& step : steps) largest = std::max(largest, step.offset + step.bytes.size());
+  if (largest > static_cast<std::size_t>(kMaxProfileBytes)) {
+    errno = EFBIG;  // readers would take the file for unreadable meanwhile
+    return false;
+  }
   const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW);
   if (fd < 0) return false;
   struct stat st {};
   bool ok = ::fstat(fd, &st) == 0 && SameFile(st, locked);
   if (!ok) errno = ESTALE;
-  ok = ok && WriteAll(fd, content) && ::fsync(fd) == 0;
-  ok = ok && ::ftruncate(fd, static_cast<off_t>(content.size())) == 0 && ::fsync(fd) == 0;
+  for (auto step = steps.begin(); ok && step != steps.end(); ++step) {
+    ok = step->cut ? ::ftruncate(fd, static_cast<off_t>(step->offset)) == 0
+                   : WriteAllAt(fd, step->bytes, step->offset);
+    ok = ok && (!step->sync || ::fsync(fd) == 0);
+  }
   const int error = errno;
   ::close(fd);
   errno = error;
   return ok;
 }
 
-bool Store(const std::string& path, std::string_view content, const struct stat& locked) {
+bool Store(const std::string& path, std::string_view old, std::string_view content,
+           const struct stat& locked) {
   {
     const FolderFd folder(path);
     if (folder.Get() >= 0) {
@@ -686,7 +862,7 @@ bool Store(const std::string& path, std::string_view content, const struct stat&
       if (replaced != Replaced::NoTemporary) return replaced == Replaced::Done;
     }
   }
-  return WriteInPlace(path, content, locked);
+  return WriteInPlace(path, old, content, locked);
 }
 
 bool ValidName(std::string_view name) {
@@ -781,7 +957,7 @@ bool WritePrivateProfileStrings(const std::string& section, const std::vector<Pr
       errno = EACCES;
       return false;
     }
-    return Store(path, *output, file.Status());
+    return Store(path, content, *output, file.Status());
   }
   errno = EAGAIN;
   return false;

@@ -1,6 +1,7 @@
 #pragma once
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -17,7 +18,8 @@ namespace rq::platform {
 // directory fsync), so a crash or a hang leaves either the old or the new file;
 // the first write of a file too, which nobody sees under its name before it is
 // whole. Where only the file, not its folder, may be written, the file is
-// overwritten in place (fsync'd). Writers of every process are serialised by a
+// rewritten in place in steps (InPlaceRewrite) after which each key reads its old
+// or its new value, never another, wherever a crash stops them. Writers of every process are serialised by a
 // lock on the file.
 // Only a regular file of the effective user that no one else may write is read or
 // written: a symbolic link, a FIFO or device, a file of another user or one that
@@ -49,6 +51,20 @@ using ProfileEntry = std::pair<std::string, std::optional<std::string>>;
 // them or none, and is written (and synced) once. Same rules as above.
 bool WritePrivateProfileStrings(const std::string& section, const std::vector<ProfileEntry>& entries,
                                 const std::string& fileName);
+
+// One step of rewriting a file in place: `bytes` written at `offset`, or with `cut`
+// the file cut to `offset`; `sync` ends a phase (fsync before the next step).
+struct InPlaceStep {
+  std::size_t offset = 0;
+  std::string bytes;
+  bool cut = false;
+  bool sync = false;
+};
+
+// The steps that turn the file `old` into `fresh` (same encoding) where they lie;
+// any prefix of them, the last write possibly torn, reads each key as in `old`
+// or as in `fresh`.
+std::vector<InPlaceStep> InPlaceRewrite(std::string_view old, std::string_view fresh);
 
 // Why the file is refused (see above): "is a symbolic link", "belongs to another
 // user (uid N)", ...; nothing for a file that is used, or a missing one.

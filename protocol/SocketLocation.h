@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <string>
 
@@ -24,17 +25,21 @@ enum class SystemSocket { Absent, Usable, NotPermitted };
 
 // The system daemon's socket `folder`/ZQ_I2cIo.sock counts only when it is a
 // socket owned by `owner` (root) in a real folder of `owner` that nobody else may
-// write; NotPermitted when it is but this user may not connect (not in its group).
+// write. NotPermitted when such a folder is there but this user may not look
+// into it (0750, not in its group, or not logged in again since joining it), or
+// may see the socket but not connect: the service exists and refuses this user.
 inline SystemSocket ProbeSystemSocket(const std::string& folder = kSystemSocketFolder, uid_t owner = 0) {
+  const auto refusedOr = [](SystemSocket otherwise) {
+    return errno == EACCES || errno == EPERM ? SystemSocket::NotPermitted : otherwise;
+  };
   struct stat info {};
-  if (::lstat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != owner ||
-      (info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+  if (::lstat(folder.c_str(), &info) != 0) return refusedOr(SystemSocket::Absent);
+  if (!S_ISDIR(info.st_mode) || info.st_uid != owner || (info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
     return SystemSocket::Absent;
   }
   const std::string socket = folder + "/" + kSocketFileName;
-  if (::lstat(socket.c_str(), &info) != 0 || !S_ISSOCK(info.st_mode) || info.st_uid != owner) {
-    return SystemSocket::Absent;
-  }
+  if (::lstat(socket.c_str(), &info) != 0) return refusedOr(SystemSocket::Absent);
+  if (!S_ISSOCK(info.st_mode) || info.st_uid != owner) return SystemSocket::Absent;
   return ::access(socket.c_str(), R_OK | W_OK) == 0 ? SystemSocket::Usable : SystemSocket::NotPermitted;
 }
 

@@ -483,6 +483,68 @@ TEST_F(ProfileFileTest, FolderWithoutWriteOrListRightsIsWrittenInPlaceUnderTheLo
   for (const auto& folder : folders) ::chmod((dir_ / folder.name).c_str(), 0700);
 }
 
+std::string Utf16Le(std::string_view ascii) {
+  std::string out = "\xFF\xFE";
+  for (const char c : ascii) out += {c, '\0'};
+  return out;
+}
+
+// Every state an in-place rewrite can be stopped in: each step whole, or its write
+// cut after any byte. Each key must read its old or its new value in every one.
+TEST(InPlaceRewrite, EveryInterruptedStateReadsEachKeyOldOrNew) {
+  struct Key {
+    const char *section, *name, *old, *fresh;
+  };
+  const struct {
+    std::string old, fresh;
+    std::vector<Key> keys;
+  } cases[] = {
+      {"[Overclock]\nInWatch=0\nSafeFreq=142.466666666667",
+       "[Overclock]\nInWatch=0\nSafeFreq=140",
+       {{"Overclock", "SafeFreq", "142.466666666667", "140"}, {"Overclock", "InWatch", "0", "0"}}},
+      {"[Overclock]\r\nSafeFreq=142.466666666667\r\nInWatch=0",
+       "[Overclock]\r\nSafeFreq=152\r\nInWatch=0",
+       {{"Overclock", "SafeFreq", "142.466666666667", "152"}, {"Overclock", "InWatch", "0", "0"}}},
+      {"Lone=1\n[Overclock]\nInWatch=1\nSafeFreq=140\n[overclock]\nInWatch=7\n",
+       "Lone=2\n[Overclock]\nInWatch=0\n[overclock]\nInWatch=7\n\n[Volt]\nV33=3.35\n",
+       {{"Overclock", "InWatch", "1", "0"},
+        {"Overclock", "SafeFreq", "140", "<none>"},
+        {"Volt", "V33", "<none>", "3.35"}}},
+      {"[Overclock]\r\nInWatch=0\r\n",
+       "[Overclock]\r\nInWatch=1\r\nSafeFreq=142.466666666667\r\n",
+       {{"Overclock", "InWatch", "0", "1"}, {"Overclock", "SafeFreq", "<none>", "142.466666666667"}}},
+      {Utf16Le("[Overclock]\r\nInWatch=0"),
+       Utf16Le("[Overclock]\r\nInWatch=1\r\nSafeFreq=140"),
+       {{"Overclock", "InWatch", "0", "1"}, {"Overclock", "SafeFreq", "<none>", "140"}}},
+  };
+  const TempDir dir;
+  const std::string file = dir / "torvane.ini";
+  for (const auto& rewrite : cases) {
+    std::string state = rewrite.old;
+    const auto expectOldOrNew = [&](const std::string& content) {
+      WriteAll(file, content);
+      for (const Key& key : rewrite.keys) {
+        const std::string value = GetPrivateProfileString(key.section, key.name, "<none>", file);
+        ASSERT_TRUE(value == key.old || value == key.fresh) << key.name << " reads " << value << " in\n"
+                                                            << content;
+      }
+    };
+    const auto written = [&](std::size_t offset, std::string_view bytes) {
+      std::string content = state;
+      content.resize(std::max(content.size(), offset + bytes.size()));
+      return content.replace(offset, bytes.size(), bytes);
+    };
+    for (const InPlaceStep& step : InPlaceRewrite(rewrite.old, rewrite.fresh)) {
+      ASSERT_NO_FATAL_FAILURE(expectOldOrNew(state));
+      for (std::size_t torn = 1; !step.cut && torn < step.bytes.size(); ++torn)
+        ASSERT_NO_FATAL_FAILURE(expectOldOrNew(written(step.offset, step.bytes.substr(0, torn))));
+      state = step.cut ? state.substr(0, step.offset) : written(step.offset, step.bytes);
+    }
+    EXPECT_EQ(state, rewrite.fresh);
+    ASSERT_NO_FATAL_FAILURE(expectOldOrNew(state));
+  }
+}
+
 // The payload names its own generation, so a reader can tell a complete file
 // from a torn one.
 std::string Payload(unsigned generation) {
