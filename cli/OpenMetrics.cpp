@@ -52,7 +52,8 @@ void Header(std::string& out, const std::string& name, const char* help, const c
 }
 
 std::string Labels(const MetricRow& row, bool withName) {
-  std::string labels = "{chip=\"" + EscapeLabelValue(row.chip) + "\",sensor=\"" + EscapeLabelValue(row.sensor);
+  std::string labels =
+      "{chip=\"" + EscapeLabelValue(row.chip) + "\",sensor=\"" + EscapeLabelValue(row.sensor);
   if (withName) labels += "\",label=\"" + EscapeLabelValue(row.label);
   return labels + "\"}";
 }
@@ -93,7 +94,8 @@ std::string ExpositionText(const std::vector<MetricRow>& rows) {
     const std::string name = std::string(kMetricPrefix) + family.name;
     Header(out, name, family.help, family.unit);
     for (const MetricRow* row : kept) {
-      if (row->quantity == family.quantity) out += name + Labels(*row, false) + ' ' + SampleValue(row->value) + '\n';
+      if (row->quantity == family.quantity)
+        out += name + Labels(*row, false) + ' ' + SampleValue(row->value) + '\n';
     }
   }
   const std::string labelName = std::string(kMetricPrefix) + kLabelFamily;

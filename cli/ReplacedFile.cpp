@@ -68,7 +68,8 @@ std::unique_ptr<ReplacedFile> ReplacedFile::Open(const std::string& path, std::o
   }
   const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) {
-    err << "rqctl: cannot use " << folder << " as the folder of " << path << ": " << std::strerror(errno) << '\n';
+    err << "rqctl: cannot use " << folder << " as the folder of " << path << ": " << std::strerror(errno)
+        << '\n';
     return nullptr;
   }
   std::unique_ptr<ReplacedFile> file(new ReplacedFile(fd, name));

@@ -243,7 +243,8 @@ std::string SensorsText(devices::ISAHwMonitorIo& chip, const engine::SensorReadi
     if (withRange && range) {
       out << "   "
           << RangeText(*range, SensorValueText({reading.sensor, range->lowest.value}),
-                       SensorValueText({reading.sensor, range->highest.value}), std::chrono::system_clock::now());
+                       SensorValueText({reading.sensor, range->highest.value}),
+                       std::chrono::system_clock::now());
     }
     out << '\n';
   }

@@ -13,6 +13,7 @@ packages=(
   libxcb1-dev libxkbcommon-dev
   xvfb xauth x11-utils xdotool imagemagick fonts-dejavu-core openbox
   lintian systemd desktop-file-utils
+  python3-prometheus-client
 )
 
 missing=()
