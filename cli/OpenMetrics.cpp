@@ -58,13 +58,52 @@ std::string Labels(const MetricRow& row, bool withName) {
   return labels + "\"}";
 }
 
+// The next character of `text`: its bytes, and whether they are well-formed UTF-8.
+// A sequence that breaks off (a stray byte, an overlong form, a surrogate, a cut
+// end) counts as one bad character up to where it broke, as the window and the
+// JSON output replace it.
+struct Utf8Step {
+  std::size_t length;
+  bool valid;
+};
+Utf8Step NextUtf8(std::string_view text) {
+  const auto byte = [text](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned lead = byte(0);
+  if (lead < 0x80) return {1, true};
+  const std::size_t length = lead >= 0xC2 && lead <= 0xDF   ? 2
+                             : lead >= 0xE0 && lead <= 0xEF ? 3
+                             : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                            : 0;
+  if (length == 0) return {1, false};
+  const unsigned lowest = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
+  const unsigned highest = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
+  std::size_t i = 1;
+  for (; i < length && i < text.size(); ++i) {
+    if (byte(i) < (i == 1 ? lowest : 0x80) || byte(i) > (i == 1 ? highest : 0xBF)) return {i, false};
+  }
+  return {i, i == length};
+}
+
+constexpr const char* kReplacementCharacter = "\xEF\xBF\xBD";
+
 }  // namespace
 
 std::string EscapeLabelValue(std::string_view text) {
+  // A label from a settings file of another encoding must not make a scrape
+  // refuse the whole text: each byte that is not UTF-8 becomes U+FFFD, as the
+  // window shows it.
   std::string escaped;
-  for (char c : text) {
-    if (c == '\\' || c == '"') escaped += '\\';
-    escaped += c == '\n' ? std::string("\\n") : std::string(1, c);
+  while (!text.empty()) {
+    const auto [length, valid] = NextUtf8(text);
+    const char c = text.front();
+    if (!valid) {
+      escaped += kReplacementCharacter;
+    } else if (c == '\\' || c == '"') {
+      escaped += {'\\', c};
+    } else {
+      escaped += c == '\n' ? std::string_view("\\n") : text.substr(0, length);
+    }
+    text.remove_prefix(length);
   }
   return escaped;
 }

@@ -34,7 +34,8 @@ std::vector<MetricRow> MetricRows(const std::string& chip, const engine::SensorR
 // kind a second time is left out: a scrape refuses a series given twice.
 std::string ExpositionText(const std::vector<MetricRow>& rows);
 
-// A label value between double quotes: backslash, double quote and line feed escaped.
+// A label value between double quotes: backslash, double quote and line feed
+// escaped, bytes that are not UTF-8 replaced.
 std::string EscapeLabelValue(std::string_view text);
 
 }  // namespace rq::cli

@@ -229,9 +229,11 @@ std::string SensorsText(devices::ISAHwMonitorIo& chip, const engine::SensorReadi
   if (format == SensorFormat::Json) {
     json sensors = json::array();
     for (const auto& reading : readings) sensors.push_back(SensorJson(reading, stats));
+    // A label of another encoding than UTF-8 is shown with U+FFFD, as the window
+    // shows it, rather than ending rqctl.
     out << json{{"chip", {{"model", chip.GetModel()}, {"description", chip.GetDescription()}}},
                 {"sensors", sensors}}
-               .dump()
+               .dump(-1, ' ', false, json::error_handler_t::replace)
         << '\n';
     return out.str();
   }
@@ -370,7 +372,7 @@ int StatusCommand(CommandContext& context) {
                                                             : MeasureCpuMhz(session));
   if (DriverStopped(support, nothingShown, context.err)) return kExitNoDaemon;
   if (asJson) {
-    context.out << status.dump(2) << '\n';
+    context.out << status.dump(2, ' ', false, json::error_handler_t::replace) << '\n';
   } else {
     PrintStatusText(status, context.out);
   }

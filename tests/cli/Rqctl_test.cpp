@@ -17,9 +17,11 @@
 #include <thread>
 
 #include "cli/OpenMetrics.h"
+#include "engine/BoardSections.h"
 #include "engine/MSupport.h"
 #include "hw/SmbusHost.h"
 #include "platform/InstanceLock.h"
+#include "platform/ProfileFile.h"
 #include "sim/Board.h"
 #include "sim/TimeSource.h"
 #include "support/DaemonProcess.h"
@@ -275,6 +277,22 @@ TEST_F(RqctlTest, SensorsInTheExpositionFormatParseBackWithEveryLabelIntact) {
                                     folder_ / "odd.prom");
   EXPECT_EQ(odd, json::parse(R"([["rhomboquest_hwmon_fan_rpm",{"chip":"a \"b\"","sensor":"fan3"},-1.5],
     ["rhomboquest_hwmon_sensor_label",{"chip":"a \"b\"","sensor":"fan3","label":"c\\d\ne"},1]])"));
+}
+
+// A label from a settings file of another encoding (Latin-1 "°", a cut-off
+// sequence, a UTF-8 "é" that stays) ends neither format: U+FFFD as the window shows.
+TEST_F(RqctlTest, ALabelThatIsNotUtf8IsShownWithReplacementCharacters) {
+  UseBoard("default");
+  ASSERT_TRUE(engine::InstallBoardSection("ZR865", Settings()));
+  ASSERT_TRUE(platform::WritePrivateProfileString("ZR865", "TempSensor2Label", "CPU\xB0 \xC3\xA9 \xE2\x82",
+                                                  Settings()));
+  const Result asJson = Run({"sensors", "--json"});
+  ASSERT_EQ(asJson.code, kExitOk) << asJson.err;
+  EXPECT_EQ(json::parse(asJson.out)["sensors"][1]["name"], "CPU\uFFFD \u00E9 \uFFFD");
+  const json samples =
+      ParsedExposition(Run({"sensors", "--format", "openmetrics"}).out, folder_ / "odd.prom");
+  ASSERT_EQ(samples.size(), 24U);
+  EXPECT_EQ(samples[13][1]["label"], "CPU\uFFFD \u00E9 \uFFFD");
 }
 
 TEST_F(RqctlTest, SensorsWatchShowsTheLowestAndHighestAndWhen) {
