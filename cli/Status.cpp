@@ -243,7 +243,7 @@ std::string SensorsText(devices::ISAHwMonitorIo& chip, const engine::SensorReadi
         << std::right << std::setw(12) << SensorValueText(reading);
     const auto range = stats.RangeOf(reading.sensor);
     if (withRange && range) {
-      out << "   "
+      out << "  "
           << RangeText(*range, SensorValueText({reading.sensor, range->lowest.value}),
                        SensorValueText({reading.sensor, range->highest.value}),
                        std::chrono::system_clock::now());
@@ -343,6 +343,11 @@ bool ParseLogOptions(CommandContext& context, LogOptions& options) {
       context.err << "rqctl: one file only, not also '" << arg << "'\n";
       return false;
     }
+  }
+  // Each replacement would take the log's file away from under its rows.
+  if (!options.textfile.empty() && options.textfile == options.file) {
+    context.err << "rqctl: the CSV log and the textfile cannot be one file (" << options.file << ")\n";
+    return false;
   }
   return true;
 }

@@ -305,7 +305,7 @@ TEST_F(RqctlTest, SensorsWatchShowsTheLowestAndHighestAndWhen) {
   stopper.join();
   ASSERT_EQ(watched.code, kExitOk) << watched.err;
   const std::regex row(
-      R"(\nCPU Temp: +\+49\.0 C   min \+49\.0 C at \d\d:\d\d:\d\d, max \+49\.0 C at \d\d:\d\d:\d\d\n)");
+      R"(\nCPU Temp: +\+49\.0 C  min \+49\.0 C at \d\d:\d\d:\d\d, max \+49\.0 C at \d\d:\d\d:\d\d\n)");
   EXPECT_TRUE(std::regex_search(watched.out, row)) << watched.out;
   stop_ = false;
   const json cpu = json::parse(Run({"sensors", "--json"}).out)["sensors"][1];
@@ -410,6 +410,25 @@ TEST_F(RqctlTest, RefusalsAnswerTheirExitCodesAndLeaveTheClockAlone) {
       {"unknown command", "default", {"overclock"}, false, kExitBadArguments},
       {"zero rows", "default", {"log", "--count", "0"}, false, kExitBadArguments},
       {"no monitor chip", "cg-ics9428", {"sensors"}, false, kExitNoChip},
+      {"no monitor chip, exposition",
+       "cg-ics9428",
+       {"sensors", "--format", "openmetrics"},
+       false,
+       kExitNoChip},
+      {"two formats", "default", {"sensors", "--json", "--format", "openmetrics"}, false, kExitBadArguments},
+      {"no such format", "default", {"sensors", "--format", "xml"}, false, kExitBadArguments},
+      {"log and textfile one file",
+       "default",
+       {"log", "x", "--openmetrics-textfile", "x"},
+       false,
+       kExitBadArguments},
+      {"textfile in no folder",
+       "default",
+       {"log", "--openmetrics-textfile", "/dev/null/x"},
+       false,
+       kExitFailure},
+      {"textfile a folder", "default", {"log", "--openmetrics-textfile", "/tmp/"}, false, kExitFailure},
+      {"textfile a device", "default", {"log", "--openmetrics-textfile", "/dev/null"}, false, kExitFailure},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
