@@ -25,8 +25,9 @@ const char* const kProgramHelp =
     "\n"
     "Commands:\n"
     "  status [--json]                 board, chips, clocks, voltages, watchdog\n"
-    "  sensors [--json] [--watch SEC]  the monitor chip's sensors\n"
-    "  log [--interval SEC] [--count N] [FILE]\n"
+    "  sensors [--format F] [--watch SEC]\n"
+    "                                  the monitor chip's sensors (text, json, openmetrics)\n"
+    "  log [--interval SEC] [--count N] [--openmetrics-textfile PROM] [FILE]\n"
     "                                  one CSV row of sensors and clocks per interval\n"
     "  dump [--json]                   register dump for bug reports (read-only)\n"
     "  fsb set MHZ | fsb reset         change the FSB under the watchdog\n"
@@ -51,20 +52,28 @@ const std::map<std::string, const char*>& CommandHelp() {
        "change hung) and the windowed program is not running, it first restores a safe\n"
        "clock as the program does at start and says so on standard error.\n"},
       {"sensors",
-       "Usage: rqctl sensors [--json] [--watch SECONDS]\n"
+       "Usage: rqctl sensors [--format text|json|openmetrics] [--json] [--watch SECONDS]\n"
        "The monitor chip's sensors with the board section's labels and switches.\n"
+       "--json is --format json; openmetrics is the exposition format a Prometheus\n"
+       "scrape or node_exporter's textfile collector reads (rhomboquest_hwmon_*).\n"
        "--watch refreshes every SECONDS (0.01 to 86400) until Ctrl-C (in place on a\n"
-       "terminal; with --json one object per line). Exit 4 when the board has no\n"
-       "monitor chip, 1 when standard output cannot be written.\n"},
+       "terminal; with --json one object per line), each value with the lowest and\n"
+       "highest since the start and when they were seen (JSON: min and max always).\n"
+       "Exit 4 when the board has no monitor chip, 1 when standard output cannot be\n"
+       "written.\n"},
       {"log",
-       "Usage: rqctl log [--interval SECONDS] [--count N] [FILE]\n"
+       "Usage: rqctl log [--interval SECONDS] [--count N] [--openmetrics-textfile PROM] [FILE]\n"
        "CSV to FILE or standard output: a header naming every column with\n"
        "its unit, then one row per interval (0.01 to 86400 s, default 1 s): ISO-8601\n"
        "time, each enabled sensor, FSB, AGP, PCI and memory clocks. Each row is flushed\n"
        "as it is written. Ends after N rows or on Ctrl-C/SIGTERM (exit 0). An existing\n"
        "regular FILE of the same columns goes on; one of other columns is refused. A\n"
        "pipe, FIFO or device gets the header, then rows; a FIFO nobody reads is waited\n"
-       "for up to 60 s. A failed write (no space, no reader) ends it with exit 1.\n"},
+       "for up to 60 s. A failed write (no space, no reader) ends it with exit 1.\n"
+       "--openmetrics-textfile replaces PROM whole each interval with the sensors in\n"
+       "the exposition format (for node_exporter's textfile collector); the CSV then\n"
+       "goes only to a FILE named (- for standard output). PROM's folder must exist;\n"
+       "a PROM that is a link, folder or device is refused (exit 1).\n"},
       {"dump",
        "Usage: rqctl dump [--json]\n"
        "Grids of the clock generator's bytes, the north bridge's configuration space,\n"

@@ -3,13 +3,18 @@
 #include <cmath>
 #include <ctime>
 #include <iomanip>
+#include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <thread>
 
 #include "cli/Commands.h"
+#include "cli/OpenMetrics.h"
 #include "cli/Output.h"
+#include "cli/ReplacedFile.h"
+#include "cli/SensorRange.h"
+#include "engine/SensorStats.h"
 #include "engine/Sensors.h"
 #include "hw/I2CIo.h"
 
@@ -181,15 +186,26 @@ bool ParseJsonOnly(CommandContext& context, bool& asJson) {
   return true;
 }
 
-json SensorJson(const engine::SensorReading& reading) {
+enum class SensorFormat { Text, Json, OpenMetrics };
+
+json SensorJson(const engine::SensorReading& reading, const engine::SensorStats& stats) {
   const char* quantity = "voltage";
   if (engine::SensorAt(reading.sensor).quantity == engine::SensorQuantity::Temperature)
     quantity = "temperature";
   if (engine::SensorAt(reading.sensor).quantity == engine::SensorQuantity::Fan) quantity = "fan";
-  return {{"name", engine::SensorName(reading.sensor)},
-          {"value", reading.value},
-          {"unit", engine::SensorUnit(reading.sensor)},
-          {"quantity", quantity}};
+  json sensor = {{"name", engine::SensorName(reading.sensor)},
+                 {"value", reading.value},
+                 {"unit", engine::SensorUnit(reading.sensor)},
+                 {"quantity", quantity}};
+  if (const auto range = stats.RangeOf(reading.sensor)) sensor.update(RangeJson(*range));
+  return sensor;
+}
+
+std::optional<SensorFormat> ParseSensorFormat(const std::string& name) {
+  static const std::map<std::string, SensorFormat> kFormats = {
+      {"text", SensorFormat::Text}, {"json", SensorFormat::Json}, {"openmetrics", SensorFormat::OpenMetrics}};
+  const auto found = kFormats.find(name);
+  return found == kFormats.end() ? std::nullopt : std::optional(found->second);
 }
 
 std::string SensorValueText(const engine::SensorReading& reading) {
@@ -204,21 +220,35 @@ std::string SensorValueText(const engine::SensorReading& reading) {
   return (reading.value >= 0 ? "+" : "") + Fixed(reading.value, 2) + " V";
 }
 
-std::string SensorsText(devices::ISAHwMonitorIo& chip, const engine::SensorReadings& readings, bool asJson) {
+// The lowest and highest values since the start follow each text row in a watch,
+// where they tell something; JSON always carries them.
+std::string SensorsText(devices::ISAHwMonitorIo& chip, const engine::SensorReadings& readings,
+                        SensorFormat format, const engine::SensorStats& stats, bool withRange) {
+  if (format == SensorFormat::OpenMetrics) return ExpositionText(MetricRows(chip.GetModel(), readings));
   std::ostringstream out;
-  if (asJson) {
+  if (format == SensorFormat::Json) {
     json sensors = json::array();
-    for (const auto& reading : readings) sensors.push_back(SensorJson(reading));
+    for (const auto& reading : readings) sensors.push_back(SensorJson(reading, stats));
+    // A label of another encoding than UTF-8 is shown with U+FFFD, as the window
+    // shows it, rather than ending rqctl.
     out << json{{"chip", {{"model", chip.GetModel()}, {"description", chip.GetDescription()}}},
                 {"sensors", sensors}}
-               .dump()
+               .dump(-1, ' ', false, json::error_handler_t::replace)
         << '\n';
     return out.str();
   }
   out << chip.GetModel() << " (" << chip.GetDescription() << ")\nAdapter: ISA adapter\n";
   for (const auto& reading : readings) {
     out << std::left << std::setw(kLabelWidth / 2 + 4) << (engine::SensorName(reading.sensor) + ":")
-        << std::right << std::setw(12) << SensorValueText(reading) << '\n';
+        << std::right << std::setw(12) << SensorValueText(reading);
+    const auto range = stats.RangeOf(reading.sensor);
+    if (withRange && range) {
+      out << "  "
+          << RangeText(*range, SensorValueText({reading.sensor, range->lowest.value}),
+                       SensorValueText({reading.sensor, range->highest.value}),
+                       std::chrono::system_clock::now());
+    }
+    out << '\n';
   }
   return out.str();
 }
@@ -259,17 +289,7 @@ std::string CsvField(const std::string& text) {
   return quoted + '"';
 }
 
-std::string IsoTimeNow() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  char text[40];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &local);
-  std::string iso = text;
-  // +hhmm as +hh:mm, the extended form of the rest.
-  if (iso.size() >= 5) iso.insert(iso.size() - 2, ":");
-  return iso;
-}
+std::string IsoTimeNow() { return IsoTime(std::chrono::system_clock::now()); }
 
 std::string CsvHeader(const std::vector<std::size_t>& columns) {
   std::string header = "time";
@@ -282,6 +302,8 @@ struct LogOptions {
   double interval = 1.0;
   std::optional<long> count;
   std::string file;
+  bool fileNamed = false;  // `-` names standard output
+  std::string textfile;
 };
 
 bool ParseLogOptions(CommandContext& context, LogOptions& options) {
@@ -305,15 +327,27 @@ bool ParseLogOptions(CommandContext& context, LogOptions& options) {
           return false;
         }
       }
+    } else if (arg == "--openmetrics-textfile") {
+      if (i + 1 >= args.size() || args[i + 1].empty()) {
+        context.err << "rqctl: " << arg << " needs a file name\n";
+        return false;
+      }
+      options.textfile = args[++i];
     } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
       context.err << "rqctl: unknown option " << arg << "\n";
       return false;
-    } else if (options.file.empty()) {
+    } else if (!options.fileNamed) {
+      options.fileNamed = true;
       options.file = arg == "-" ? std::string() : arg;
     } else {
       context.err << "rqctl: one file only, not also '" << arg << "'\n";
       return false;
     }
+  }
+  // Each replacement would take the log's file away from under its rows.
+  if (!options.textfile.empty() && options.textfile == options.file) {
+    context.err << "rqctl: the CSV log and the textfile cannot be one file (" << options.file << ")\n";
+    return false;
   }
   return true;
 }
@@ -343,7 +377,7 @@ int StatusCommand(CommandContext& context) {
                                                             : MeasureCpuMhz(session));
   if (DriverStopped(support, nothingShown, context.err)) return kExitNoDaemon;
   if (asJson) {
-    context.out << status.dump(2) << '\n';
+    context.out << status.dump(2, ' ', false, json::error_handler_t::replace) << '\n';
   } else {
     PrintStatusText(status, context.out);
   }
@@ -353,19 +387,24 @@ int StatusCommand(CommandContext& context) {
 }
 
 int SensorsCommand(CommandContext& context) {
-  bool asJson = false;
+  std::optional<SensorFormat> format;
   std::optional<double> watch;
   const auto& args = context.args;
   for (std::size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--json") {
-      asJson = true;
+    if (args[i] == "--json" || (args[i] == "--format" && i + 1 < args.size())) {
+      const std::optional<SensorFormat> chosen = ParseSensorFormat(args[i] == "--json" ? "json" : args[++i]);
+      if (!chosen || (format && *format != *chosen)) {
+        context.err << "rqctl: sensors: --format takes one of text, json or openmetrics (--json is json)\n";
+        return kExitBadArguments;
+      }
+      format = chosen;
     } else if (args[i] == "--watch" && i + 1 < args.size()) {
       watch = ParseInterval(args[i], args[i + 1], context.err);
       if (!watch) return kExitBadArguments;
       ++i;
     } else {
       context.err << "rqctl: sensors: unexpected or malformed argument " << args[i]
-                  << " (--watch takes seconds)\n";
+                  << " (--watch takes seconds, --format a format)\n";
       return kExitBadArguments;
     }
   }
@@ -382,14 +421,17 @@ int SensorsCommand(CommandContext& context) {
     return kExitNoChip;
   }
   const std::unique_ptr<Output> output = StandardOutput(context);
-  const bool clearInPlace = watch && context.environment.stdoutIsTerminal && !asJson;
+  const bool asText = format.value_or(SensorFormat::Text) == SensorFormat::Text;
+  const bool clearInPlace = watch && context.environment.stdoutIsTerminal && asText;
+  engine::SensorStats stats;
   int code = kExitOk;
   for (bool first = true;; first = false) {
     const engine::SensorReadings readings = engine::ReadSensors(*chip);
     // A block the driver stopped answering in would lack rows it cannot explain.
     if (DriverStopped(*session.support, notShown, context.err)) return kExitNoDaemon;
-    std::string block = clearInPlace ? kAnsiClear : (!first && !asJson ? "\n" : "");
-    block += SensorsText(*chip, readings, asJson);
+    stats.Add(readings, std::chrono::system_clock::now());
+    std::string block = clearInPlace ? kAnsiClear : (!first && asText ? "\n" : "");
+    block += SensorsText(*chip, readings, format.value_or(SensorFormat::Text), stats, watch.has_value());
     if (!WriteOrEnd(*output, block, context, code)) return code;
     if (!watch || !SleepUnlessStopped(*watch, context.environment)) break;
   }
@@ -399,6 +441,10 @@ int SensorsCommand(CommandContext& context) {
 int LogCommand(CommandContext& context) {
   LogOptions options;
   if (!ParseLogOptions(context, options)) return kExitBadArguments;
+  // A textfile that cannot be replaced is said before the board is asked anything.
+  std::unique_ptr<ReplacedFile> textfile;
+  if (!options.textfile.empty() && !(textfile = ReplacedFile::Open(options.textfile, context.err)))
+    return kExitFailure;
   if (context.environment.endOnStop) context.environment.endOnStop();
   Session session;
   if (const int code = OpenSession(session, context.settingsFile, context.environment, context.err))
@@ -418,7 +464,10 @@ int LogCommand(CommandContext& context) {
 
   std::unique_ptr<Output> output;
   std::string start = header + '\n';
-  if (options.file.empty()) {
+  // A textfile's log writes rows only where it is told to, standard output too.
+  if (textfile && !options.fileNamed) {
+    start.clear();
+  } else if (options.file.empty()) {
     output = StandardOutput(context);
   } else {
     std::optional<LogFile> file =
@@ -441,10 +490,9 @@ int LogCommand(CommandContext& context) {
     if (row > 0 && !SleepUnlessStopped(options.interval, context.environment)) break;
     if (Stopped(context.environment)) break;
     std::vector<std::optional<double>> values(engine::kSensorCount);
-    if (support.hardwareMonitor != nullptr) {
-      for (const auto& reading : engine::ReadSensors(*support.hardwareMonitor))
-        values[reading.sensor] = reading.value;
-    }
+    engine::SensorReadings readings;
+    if (support.hardwareMonitor != nullptr) readings = engine::ReadSensors(*support.hardwareMonitor);
+    for (const auto& reading : readings) values[reading.sensor] = reading.value;
     const bool clocksRead = support.RefreshClocks();
     if (DriverStopped(support, rowNotWritten, context.err)) return kExitNoDaemon;
     std::ostringstream line;
@@ -460,7 +508,14 @@ int LogCommand(CommandContext& context) {
       if (clocksRead) line << Fixed(clock, 2);
     }
     line << '\n';
-    if (!WriteOrEnd(*output, line.str(), context, code)) return code;
+    if (output && !WriteOrEnd(*output, line.str(), context, code)) return code;
+    // A sensor that stopped answering leaves the file, rather than its last value
+    // staying there as if read now.
+    const std::string chipModel = support.hardwareMonitor ? support.hardwareMonitor->GetModel() : "";
+    if (textfile && !textfile->Replace(ExpositionText(MetricRows(chipModel, readings)))) {
+      context.err << "rqctl: writing to " << options.textfile << " failed: " << textfile->Error() << "\n";
+      return kExitFailure;
+    }
   }
   return code;
 }

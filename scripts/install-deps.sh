@@ -14,6 +14,7 @@ packages=(
   xvfb xauth x11-utils xdotool imagemagick fonts-dejavu-core openbox
   lintian systemd desktop-file-utils
   dbus python3 python3-dbus python3-gi
+  python3-prometheus-client
 )
 
 missing=()

@@ -9,8 +9,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <functional>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -128,6 +130,35 @@ TEST_F(RqctlProcessTest, EveryOutputAndWaitEndsWithinItsBound) {
       EXPECT_EQ(read.rfind("time,", 0), 0u) << read;
     }
   }
+}
+
+// Readers of the textfile see one whole text or the next, never a part; a
+// replacement that fails (a folder put in its place) ends rqctl, nothing left over.
+TEST_F(RqctlProcessTest, TheTextfileIsReplacedWholeAndLeavesNothingBehind) {
+  const std::string folder = dir_ / "textfile";
+  const std::string file = folder + "/rq.prom";
+  ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+  int whole = 0, partial = 0;
+  std::set<std::pair<time_t, long>> versions;  // change times: an inode number is reused
+  const Ran ran = Rqctl("log --interval 0.01 --openmetrics-textfile " + file, 8s, [&](pid_t) {
+    for (const auto end = Clock::now() + 2s; Clock::now() < end;) {
+      struct stat seen {};
+      if (::stat(file.c_str(), &seen) == 0) versions.insert({seen.st_ctim.tv_sec, seen.st_ctim.tv_nsec});
+      const std::string text = Slurp(file);
+      if (text.empty() && whole == 0) continue;  // not there yet
+      const bool complete = text.rfind("# HELP ", 0) == 0 && text.size() > 6 && text.ends_with("\n# EOF\n");
+      (complete ? whole : partial)++;
+    }
+    do ::unlink(file.c_str());
+    while (::mkdir(file.c_str(), 0700) != 0);
+  });
+  EXPECT_EQ(ran.code, 1) << ran.err;
+  EXPECT_NE(ran.err.find("rq.prom failed: cannot rename the new text over it"), std::string::npos) << ran.err;
+  EXPECT_TRUE(ran.out.empty()) << ran.out;  // rows only where a FILE is named
+  EXPECT_GT(whole, 20);
+  EXPECT_EQ(partial, 0);
+  EXPECT_GT(versions.size(), 5u);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);
 }
 
 // The daemon stopped (SIGSTOP) at points of a command's work: rqctl ends within the

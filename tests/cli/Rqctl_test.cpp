@@ -3,6 +3,7 @@
 #include "cli/Rqctl.h"
 
 #include <gtest/gtest.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -11,11 +12,16 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <sstream>
+#include <thread>
 
+#include "cli/OpenMetrics.h"
+#include "engine/BoardSections.h"
 #include "engine/MSupport.h"
 #include "hw/SmbusHost.h"
 #include "platform/InstanceLock.h"
+#include "platform/ProfileFile.h"
 #include "sim/Board.h"
 #include "sim/TimeSource.h"
 #include "support/DaemonProcess.h"
@@ -56,6 +62,7 @@ class RqctlTest : public ::testing::Test {
       return std::make_unique<driver::InProcessDriverHandle>(*board);
     };
     environment.measureCpuMhz = [] { return std::optional<double>(); };
+    environment.stop = &stop_;
     args.insert(args.begin(), {"--settings", Settings()});
     std::ostringstream out;
     std::ostringstream err;
@@ -67,6 +74,7 @@ class RqctlTest : public ::testing::Test {
     return board_->Processor().Fsb();
   }
 
+  std::atomic<bool> stop_{false};
   test::TempDir folder_;  // the settings file and the single-instance lock
   sim::ManualTimeSource time_;
   std::unique_ptr<sim::Board> board_;
@@ -237,6 +245,74 @@ TEST_F(RqctlTest, LogGoesOnInALogOfTheSameColumnsAndLeavesAnotherAlone) {
   EXPECT_EQ(text.str(), "when,what\n1,2\n");
 }
 
+// --- sensors: the exposition a scrape reads, and the watch's lowest and highest -------
+
+// The samples as the client library's parsers of both formats read them back.
+json ParsedExposition(const std::string& text, const std::string& file) {
+  std::ofstream(file) << text;
+  const std::string script = std::string(RQ_CLI_TESTS_DIR) + "/parse_exposition.py";
+  FILE* parser = ::popen(("/usr/bin/python3 " + script + " " + file).c_str(), "r");
+  std::string out(1 << 16, '\0');
+  out.resize(std::fread(out.data(), 1, out.size(), parser));
+  return ::pclose(parser) == 0 ? json::parse(out) : json();
+}
+
+TEST_F(RqctlTest, SensorsInTheExpositionFormatParseBackWithEveryLabelIntact) {
+  UseBoard("default");
+  const Result result = Run({"sensors", "--format", "openmetrics"});
+  ASSERT_EQ(result.code, kExitOk) << result.err;
+  const json samples = ParsedExposition(result.out, folder_ / "board.prom");
+  ASSERT_EQ(samples.size(), 24U) << result.out;
+  EXPECT_EQ(samples[1],
+            json::parse(R"(["rhomboquest_hwmon_temp_celsius",{"chip":"W83627HF","sensor":"temp2"},49])"));
+  EXPECT_EQ(samples[2],
+            json::parse(R"(["rhomboquest_hwmon_fan_rpm",{"chip":"W83627HF","sensor":"fan1"},3668])"));
+  EXPECT_EQ(samples[11][1], json::parse(R"({"chip":"W83627HF","sensor":"in8"})"));
+  EXPECT_EQ(samples[13][1], json::parse(R"({"chip":"W83627HF","sensor":"temp2","label":"CPU Temp"})"));
+
+  // What a user's labels may hold; a sensor given twice is given once.
+  using engine::SensorQuantity;
+  const json odd = ParsedExposition(ExpositionText({{SensorQuantity::Fan, "a \"b\"", "fan3", "c\\d\ne", -1.5},
+                                                    {SensorQuantity::Fan, "a \"b\"", "fan3", "again", 3}}),
+                                    folder_ / "odd.prom");
+  EXPECT_EQ(odd, json::parse(R"([["rhomboquest_hwmon_fan_rpm",{"chip":"a \"b\"","sensor":"fan3"},-1.5],
+    ["rhomboquest_hwmon_sensor_label",{"chip":"a \"b\"","sensor":"fan3","label":"c\\d\ne"},1]])"));
+}
+
+// A label from a settings file of another encoding (Latin-1 "°", a cut-off
+// sequence, a UTF-8 "é" that stays) ends neither format: U+FFFD as the window shows.
+TEST_F(RqctlTest, ALabelThatIsNotUtf8IsShownWithReplacementCharacters) {
+  UseBoard("default");
+  ASSERT_TRUE(engine::InstallBoardSection("ZR865", Settings()));
+  ASSERT_TRUE(platform::WritePrivateProfileString("ZR865", "TempSensor2Label", "CPU\xB0 \xC3\xA9 \xE2\x82",
+                                                  Settings()));
+  const Result asJson = Run({"sensors", "--json"});
+  ASSERT_EQ(asJson.code, kExitOk) << asJson.err;
+  EXPECT_EQ(json::parse(asJson.out)["sensors"][1]["name"], "CPU\uFFFD \u00E9 \uFFFD");
+  const json samples =
+      ParsedExposition(Run({"sensors", "--format", "openmetrics"}).out, folder_ / "odd.prom");
+  ASSERT_EQ(samples.size(), 24U);
+  EXPECT_EQ(samples[13][1]["label"], "CPU\uFFFD \u00E9 \uFFFD");
+}
+
+TEST_F(RqctlTest, SensorsWatchShowsTheLowestAndHighestAndWhen) {
+  UseBoard("default");
+  std::thread stopper([this] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    stop_ = true;
+  });
+  const Result watched = Run({"sensors", "--watch", "0.05"});
+  stopper.join();
+  ASSERT_EQ(watched.code, kExitOk) << watched.err;
+  const std::regex row(
+      R"(\nCPU Temp: +\+49\.0 C  min \+49\.0 C at \d\d:\d\d:\d\d, max \+49\.0 C at \d\d:\d\d:\d\d\n)");
+  EXPECT_TRUE(std::regex_search(watched.out, row)) << watched.out;
+  stop_ = false;
+  const json cpu = json::parse(Run({"sensors", "--json"}).out)["sensors"][1];
+  EXPECT_EQ(cpu["min"]["value"], 49.0);
+  EXPECT_EQ(cpu["max"]["time"].get<std::string>().size(), 25U) << cpu;
+}
+
 // --- dump ---------------------------------------------------------------------------
 
 TEST_F(RqctlTest, DumpShowsTheBoardsRegistersAndPutsTheMonitorBankBack) {
@@ -334,6 +410,25 @@ TEST_F(RqctlTest, RefusalsAnswerTheirExitCodesAndLeaveTheClockAlone) {
       {"unknown command", "default", {"overclock"}, false, kExitBadArguments},
       {"zero rows", "default", {"log", "--count", "0"}, false, kExitBadArguments},
       {"no monitor chip", "cg-ics9428", {"sensors"}, false, kExitNoChip},
+      {"no monitor chip, exposition",
+       "cg-ics9428",
+       {"sensors", "--format", "openmetrics"},
+       false,
+       kExitNoChip},
+      {"two formats", "default", {"sensors", "--json", "--format", "openmetrics"}, false, kExitBadArguments},
+      {"no such format", "default", {"sensors", "--format", "xml"}, false, kExitBadArguments},
+      {"log and textfile one file",
+       "default",
+       {"log", "x", "--openmetrics-textfile", "x"},
+       false,
+       kExitBadArguments},
+      {"textfile in no folder",
+       "default",
+       {"log", "--openmetrics-textfile", "/dev/null/x"},
+       false,
+       kExitFailure},
+      {"textfile a folder", "default", {"log", "--openmetrics-textfile", "/tmp/"}, false, kExitFailure},
+      {"textfile a device", "default", {"log", "--openmetrics-textfile", "/dev/null"}, false, kExitFailure},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
