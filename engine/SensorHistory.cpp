@@ -12,10 +12,20 @@ void SensorHistory::Record(const SensorReadings& readings, SensorClock::time_poi
     track.ring[track.next] = sample;
     track.next = (track.next + 1) % kRingSize;
     if (track.count < kRingSize) ++track.count;
-    // Strict comparisons: a value reached again keeps the moment it was first seen.
-    if (!track.lowest || sample.value < track.lowest->value) track.lowest = sample;
-    if (!track.highest || sample.value > track.highest->value) track.highest = sample;
+    extremes_.Add(reading.sensor, reading.value, at);
   }
+}
+
+std::optional<SensorSample> SensorHistory::Lowest(std::size_t sensor) const {
+  const auto range = extremes_.RangeOf(sensor);
+  if (!range) return std::nullopt;
+  return SensorSample{range->lowest.seen, range->lowest.value};
+}
+
+std::optional<SensorSample> SensorHistory::Highest(std::size_t sensor) const {
+  const auto range = extremes_.RangeOf(sensor);
+  if (!range) return std::nullopt;
+  return SensorSample{range->highest.seen, range->highest.value};
 }
 
 std::vector<SensorSample> SensorHistory::Samples(std::size_t sensor) const {

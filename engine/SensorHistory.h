@@ -5,6 +5,7 @@
 #include <optional>
 #include <vector>
 
+#include "engine/SensorStats.h"
 #include "engine/Sensors.h"
 
 namespace rq::engine {
@@ -32,18 +33,17 @@ class SensorHistory {
 
   // The sensor's ring, oldest first: at most kRingSize samples.
   std::vector<SensorSample> Samples(std::size_t sensor) const;
-  std::optional<SensorSample> Lowest(std::size_t sensor) const { return tracks_.at(sensor).lowest; }
-  std::optional<SensorSample> Highest(std::size_t sensor) const { return tracks_.at(sensor).highest; }
+  std::optional<SensorSample> Lowest(std::size_t sensor) const;
+  std::optional<SensorSample> Highest(std::size_t sensor) const;
 
  private:
   struct Track {
     std::array<SensorSample, kRingSize> ring{};
     std::size_t next = 0;   // where the next sample goes
     std::size_t count = 0;  // samples held, up to kRingSize
-    std::optional<SensorSample> lowest;
-    std::optional<SensorSample> highest;
   };
   std::array<Track, kSensorCount> tracks_{};
+  SensorStats extremes_;
 };
 
 }  // namespace rq::engine
