@@ -25,6 +25,9 @@ class FakePortIo : public PortIo {
     std::vector<std::pair<std::uint16_t, std::uint32_t>> enabled;
     std::map<std::uint16_t, std::uint8_t> ports;
     std::vector<std::uint16_t> touched;
+    std::vector<std::pair<std::uint16_t, std::uint8_t>> written;
+    std::map<std::uint8_t, std::uint8_t> monitor;  // registers behind 0x295/0x296; empty: no chip
+    std::uint8_t monitorIndex = 0;
     int failWith = 0;
   };
   explicit FakePortIo(Shared& shared) : shared_(shared) {}
@@ -36,12 +39,19 @@ class FakePortIo : public PortIo {
     shared_.enabled.emplace_back(first, count);
     return true;
   }
+  void Disable(std::uint16_t first, std::uint32_t count) override {
+    std::erase(shared_.enabled, std::make_pair(first, count));
+  }
   std::uint8_t In(std::uint16_t port) override {
     shared_.touched.push_back(port);
-    return shared_.ports[port];
+    if (port == 0x296 && !shared_.monitor.empty()) return shared_.monitor[shared_.monitorIndex];
+    return shared_.ports.contains(port) ? shared_.ports[port] : 0xFF;
   }
   void Out(std::uint16_t port, std::uint8_t value) override {
     shared_.touched.push_back(port);
+    shared_.written.emplace_back(port, value);
+    if (port == 0x295) shared_.monitorIndex = value;
+    if (port == 0x296 && !shared_.monitor.empty()) shared_.monitor[shared_.monitorIndex] = value;
     shared_.ports[port] = value;
   }
 
@@ -69,7 +79,11 @@ class RealHardwareTest : public ::testing::Test {
     environment.sysfsRoot = sysfs.Path();
     environment.memoryDevice = memory;
     environment.root = root;
-    return RealHardwareBackend::Open(std::move(environment));
+    environment.log = [this](const std::string& line) { log.push_back(line); };
+    auto backend = RealHardwareBackend::Open(std::move(environment));
+    ports.touched.clear();
+    ports.written.clear();
+    return backend;
   }
 
   void SetUp() override {
@@ -80,12 +94,15 @@ class RealHardwareTest : public ::testing::Test {
     image.replace(0xFE0C1, bios.size(), bios);
     image[0xF0000] = 'F';
     std::ofstream(memory, std::ios::binary) << image;
+    ports.monitor = {{0x4E, 0x80}, {0x4F, 0x5C}};  // a Winbond chip, vendor high byte selected
+    ports.ports[0x104B] = 0x00;                     // the watchdog ports answer
   }
 
   TempDir sysfs;
   TempDir files;
   std::string memory = files / "mem";
   FakePortIo::Shared ports;
+  std::vector<std::string> log;
 };
 
 TEST_F(RealHardwareTest, RefusesToStartWithoutRoot) {
