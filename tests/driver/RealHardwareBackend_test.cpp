@@ -260,6 +260,74 @@ TEST_F(RealHardwareTest, IndexedAccessChecksBothPortsFirst) {
               ::testing::ElementsAre(0x2E, 0x2E, 0x2E, 0x2E, 0x2E, 0x2F, 0x2E, 0x2F, 0x295, 0x296));
 }
 
+// Every block at register level, with the host's address register (or the
+// monitor's selected register) preset where a rule reads it back.
+TEST_F(RealHardwareTest, WritesReachOnlyTheRegistersAndValuesTheProgramWrites) {
+  AddPci("0000:00:1f.3", {{0x00, 0x8086}, {0x02, 0x24D3}, {0x20, 0x0401}});  // ICH5 SMBus at 0x400
+  AddPci("0000:00:1f.0", {{0x00, 0x8086}, {0x02, 0x24D0}, {0x58, 0x0481}});  // ICH5 GPIO at 0x480
+  AddPci("0000:00:11.0", {{0x00, 0x1106}, {0x02, 0x3227}, {0xD0, 0x0601}, {0x88, 0x0701}});
+  AddPci("0000:00:01.1", {{0x00, 0x10DE}, {0x02, 0x0064}, {0x54, 0x0801}});
+  AddPci("0000:00:02.0", {{0x00, 0x1039}, {0x02, 0x0008}});
+  AddPci("0000:00:00.0", {{0x00, 0x1039}, {0x02, 0x0648}, {0x68, 0x0A01}});
+  struct Case {
+    std::uint16_t port, preset;  // preset: a port given a value first (0: none)
+    std::uint8_t presetValue, value;
+    bool passes;
+  };
+  const Case cases[] = {
+      {0x404, 0, 0, 0xA0, false},      {0x404, 0, 0, 0xA1, false},      {0x404, 0, 0, 0xAE, false},
+      {0x404, 0, 0, 0x30, false},      {0x404, 0, 0, 0xD2, true},       {0x404, 0, 0, 0xD3, true},
+      {0x404, 0, 0, 0x9C, true},       {0x401, 0, 0, 0x00, false},      {0x408, 0, 0, 0x00, false},
+      {0x40D, 0, 0, 0x00, false},      {0x400, 0, 0, 0xFF, true},       {0x407, 0, 0, 0x12, true},
+      {0x402, 0x404, 0xA1, 0x48, false}, {0x402, 0x404, 0xA1, 0x02, true}, {0x402, 0x404, 0xD3, 0x48, true},
+      {0x48E, 0, 0, 0x08, true},       {0x4B8, 0, 0, 0x03, true},       {0x480, 0, 0, 0xFF, false},
+      {0x48C, 0, 0, 0xFF, false},      {0x604, 0, 0, 0xA0, false},      {0x601, 0, 0, 0x00, false},
+      {0x704, 0, 0, 0x20, false},      {0x705, 0, 0, 0x3C, false},      {0x74E, 0, 0, 0x40, true},
+      {0x74F, 0, 0, 0x20, true},       {0x74C, 0, 0, 0x00, false},      {0x801, 0, 0, 0x00, false},
+      {0x802, 0, 0, 0xA0, false},      {0x824, 0, 0, 0x10, true},       {0x825, 0, 0, 0x00, false},
+      {0x800, 0x802, 0xA0, 0x07, false}, {0x800, 0x802, 0x9C, 0x07, true}, {0x10C1, 0, 0, 0x00, false},
+      {0x10C4, 0, 0, 0xA1, false},     {0x10C3, 0x10C4, 0xA1, 0x15, false}, {0x10C3, 0x10C4, 0xA1, 0x20, true},
+      {0xA64, 0, 0, 0x80, true},       {0xA65, 0, 0, 0x46, true},       {0xA60, 0, 0, 0x00, false},
+      {0x296, 0x295, 0x4E, 0x05, true}, {0x296, 0x295, 0x40, 0x01, false}, {0x296, 0x295, 0x00, 0x40, false},
+      {0x104A, 0, 0, 0x1E, true},      {0x104B, 0, 0, 0x9F, true},      {0x104B, 0, 0, 0x1F, true},
+      {0x104B, 0, 0, 0x80, false},
+  };
+  auto backend = Open();
+  for (const Case& c : cases) {
+    ports.ports[c.preset] = c.presetValue;  // as another program left it
+    const bool selects = c.preset != 0x295 || backend->WritePort(0x295, c.presetValue);
+    EXPECT_TRUE(selects);
+    ports.written.clear();
+    log.clear();
+    EXPECT_EQ(backend->WritePort(c.port, c.value), c.passes) << std::hex << c.port << " " << int{c.value};
+    EXPECT_EQ(ports.written.size(), c.passes ? 1u : 0u) << std::hex << c.port;
+    EXPECT_EQ(log.size(), c.passes ? 0u : 1u) << std::hex << c.port;
+  }
+  log.clear();
+  EXPECT_FALSE(backend->WriteIndexed(0x295, 0x296, 0x40, 0x01));  // a pair request is checked as well
+  EXPECT_TRUE(backend->WriteIndexed(0x295, 0x296, 0x4E, 0x80));
+  EXPECT_THAT(log, ::testing::ElementsAre(::testing::HasSubstr("0x0296")));
+}
+
+// An ITE chip takes only its battery-measurement bit; with no chip there the
+// fixed blocks are not granted at all.
+TEST_F(RealHardwareTest, FixedBlocksFollowTheChipThatAnswers) {
+  ports.monitor = {{0x58, 0x90}, {0x00, 0x11}};
+  auto backend = Open();
+  EXPECT_TRUE(backend->WriteIndexed(0x295, 0x296, 0x00, 0x51));
+  EXPECT_FALSE(backend->WriteIndexed(0x295, 0x296, 0x00, 0xD1));  // bit 7 reinitialises the chip
+  EXPECT_FALSE(backend->WriteIndexed(0x295, 0x296, 0x4E, 0x00));
+  ports.monitor.clear();
+  ports.ports.erase(0x104B);
+  ports.enabled.clear();
+  backend = Open();
+  EXPECT_FALSE(backend->Allowed(0x295));
+  EXPECT_FALSE(backend->Allowed(0x104A));
+  EXPECT_EQ(ports.enabled.size(), backend->AllowedPorts().size());
+  EXPECT_FALSE(backend->WritePort(0x104B, 0x9F));
+  EXPECT_TRUE(ports.written.empty());
+}
+
 TEST_F(RealHardwareTest, PciWordsComeFromSysfsAndAbsentFunctionsReadAllOnes) {
   AddPci("0000:00:00.0", {{0x00, 0x8086}, {0x02, 0x2570}, {0x68, 0x1234}});
   auto backend = Open();
