@@ -82,8 +82,13 @@ constexpr std::uint8_t kIteMeasureBattery = 0x40;
 constexpr std::uint8_t kIteVendorId = 0x58;
 constexpr std::uint8_t kIteVendor = 0x90;
 constexpr RegisterWrite kWinbondMonitor[] = {{kWinbondBankSelect, kWinbondBankSelect}};
+// Detection asks for a Winbond chip first, selecting its bank with vendor high,
+// then low byte: an ITE chip sees those two writes too.
+constexpr std::uint8_t kWinbondProbeHigh = 0x80;
+constexpr std::uint8_t kWinbondProbeLow = 0x00;
 constexpr RegisterWrite kIteMonitor[] = {
-    {kIteConfiguration, kIteConfiguration, WriteRule::kSetsOnly, kIteMeasureBattery}};
+    {kIteConfiguration, kIteConfiguration, WriteRule::kSetsOnly, kIteMeasureBattery},
+    {kWinbondBankSelect, kWinbondBankSelect, WriteRule::kOneOf, kWinbondProbeHigh, kWinbondProbeLow}};
 const WriteTable kWinbondMonitorWrites{kWinbondMonitor, true};
 const WriteTable kIteMonitorWrites{kIteMonitor, true};
 
@@ -120,7 +125,7 @@ const WriteTable* IdentifyWatchdogPorts(PortIo& ports, std::uint16_t first) {
 
 const FixedBlock kFixedBlocks[] = {
     {{0x0295, 0x0296, "hardware monitor index/data"}, IdentifyMonitor},
-    {{0x104A, 0x104B, "clock generator watchdog ports"}, IdentifyWatchdogPorts},
+    {{0x104A, 0x104B, "clock generator watchdog"}, IdentifyWatchdogPorts},
 };
 
 }  // namespace

@@ -316,7 +316,8 @@ TEST_F(RealHardwareTest, FixedBlocksFollowTheChipThatAnswers) {
   auto backend = Open();
   EXPECT_TRUE(backend->WriteIndexed(0x295, 0x296, 0x00, 0x51));
   EXPECT_FALSE(backend->WriteIndexed(0x295, 0x296, 0x00, 0xD1));  // bit 7 reinitialises the chip
-  EXPECT_FALSE(backend->WriteIndexed(0x295, 0x296, 0x4E, 0x00));
+  EXPECT_TRUE(backend->WriteIndexed(0x295, 0x296, 0x4E, 0x80));   // detection asks for a Winbond chip first
+  EXPECT_FALSE(backend->WriteIndexed(0x295, 0x296, 0x4E, 0x05));
   ports.monitor.clear();
   ports.ports.erase(0x104B);
   ports.enabled.clear();
