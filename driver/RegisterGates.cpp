@@ -39,10 +39,8 @@ bool SlaveAllowed(std::uint8_t address, std::string& why) {
 // two data bytes and the block data port.
 constexpr std::uint8_t kIchStart = 0x40;
 constexpr RegisterWrite kIchStyleSmbus[] = {
-    {0x00, 0x00},
-    {0x02, 0x02, WriteRule::kStartsTransfer, kIchStart},
-    {0x03, 0x03},
-    {0x04, 0x04, WriteRule::kSlaveAddress},
+    {0x00, 0x00}, {0x02, 0x02, WriteRule::kStartsTransfer, kIchStart},
+    {0x03, 0x03}, {0x04, 0x04, WriteRule::kSlaveAddress},
     {0x05, 0x07},
 };
 // nVidia MCP: protocol (any protocol starts), slave address, command, 32 data
@@ -96,7 +94,8 @@ const WriteTable kIteMonitorWrites{kIteMonitor, true};
 // forms the program writes.
 constexpr std::uint8_t kWatchdogOn = 0x9F;
 constexpr std::uint8_t kWatchdogOff = 0x1F;
-constexpr RegisterWrite kWatchdogPorts[] = {{0x00, 0x00}, {0x01, 0x01, WriteRule::kOneOf, kWatchdogOn, kWatchdogOff}};
+constexpr RegisterWrite kWatchdogPorts[] = {{0x00, 0x00},
+                                            {0x01, 0x01, WriteRule::kOneOf, kWatchdogOn, kWatchdogOff}};
 const WriteTable kWatchdogPortWrites{kWatchdogPorts};
 // What an undecoded port reads.
 constexpr std::uint8_t kFloatingBus = 0xFF;

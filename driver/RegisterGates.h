@@ -11,11 +11,11 @@ namespace rq::driver {
 // What a write to one register of a granted block may carry.
 enum class WriteRule : std::uint8_t {
   kAny,
-  kSlaveAddress,     // an SMBus slave the program drives, read or write form
-  kStartsTransfer,   // a value with any of `bits` set starts a transfer: only while the
-                     // block's slave-address register holds such a slave
-  kOneOf,            // `bits` or `other`
-  kSetsOnly,         // differs from what the register holds only in `bits`
+  kSlaveAddress,    // an SMBus slave the program drives, read or write form
+  kStartsTransfer,  // a value with any of `bits` set starts a transfer: only while the
+                    // block's slave-address register holds such a slave
+  kOneOf,           // `bits` or `other`
+  kSetsOnly,        // differs from what the register holds only in `bits`
 };
 
 // Registers `first`..`last` (offsets into the block, or the register indexes

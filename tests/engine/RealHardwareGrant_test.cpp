@@ -38,13 +38,14 @@ class BoardPorts final : public driver::PortIo {
 void WriteMachineFiles(driver::Backend& board, const std::string& root) {
   std::vector<std::uint8_t> memory(sim::BiosRom::kBase + 0x10000);
   board.ReadPhysicalMemory(sim::BiosRom::kBase, std::span(memory).subspan(sim::BiosRom::kBase));
-  std::ofstream(root + "/mem", std::ios::binary).write(reinterpret_cast<const char*>(memory.data()), memory.size());
+  std::ofstream(root + "/mem", std::ios::binary)
+      .write(reinterpret_cast<const char*>(memory.data()), memory.size());
   for (int function = 0; function < 32 * 8; ++function) {
     std::string config(256, '\0');
     for (int reg = 0; reg < 256; reg += 2) {
       std::uint16_t word = 0xFFFF;
-      board.ReadPciConfigWord(0, static_cast<std::uint8_t>(function / 8), static_cast<std::uint8_t>(function % 8),
-                              static_cast<std::uint8_t>(reg), word);
+      board.ReadPciConfigWord(0, static_cast<std::uint8_t>(function / 8),
+                              static_cast<std::uint8_t>(function % 8), static_cast<std::uint8_t>(reg), word);
       config[reg] = static_cast<char>(word & 0xFF);
       config[reg + 1] = static_cast<char>(word >> 8);
     }
