@@ -189,7 +189,7 @@ int Detach(Fd& readyPipe) {
 
 std::string DaemonUsage() {
   return "usage: ZQ_I2cIo [--board NAME|FILE.toml] [--socket PATH] [--ready-fd N] [--foreground]\n"
-         "                [--real-hardware] [--group NAME]\n"
+         "                [--real-hardware [--allow-owned-ports]] [--group NAME]\n"
          "       ZQ_I2cIo inspect [--json] [--socket PATH]\n"
          "       ZQ_I2cIo --version\n"
          "Serves the I/O driver requests for a virtual mainboard (default) or, as root,\n"
@@ -294,7 +294,7 @@ int RunDaemon(const DaemonOptions& options) {
   try {
     if (!options.group.empty()) ServeGroup(GroupId(options.group));
     if (options.realHardware) {
-      backend = RealHardwareBackend::Open();
+      backend = RealHardwareBackend::Open(options.allowOwnedPorts);
     } else {
       board = LoadBoard(BoardName(options), time);
     }

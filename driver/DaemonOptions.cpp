@@ -118,6 +118,8 @@ DaemonOptions ParseDaemonOptions(const std::vector<std::string>& args) {
       options.foreground = true;
     } else if (!inspect && arg == "--real-hardware") {
       options.realHardware = true;
+    } else if (!inspect && arg == "--allow-owned-ports") {
+      options.allowOwnedPorts = true;
     } else if (inspect && arg == "--json") {
       options.json = true;
     } else {
@@ -126,6 +128,9 @@ DaemonOptions ParseDaemonOptions(const std::vector<std::string>& args) {
   }
   if (options.realHardware && !options.board.empty()) {
     throw UsageError("--board and --real-hardware exclude each other");
+  }
+  if (options.allowOwnedPorts && !options.realHardware) {
+    throw UsageError("--allow-owned-ports goes with --real-hardware");
   }
   return options;
 }

@@ -146,8 +146,9 @@ std::string Hex(unsigned value, int digits) {
 
 std::unique_ptr<PortIo> MachinePortIo() { return std::make_unique<X86PortIo>(); }
 
-std::unique_ptr<RealHardwareBackend> RealHardwareBackend::Open() {
+std::unique_ptr<RealHardwareBackend> RealHardwareBackend::Open(bool allowOwnedPorts) {
   Environment environment;
+  environment.allowOwnedPorts = allowOwnedPorts;
   environment.ports = MachinePortIo();
   environment.root = ::geteuid() == 0;
   return Open(std::move(environment));
@@ -218,7 +219,7 @@ void RealHardwareBackend::Grant(const PortRange& range, const WriteTable* writes
 }
 
 void RealHardwareBackend::FindAllowedPorts() {
-  Grant(kSuperIoRange, nullptr);
+  if (!LeftToKernel(kSuperIoRange, std::nullopt)) Grant(kSuperIoRange, nullptr);
   for (const PortBlock& block : kPortBlocks) {
     if (!Present(*this, block.chip) || !Present(*this, block.baseHolder)) continue;
     std::uint16_t first = block.fixedBase;
@@ -233,6 +234,10 @@ void RealHardwareBackend::FindAllowedPorts() {
     // A base of 0 was never set up by the firmware; one that would open system
     // ports or run off the port space is not the block the program drives.
     if (last > 0xFFFF || OverlapsForbidden(first, last)) continue;
+    const PciLocation& at = block.chip.location;
+    if (LeftToKernel({first, static_cast<std::uint16_t>(last), block.what},
+                     {{at.bus, at.device, at.function}}))
+      continue;
     Grant({first, static_cast<std::uint16_t>(last), block.what}, &block.writes);
   }
 }
@@ -242,6 +247,7 @@ void RealHardwareBackend::FindAllowedPorts() {
 void RealHardwareBackend::GrantFixedBlocks() {
   PortIo& ports = *environment_.ports;
   for (const FixedBlock& block : FixedBlocks()) {
+    if (LeftToKernel(block.range, std::nullopt)) continue;  // not even probed
     EnableOrThrow(ports, block.range);
     if (const WriteTable* writes = block.identify(ports, block.range.first)) {
       Grant(block.range, writes);
@@ -251,6 +257,22 @@ void RealHardwareBackend::GrantFixedBlocks() {
                        "-" + Hex(block.range.last, 4) + "; they are not granted");
     }
   }
+}
+
+bool RealHardwareBackend::LeftToKernel(const PortRange& range,
+                                       std::optional<KernelOwnership::PciFunction> function) const {
+  const KernelOwnership kernel(environment_.sysfsRoot, environment_.ioportsPath);
+  const auto owner = kernel.Owner(range.first, range.last, function);
+  if (!owner) return false;
+  const std::string block = "the " + range.what + " at " + Hex(range.first, 4) + "-" + Hex(range.last, 4) +
+                            " is driven by the kernel's " + *owner + " driver";
+  if (environment_.allowOwnedPorts) {
+    environment_.log(block + "; granted all the same (--allow-owned-ports): both may drive it at once");
+    return false;
+  }
+  environment_.log(block +
+                   "; not granted (unbind the driver, or start with --allow-owned-ports, which is unsafe)");
+  return true;
 }
 
 std::optional<std::size_t> RealHardwareBackend::GrantOf(std::uint16_t port) const {

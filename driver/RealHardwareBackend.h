@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "driver/Backend.h"
+#include "driver/KernelOwnership.h"
 
 namespace rq::driver {
 
@@ -79,13 +80,16 @@ class RealHardwareBackend final : public Backend {
     bool root = false;
     // Where refusals are reported; the daemon's log when empty.
     std::function<void(const std::string&)> log;
+    std::string ioportsPath = "/proc/ioports";
+    // Grant blocks a kernel driver drives too (two masters on one chip: unsafe).
+    bool allowOwnedPorts = false;
   };
   static constexpr std::uint32_t kMemoryFirst = 0xF0000;
   static constexpr std::uint32_t kMemoryEnd = 0x100000;
 
   // This machine, as the daemon runs it. Throws std::runtime_error with a clear
   // message when not root or when port access is unavailable.
-  static std::unique_ptr<RealHardwareBackend> Open();
+  static std::unique_ptr<RealHardwareBackend> Open(bool allowOwnedPorts);
   // The same on a given environment (tests pass a fake port space and sysfs).
   static std::unique_ptr<RealHardwareBackend> Open(Environment environment);
 
@@ -116,6 +120,8 @@ class RealHardwareBackend final : public Backend {
   void FindAllowedPorts();
   void GrantFixedBlocks();
   void Grant(const PortRange& range, const WriteTable* writes);
+  // Whether a kernel driver owns the block and it stays the driver's (logged either way).
+  bool LeftToKernel(const PortRange& range, std::optional<KernelOwnership::PciFunction> function) const;
   std::optional<std::size_t> GrantOf(std::uint16_t port) const;
   // The gates after writing `value` to `port`, or nothing (with the reason) when
   // the write is refused.

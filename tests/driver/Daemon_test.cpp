@@ -29,6 +29,7 @@ TEST(DaemonOptions, ParsesEveryOptionInBothForms) {
   EXPECT_TRUE(inspect.json);
   EXPECT_EQ(inspect.socketPath, "/s");
   EXPECT_TRUE(ParseDaemonOptions({"--real-hardware"}).realHardware);
+  EXPECT_TRUE(ParseDaemonOptions({"--real-hardware", "--allow-owned-ports"}).allowOwnedPorts);
   EXPECT_EQ(ParseDaemonOptions({"--real-hardware", "--group", "rhomboquest"}).group, "rhomboquest");
   EXPECT_EQ(ParseDaemonOptions({"--help"}).mode, Mode::Help);
   EXPECT_EQ(ParseDaemonOptions({"--version"}).mode, Mode::Version);
@@ -44,6 +45,7 @@ TEST(DaemonOptions, RejectsWhatItCannotUse) {
                                              {"--json"},
                                              {"inspect", "--board", "x"},
                                              {"--board", "default", "--real-hardware"},
+                                             {"--allow-owned-ports"},
                                              {"--socket="},
                                              {"--group="},
                                              {"inspect", "--group", "g"},

@@ -80,6 +80,8 @@ class RealHardwareTest : public ::testing::Test {
     environment.memoryDevice = memory;
     environment.root = root;
     environment.log = [this](const std::string& line) { log.push_back(line); };
+    environment.ioportsPath = files / "ioports";
+    environment.allowOwnedPorts = allowOwned;
     auto backend = RealHardwareBackend::Open(std::move(environment));
     ports.touched.clear();
     ports.written.clear();
@@ -103,6 +105,7 @@ class RealHardwareTest : public ::testing::Test {
   std::string memory = files / "mem";
   FakePortIo::Shared ports;
   std::vector<std::string> log;
+  bool allowOwned = false;
 };
 
 TEST_F(RealHardwareTest, RefusesToStartWithoutRoot) {
@@ -321,6 +324,28 @@ TEST_F(RealHardwareTest, FixedBlocksFollowTheChipThatAnswers) {
   EXPECT_EQ(ports.enabled.size(), backend->AllowedPorts().size());
   EXPECT_FALSE(backend->WritePort(0x104B, 0x9F));
   EXPECT_TRUE(ports.written.empty());
+}
+
+// A block a kernel driver drives (bound to its PCI function, or claiming its
+// ports) stays the driver's, and the log names it; the bus's, firmware's and PCI
+// functions' own reservations are no driver.
+TEST_F(RealHardwareTest, BlocksAKernelDriverDrivesAreLeftToIt) {
+  AddPci("0000:00:1f.3", {{0x00, 0x8086}, {0x02, 0x24D3}, {0x20, 0x0401}});
+  AddPci("0000:00:1f.0", {{0x00, 0x8086}, {0x02, 0x24D0}, {0x58, 0x0481}});
+  std::filesystem::create_symlink("../../../bus/pci/drivers/i801_smbus",
+                                  sysfs / "bus/pci/devices/0000:00:1f.3/driver");
+  std::ofstream(files / "ioports")
+      << "0000-0cf7 : PCI Bus 0000:00\n  0290-029f : pnp 00:0a\n"
+         "    0290-0297 : w83627hf\n  0480-04bf : 0000:00:1f.0\n    0480-04bf : pnp 00:01\n";
+  auto backend = Open();
+  EXPECT_FALSE(backend->Allowed(0x400));
+  EXPECT_FALSE(backend->Allowed(0x295));
+  EXPECT_TRUE(backend->Allowed(0x480));
+  EXPECT_THAT(
+      log, ::testing::ElementsAre(::testing::HasSubstr("0x0400-0x041F is driven by the kernel's i801_smbus"),
+                                  ::testing::HasSubstr("0x0295-0x0296 is driven by the kernel's w83627hf")));
+  allowOwned = true;
+  EXPECT_TRUE(Open()->Allowed(0x400));
 }
 
 TEST_F(RealHardwareTest, PciWordsComeFromSysfsAndAbsentFunctionsReadAllOnes) {

@@ -4,10 +4,10 @@
 
 #include <filesystem>
 #include <fstream>
+#include <regex>
 
 #include "EngineFakes.h"
 #include "driver/RealHardwareBackend.h"
-#include "driver/VirtualBoardBackend.h"
 #include "engine/MSupport.h"
 #include "engine/Sensors.h"
 #include "hw/SmbusHost.h"
@@ -35,25 +35,19 @@ class BoardPorts final : public driver::PortIo {
 };
 
 // The board's PCI functions as sysfs shows a machine's, its BIOS as /dev/mem.
-void WriteMachineFiles(driver::Backend& board, const std::string& root) {
+void WriteMachineFiles(sim::Board& board, const std::string& root) {
   std::vector<std::uint8_t> memory(sim::BiosRom::kBase + 0x10000);
-  board.ReadPhysicalMemory(sim::BiosRom::kBase, std::span(memory).subspan(sim::BiosRom::kBase));
+  board.Bios().Read(sim::BiosRom::kBase, std::span(memory).subspan(sim::BiosRom::kBase));
   std::ofstream(root + "/mem", std::ios::binary)
-      .write(reinterpret_cast<const char*>(memory.data()), memory.size());
-  for (int function = 0; function < 32 * 8; ++function) {
-    std::string config(256, '\0');
-    for (int reg = 0; reg < 256; reg += 2) {
-      std::uint16_t word = 0xFFFF;
-      board.ReadPciConfigWord(0, static_cast<std::uint8_t>(function / 8),
-                              static_cast<std::uint8_t>(function % 8), static_cast<std::uint8_t>(reg), word);
-      config[reg] = static_cast<char>(word & 0xFF);
-      config[reg + 1] = static_cast<char>(word >> 8);
-    }
-    if (config.substr(0, 2) == "\xFF\xFF") continue;
-    char name[32];
-    std::snprintf(name, sizeof name, "0000:00:%02x.%x", function / 8, function % 8);
-    std::filesystem::create_directories(root + "/bus/pci/devices/" + name);
-    std::ofstream(root + "/bus/pci/devices/" + name + "/config", std::ios::binary) << config;
+      .write(reinterpret_cast<const char*>(memory.data()), std::ssize(memory));
+  for (const auto& [at, function] : board.Pci().Functions()) {
+    char name[64];
+    std::snprintf(name, sizeof name, "/bus/pci/devices/0000:%02x:%02x.%x", at.bus, at.device, at.function);
+    std::filesystem::create_directories(root + name);
+    std::ofstream config(root + name + "/config", std::ios::binary);
+    for (int reg = 0; reg < 256; reg += 2)
+      config << char(board.Pci().ReadConfigWord(at, reg) & 0xFF)
+             << char(board.Pci().ReadConfigWord(at, reg) >> 8);
   }
 }
 
@@ -62,20 +56,17 @@ TEST(RealHardwareGrant, EveryWriteOfTheProgramOnEveryShippedBoardIsGranted) {
     SCOPED_TRACE(name);
     sim::ManualTimeSource time;
     auto board = sim::Board::Shipped(name, time);
-    driver::VirtualBoardBackend boardBackend(*board, driver::VirtualBoardBackend::WhenHung::Fail);
     test::TempDir sysfs;
-    WriteMachineFiles(boardBackend, sysfs.Path());
+    WriteMachineFiles(*board, sysfs.Path());
     std::vector<std::string> refused;
     auto gated = driver::RealHardwareBackend::Open(
         {std::make_unique<BoardPorts>(*board), sysfs.Path(), sysfs / "mem", true,
-         [&refused](const std::string& line) { refused.push_back(line); }});
+         [&refused](const std::string& line) { refused.push_back(line); }, sysfs / "ioports"});
     testing::SettingsFolder settings;
     MSupportOptions options;
+    options.openDriver = [&gated] { return std::make_unique<driver::InProcessDriverHandle>(*gated); };
     options.settingsFile = settings.File();
     options.timing = std::make_shared<testing::FakeTiming>();
-    options.openDriver = [&gated]() -> std::unique_ptr<hw::DriverHandle> {
-      return std::make_unique<driver::InProcessDriverHandle>(*gated);
-    };
     hw::VirtualSmbusClock clock;
     hw::ScopedSmbusClock useClock(clock);
     bool monitorFound = false;
@@ -91,18 +82,16 @@ TEST(RealHardwareGrant, EveryWriteOfTheProgramOnEveryShippedBoardIsGranted) {
       }
       support.RaiseVoltages();
       support.RestoreVoltages();
-      if (support.hardwareMonitor != nullptr) {
+      if (double battery = 0; monitorFound) {
         ReadSensors(*support.hardwareMonitor);
         support.hardwareMonitor->ReadRegisterBanks();
-        double battery = 0;
         support.hardwareMonitor->ReadVBAT(battery);
       }
     }
     // Where detection finds no monitor chip, its probe of the chip's ports is refused.
     std::erase_if(refused, [&](const std::string& line) {
       return !line.starts_with("refused") ||
-             (!monitorFound && (line.find("port 0x0295") != std::string::npos ||
-                                line.find("port 0x002F") != std::string::npos));
+             (!monitorFound && std::regex_search(line, std::regex("port 0x(0295|002F)")));
     });
     EXPECT_EQ(monitorFound, gated->Allowed(0x295));
     EXPECT_EQ(refused, std::vector<std::string>{});
