@@ -1,5 +1,6 @@
 #include "driver/DaemonOptions.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <initializer_list>
 #include <iomanip>
@@ -145,6 +146,17 @@ std::string FormatInspection(const nlohmann::json& state) {
   std::ostringstream out;
   if (state.value("realHardware", false)) {
     out << "Backend:   real hardware (no board state to inspect)\n";
+    for (const auto& block : state.value("ports", nlohmann::json::array())) {
+      char range[32];
+      std::snprintf(range, sizeof range, "0x%04X-0x%04X", block.value("first", 0u), block.value("last", 0u));
+      const std::string driver = block.value("kernelDriver", "");
+      out << "Ports:     " << range << ' ' << block.value("what", "") << ": "
+          << (!block.value("granted", false)
+                  ? "left to the kernel's " + driver + " driver (unbind it or use --allow-owned-ports)"
+              : driver.empty() ? std::string("served")
+                               : "served, although the kernel's " + driver + " driver drives it too")
+          << '\n';
+    }
     return out.str();
   }
   const auto& dog = state.contains("watchdog") ? state["watchdog"] : nlohmann::json::object();

@@ -260,10 +260,11 @@ void RealHardwareBackend::GrantFixedBlocks() {
 }
 
 bool RealHardwareBackend::LeftToKernel(const PortRange& range,
-                                       std::optional<KernelOwnership::PciFunction> function) const {
+                                       std::optional<KernelOwnership::PciFunction> function) {
   const KernelOwnership kernel(environment_.sysfsRoot, environment_.ioportsPath);
   const auto owner = kernel.Owner(range.first, range.last, function);
   if (!owner) return false;
+  kernelBlocks_.push_back({range, *owner, environment_.allowOwnedPorts});
   const std::string block = "the " + range.what + " at " + Hex(range.first, 4) + "-" + Hex(range.last, 4) +
                             " is driven by the kernel's " + *owner + " driver";
   if (environment_.allowOwnedPorts) {

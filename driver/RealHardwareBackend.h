@@ -104,6 +104,13 @@ class RealHardwareBackend final : public Backend {
   bool ReadPhysicalMemory(std::uint32_t address, std::span<std::uint8_t> out) override;
 
   const std::vector<PortRange>& AllowedPorts() const { return allowed_; }
+  // Every block a present chip would have been granted and a kernel driver drives.
+  struct KernelBlock {
+    PortRange range;
+    std::string driver;
+    bool grantedAnyway;  // --allow-owned-ports
+  };
+  const std::vector<KernelBlock>& KernelBlocks() const { return kernelBlocks_; }
   // May the port be read at all (it lies in the allow-list)?
   bool Allowed(std::uint16_t port) const;
 
@@ -121,7 +128,7 @@ class RealHardwareBackend final : public Backend {
   void GrantFixedBlocks();
   void Grant(const PortRange& range, const WriteTable* writes);
   // Whether a kernel driver owns the block and it stays the driver's (logged either way).
-  bool LeftToKernel(const PortRange& range, std::optional<KernelOwnership::PciFunction> function) const;
+  bool LeftToKernel(const PortRange& range, std::optional<KernelOwnership::PciFunction> function);
   std::optional<std::size_t> GrantOf(std::uint16_t port) const;
   // The gates after writing `value` to `port`, or nothing (with the reason) when
   // the write is refused.
@@ -133,6 +140,7 @@ class RealHardwareBackend final : public Backend {
 
   Environment environment_;
   std::vector<PortRange> allowed_;
+  std::vector<KernelBlock> kernelBlocks_;
   std::vector<const WriteTable*> writes_;  // per entry of allowed_; null: the Super I/O gate decides
   GateState gates_;
 };

@@ -19,19 +19,15 @@ namespace rq::engine {
 namespace {
 
 // The virtual board's port space as the machine's ports.
-class BoardPorts final : public driver::PortIo {
- public:
-  explicit BoardPorts(sim::Board& board) : board_(board) {}
+struct BoardPorts final : driver::PortIo {
+  explicit BoardPorts(sim::Board& b) : board(b) {}
   bool Enable(std::uint16_t, std::uint32_t) override { return true; }
   void Disable(std::uint16_t, std::uint32_t) override {}
-  std::uint8_t In(std::uint16_t port) override { return (board_.Lock(), board_.Ports().In(port)); }
+  std::uint8_t In(std::uint16_t port) override { return (board.Lock(), board.Ports().In(port)); }
   void Out(std::uint16_t port, std::uint8_t value) override {
-    const auto lock = board_.Lock();
-    board_.Ports().Out(port, value);
+    (board.Lock(), board.Ports().Out(port, value));
   }
-
- private:
-  sim::Board& board_;
+  sim::Board& board;
 };
 
 // The board's PCI functions as sysfs shows a machine's, its BIOS as /dev/mem.
