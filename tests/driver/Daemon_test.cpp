@@ -89,10 +89,9 @@ TEST(Inspection, TextShowsTheStateForPeople) {
 TEST(Inspection, RealHardwareListsServedPortsAndThoseLeftToTheKernel) {
   const std::string text = FormatInspection(nlohmann::json::parse(
       R"({"realHardware": true, "ports": [{"what": "Intel SMBus host", "first": 1024, "last": 1055,
-          "kernelDriver": "i801_smbus"}, {"what": "Intel GPIO", "first": 1152, "last": 1215, "granted": true}]})"));
+          "kernelDriver": "i801_smbus"}]})"));
   EXPECT_THAT(text,
               HasSubstr("Ports:     0x0400-0x041F Intel SMBus host: left to the kernel's i801_smbus driver"));
-  EXPECT_THAT(text, HasSubstr("Ports:     0x0480-0x04BF Intel GPIO: served\n"));
 }
 
 TEST(Inspection, TextShowsTheAnalogueSide) {

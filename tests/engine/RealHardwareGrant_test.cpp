@@ -34,16 +34,14 @@ struct BoardPorts final : driver::PortIo {
 void WriteMachineFiles(sim::Board& board, const std::string& root) {
   std::vector<std::uint8_t> memory(sim::BiosRom::kBase + 0x10000);
   board.Bios().Read(sim::BiosRom::kBase, std::span(memory).subspan(sim::BiosRom::kBase));
-  std::ofstream(root + "/mem", std::ios::binary)
-      .write(reinterpret_cast<const char*>(memory.data()), std::ssize(memory));
+  std::ofstream(root + "/mem", std::ios::binary) << std::string(memory.begin(), memory.end());
   for (const auto& [at, function] : board.Pci().Functions()) {
     char name[64];
     std::snprintf(name, sizeof name, "/bus/pci/devices/0000:%02x:%02x.%x", at.bus, at.device, at.function);
     std::filesystem::create_directories(root + name);
     std::ofstream config(root + name + "/config", std::ios::binary);
-    for (int reg = 0; reg < 256; reg += 2)
-      config << char(board.Pci().ReadConfigWord(at, reg) & 0xFF)
-             << char(board.Pci().ReadConfigWord(at, reg) >> 8);
+    for (int reg = 0; reg < 256; ++reg)
+      config << char(function->ReadConfigByte(static_cast<std::uint8_t>(reg)));
   }
 }
 
@@ -69,13 +67,8 @@ TEST(RealHardwareGrant, EveryWriteOfTheProgramOnEveryShippedBoardIsGranted) {
     {
       MSupport support(options);
       monitorFound = support.hardwareMonitor != nullptr;
-      if (support.clockGenerator != nullptr) {
-        support.ChangeFsb(support.clockGenerator->GetFsb() + 2, true);
-        support.clockGenerator->SetWatchdogTime(10);
-        support.clockGenerator->EnableWatchdog(true);
-        support.clockGenerator->EnableWatchdog(false);
+      if (support.clockGenerator && support.ChangeFsb(support.clockGenerator->GetFsb() + 2, true))
         support.ResetToDefaultClock();
-      }
       support.RaiseVoltages();
       support.RestoreVoltages();
       if (double battery = 0; monitorFound) {
