@@ -285,11 +285,18 @@ std::optional<std::size_t> RealHardwareBackend::GrantOf(std::uint16_t port) cons
 
 bool RealHardwareBackend::Allowed(std::uint16_t port) const { return GrantOf(port).has_value(); }
 
+// Behind an index/data pair the register is selected for the read, and the
+// selection the gate knows of is restored: a write refused after this read must
+// not leave the chip pointing at a register the gate does not expect.
 std::uint8_t RealHardwareBackend::CurrentContent(std::size_t grant, int selected, std::uint16_t port) const {
   PortIo& ports = *environment_.ports;
   if (!writes_[grant]->indexedPair) return ports.In(port);
-  ports.Out(allowed_[grant].first, static_cast<std::uint8_t>(selected));
-  return ports.In(port);
+  const std::uint16_t indexPort = allowed_[grant].first;
+  ports.Out(indexPort, static_cast<std::uint8_t>(selected));
+  const std::uint8_t content = ports.In(port);
+  if (const int before = gates_.selected[grant]; before != kNothingSelected)
+    ports.Out(indexPort, static_cast<std::uint8_t>(before));
+  return content;
 }
 
 std::optional<RealHardwareBackend::GateState> RealHardwareBackend::GateAfterWrite(const GateState& state,

@@ -306,9 +306,10 @@ TEST_F(RealHardwareTest, FixedBlocksFollowTheChipThatAnswers) {
   ports.monitor = {{0x58, 0x90}, {0x00, 0x11}};
   auto backend = Open();
   EXPECT_TRUE(backend->WriteIndexed(0x295, 0x296, 0x00, 0x51));
+  EXPECT_TRUE(backend->WriteIndexed(0x295, 0x296, 0x4E, 0x80));   // detection asks for a Winbond chip first
   EXPECT_FALSE(backend->WriteIndexed(0x295, 0x296, 0x00, 0xD1));  // bit 7 reinitialises the chip
+  EXPECT_EQ(ports.monitorIndex, 0x4E);  // reading register 0x00 for the check left 0x4E selected
   EXPECT_THAT(log, ::testing::ElementsAre(::testing::HasSubstr("writing 0xD1 to port 0x0296")));
-  EXPECT_TRUE(backend->WriteIndexed(0x295, 0x296, 0x4E, 0x80));  // detection asks for a Winbond chip first
   EXPECT_FALSE(backend->WriteIndexed(0x295, 0x296, 0x4E, 0x05));
   ports.monitor.clear();
   ports.ports.erase(0x104B);
