@@ -185,11 +185,31 @@ int Detach(Fd& readyPipe) {
   return -1;
 }
 
+// The blocks a real-hardware daemon serves and those it leaves to kernel drivers.
+nlohmann::json DescribeGrants(const RealHardwareBackend& backend) {
+  nlohmann::json ports = nlohmann::json::array();
+  for (const RealHardwareBackend::KernelBlock& block : backend.KernelBlocks()) {
+    if (block.grantedAnyway) continue;  // listed with the granted ones below
+    ports.push_back({{"what", block.range.what},
+                     {"first", block.range.first},
+                     {"last", block.range.last},
+                     {"kernelDriver", block.driver}});
+  }
+  for (const PortRange& range : backend.AllowedPorts()) {
+    nlohmann::json entry = {
+        {"what", range.what}, {"first", range.first}, {"last", range.last}, {"granted", true}};
+    for (const auto& block : backend.KernelBlocks())
+      if (block.grantedAnyway && block.range.first == range.first) entry["kernelDriver"] = block.driver;
+    ports.push_back(entry);
+  }
+  return ports;
+}
+
 }  // namespace
 
 std::string DaemonUsage() {
   return "usage: ZQ_I2cIo [--board NAME|FILE.toml] [--socket PATH] [--ready-fd N] [--foreground]\n"
-         "                [--real-hardware] [--group NAME]\n"
+         "                [--real-hardware [--allow-owned-ports]] [--group NAME]\n"
          "       ZQ_I2cIo inspect [--json] [--socket PATH]\n"
          "       ZQ_I2cIo --version\n"
          "Serves the I/O driver requests for a virtual mainboard (default) or, as root,\n"
@@ -291,10 +311,13 @@ int RunDaemon(const DaemonOptions& options) {
   sim::RealTimeSource time;
   std::unique_ptr<sim::Board> board;
   std::unique_ptr<Backend> backend;
+  nlohmann::json hardware = {{"realHardware", true}};
   try {
     if (!options.group.empty()) ServeGroup(GroupId(options.group));
     if (options.realHardware) {
-      backend = RealHardwareBackend::Open();
+      auto real = RealHardwareBackend::Open(options.allowOwnedPorts);
+      hardware["ports"] = DescribeGrants(*real);
+      backend = std::move(real);
     } else {
       board = LoadBoard(BoardName(options), time);
     }
@@ -347,9 +370,8 @@ int RunDaemon(const DaemonOptions& options) {
     sim::Board* inspected = board.get();
     control = std::make_unique<ControlServer>(
         folder->Listen(controlName, SOCK_STREAM),
-        [inspected] {
-          nlohmann::json state =
-              inspected != nullptr ? InspectBoard(*inspected) : nlohmann::json{{"realHardware", true}};
+        [inspected, hardware] {
+          nlohmann::json state = inspected != nullptr ? InspectBoard(*inspected) : hardware;
           state["daemonPid"] = ::getpid();
           return state.dump();
         },

@@ -1,5 +1,6 @@
 #include "driver/DaemonOptions.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <initializer_list>
 #include <iomanip>
@@ -118,6 +119,8 @@ DaemonOptions ParseDaemonOptions(const std::vector<std::string>& args) {
       options.foreground = true;
     } else if (!inspect && arg == "--real-hardware") {
       options.realHardware = true;
+    } else if (!inspect && arg == "--allow-owned-ports") {
+      options.allowOwnedPorts = true;
     } else if (inspect && arg == "--json") {
       options.json = true;
     } else {
@@ -126,6 +129,9 @@ DaemonOptions ParseDaemonOptions(const std::vector<std::string>& args) {
   }
   if (options.realHardware && !options.board.empty()) {
     throw UsageError("--board and --real-hardware exclude each other");
+  }
+  if (options.allowOwnedPorts && !options.realHardware) {
+    throw UsageError("--allow-owned-ports goes with --real-hardware");
   }
   return options;
 }
@@ -140,6 +146,17 @@ std::string FormatInspection(const nlohmann::json& state) {
   std::ostringstream out;
   if (state.value("realHardware", false)) {
     out << "Backend:   real hardware (no board state to inspect)\n";
+    for (const auto& block : state.value("ports", nlohmann::json::array())) {
+      char range[32];
+      std::snprintf(range, sizeof range, "0x%04X-0x%04X", block.value("first", 0u), block.value("last", 0u));
+      const std::string driver = block.value("kernelDriver", "");
+      out << "Ports:     " << range << ' ' << block.value("what", "") << ": "
+          << (!block.value("granted", false)
+                  ? "left to the kernel's " + driver + " driver (unbind it or use --allow-owned-ports)"
+              : driver.empty() ? std::string("served")
+                               : "served, although the kernel's " + driver + " driver drives it too")
+          << '\n';
+    }
     return out.str();
   }
   const auto& dog = state.contains("watchdog") ? state["watchdog"] : nlohmann::json::object();

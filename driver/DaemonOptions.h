@@ -14,8 +14,9 @@ struct DaemonOptions {
   int readyFd = -1;
   bool foreground = false;
   bool realHardware = false;
-  std::string group;  // members of this group may use the daemon too
-  bool json = false;  // inspect: JSON instead of text
+  bool allowOwnedPorts = false;  // real hardware: grant blocks a kernel driver drives (unsafe)
+  std::string group;             // members of this group may use the daemon too
+  bool json = false;             // inspect: JSON instead of text
 };
 
 class UsageError : public std::runtime_error {

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "driver/DaemonLog.h"
+#include "driver/RegisterGates.h"
 #include "driver/UnixSocket.h"
 
 namespace rq::driver {
@@ -52,7 +54,7 @@ constexpr PciIdentity kSisHostBridge{{0, 0, 0}, kSis, {}};
 // base is the I/O base register at `baseOffset` of `baseHolder` (bit 0 marks I/O
 // space and is cleared), or `fixedBase` when the chip decodes a fixed block. Sizes
 // cover every register the program uses there, rounded up to the block the chip
-// decodes.
+// decodes; `writes` names the registers the program writes.
 struct PortBlock {
   const char* what;
   PciIdentity chip;
@@ -60,17 +62,18 @@ struct PortBlock {
   std::uint8_t baseOffset;
   std::uint16_t fixedBase;
   std::uint16_t size;
+  const WriteTable& writes;
 };
 
 constexpr std::uint8_t kFixed = 0;
-constexpr PortBlock kPortBlocks[] = {
-    {"Intel SMBus host", kIntelSmbus, kIntelSmbus, 0x20, 0, 32},
-    {"VIA SMBus host", kViaSmbus, kViaSmbus, 0xD0, 0, 16},
-    {"nVidia SMBus host", kNvidiaSmbus, kNvidiaSmbus, 0x54, 0, 64},
-    {"SiS SMBus host", kSisSouthBridge, kSisSouthBridge, kFixed, 0x10C0, 32},
-    {"Intel GPIO", kIntelLpc, kIntelLpc, 0x58, 0, 64},
-    {"VIA power management and GPIO", kViaGpio, kViaGpio, 0x88, 0, 128},
-    {"SiS GPIO", kSisSouthBridge, kSisHostBridge, 0x68, 0, 128},
+const PortBlock kPortBlocks[] = {
+    {"Intel SMBus host", kIntelSmbus, kIntelSmbus, 0x20, 0, 32, kIchStyleSmbusWrites},
+    {"VIA SMBus host", kViaSmbus, kViaSmbus, 0xD0, 0, 16, kIchStyleSmbusWrites},
+    {"nVidia SMBus host", kNvidiaSmbus, kNvidiaSmbus, 0x54, 0, 64, kNvidiaSmbusWrites},
+    {"SiS SMBus host", kSisSouthBridge, kSisSouthBridge, kFixed, 0x10C0, 32, kSisSmbusWrites},
+    {"Intel GPIO", kIntelLpc, kIntelLpc, 0x58, 0, 64, kIntelGpioWrites},
+    {"VIA power management and GPIO", kViaGpio, kViaGpio, 0x88, 0, 128, kViaGpioWrites},
+    {"SiS GPIO", kSisSouthBridge, kSisHostBridge, 0x68, 0, 128, kSisGpioWrites},
 };
 constexpr std::uint16_t kIoSpaceBit = 0x0001;
 constexpr std::uint16_t kAbsent = 0xFFFF;
@@ -86,11 +89,7 @@ constexpr std::uint16_t kFirstDevicePort = 0x0100;
 constexpr std::uint16_t kPciConfigFirst = 0x0CF8;
 constexpr std::uint16_t kPciConfigLast = 0x0CFF;
 
-const PortRange kFixedRanges[] = {
-    {0x0295, 0x0296, "hardware monitor index/data"},
-    {SuperIoGate::kIndexPort, SuperIoGate::kDataPort, "Super I/O configuration"},
-    {0x104A, 0x104B, "overclock controller index/data"},
-};
+const PortRange kSuperIoRange = {SuperIoGate::kIndexPort, SuperIoGate::kDataPort, "Super I/O configuration"};
 
 // The ITE configuration-mode key, written to the index port.
 constexpr std::uint8_t kConfigKey[] = {0x87, 0x01, 0x55, 0x55};
@@ -110,6 +109,8 @@ class X86PortIo final : public PortIo {
     if (errno != EINVAL) return false;
     return ::iopl(3) == 0;  // older kernels limit ioperm to the first 0x400 ports
   }
+  // After iopl there is nothing to take back port by port; the gates still refuse.
+  void Disable(std::uint16_t first, std::uint32_t count) override { ::ioperm(first, count, 0); }
   std::uint8_t In(std::uint16_t port) override { return ::inb(port); }
   void Out(std::uint16_t port, std::uint8_t value) override { ::outb(value, port); }
 };
@@ -121,12 +122,33 @@ std::string PciConfigPath(const std::string& sysfsRoot, std::uint8_t bus, std::u
   return sysfsRoot + "/bus/pci/devices/" + name + "/config";
 }
 
+std::uint32_t Count(const PortRange& range) { return range.last - range.first + 1u; }
+
+void EnableOrThrow(PortIo& ports, const PortRange& range) {
+  if (ports.Enable(range.first, Count(range))) return;
+  const int error = errno;
+  std::string message = "cannot reach the ports of the " + range.what + ": " + std::strerror(error);
+  if (error == ENOSYS) {
+    message +=
+        " (this machine's kernel offers no port I/O, as on virtual machines and non-x86 "
+        "systems; run the virtual board instead)";
+  }
+  throw std::runtime_error(message);
+}
+
+std::string Hex(unsigned value, int digits) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%0*X", digits, value);
+  return text;
+}
+
 }  // namespace
 
 std::unique_ptr<PortIo> MachinePortIo() { return std::make_unique<X86PortIo>(); }
 
-std::unique_ptr<RealHardwareBackend> RealHardwareBackend::Open() {
+std::unique_ptr<RealHardwareBackend> RealHardwareBackend::Open(bool allowOwnedPorts) {
   Environment environment;
+  environment.allowOwnedPorts = allowOwnedPorts;
   environment.ports = MachinePortIo();
   environment.root = ::geteuid() == 0;
   return Open(std::move(environment));
@@ -136,20 +158,11 @@ std::unique_ptr<RealHardwareBackend> RealHardwareBackend::Open(Environment envir
   if (!environment.root) {
     throw std::runtime_error("the real-hardware backend needs root (port I/O, PCI configuration, /dev/mem)");
   }
+  if (!environment.log) environment.log = LogLine;
   std::unique_ptr<RealHardwareBackend> backend(new RealHardwareBackend(std::move(environment)));
   backend->FindAllowedPorts();
-  for (const PortRange& range : backend->allowed_) {
-    if (!backend->environment_.ports->Enable(range.first, range.last - range.first + 1u)) {
-      const int error = errno;
-      std::string message = "cannot reach the ports of the " + range.what + ": " + std::strerror(error);
-      if (error == ENOSYS) {
-        message +=
-            " (this machine's kernel offers no port I/O, as on virtual machines and non-x86 "
-            "systems; run the virtual board instead)";
-      }
-      throw std::runtime_error(message);
-    }
-  }
+  for (const PortRange& range : backend->allowed_) EnableOrThrow(*backend->environment_.ports, range);
+  backend->GrantFixedBlocks();
   return backend;
 }
 
@@ -199,8 +212,14 @@ bool Present(Backend& backend, const PciIdentity& identity) {
 
 }  // namespace
 
+void RealHardwareBackend::Grant(const PortRange& range, const WriteTable* writes) {
+  allowed_.push_back(range);
+  writes_.push_back(writes);
+  gates_.selected.push_back(kNothingSelected);
+}
+
 void RealHardwareBackend::FindAllowedPorts() {
-  allowed_.assign(std::begin(kFixedRanges), std::end(kFixedRanges));
+  if (!LeftToKernel(kSuperIoRange, std::nullopt)) Grant(kSuperIoRange, nullptr);
   for (const PortBlock& block : kPortBlocks) {
     if (!Present(*this, block.chip) || !Present(*this, block.baseHolder)) continue;
     std::uint16_t first = block.fixedBase;
@@ -215,22 +234,118 @@ void RealHardwareBackend::FindAllowedPorts() {
     // A base of 0 was never set up by the firmware; one that would open system
     // ports or run off the port space is not the block the program drives.
     if (last > 0xFFFF || OverlapsForbidden(first, last)) continue;
-    allowed_.push_back({first, static_cast<std::uint16_t>(last), block.what});
+    const PciLocation& at = block.chip.location;
+    if (LeftToKernel({first, static_cast<std::uint16_t>(last), block.what},
+                     {{at.bus, at.device, at.function}}))
+      continue;
+    Grant({first, static_cast<std::uint16_t>(last), block.what}, &block.writes);
   }
 }
 
-bool RealHardwareBackend::Allowed(std::uint16_t port) const {
-  for (const PortRange& range : allowed_) {
-    if (port >= range.first && port <= range.last) return true;
+// Each fixed block is reached once to ask its chip who it is; a block where no chip
+// answers is given back.
+void RealHardwareBackend::GrantFixedBlocks() {
+  PortIo& ports = *environment_.ports;
+  for (const FixedBlock& block : FixedBlocks()) {
+    if (LeftToKernel(block.range, std::nullopt)) continue;  // not even probed
+    EnableOrThrow(ports, block.range);
+    if (const WriteTable* writes = block.identify(ports, block.range.first)) {
+      Grant(block.range, writes);
+    } else {
+      ports.Disable(block.range.first, Count(block.range));
+      environment_.log("no chip answers at the " + block.range.what + " ports " + Hex(block.range.first, 4) +
+                       "-" + Hex(block.range.last, 4) + "; they are not granted");
+    }
   }
+}
+
+bool RealHardwareBackend::LeftToKernel(const PortRange& range,
+                                       std::optional<KernelOwnership::PciFunction> function) {
+  const KernelOwnership kernel(environment_.sysfsRoot, environment_.ioportsPath);
+  const auto owner = kernel.Owner(range.first, range.last, function);
+  if (!owner) return false;
+  kernelBlocks_.push_back({range, *owner, environment_.allowOwnedPorts});
+  const std::string block = "the " + range.what + " at " + Hex(range.first, 4) + "-" + Hex(range.last, 4) +
+                            " is driven by the kernel's " + *owner + " driver";
+  if (environment_.allowOwnedPorts) {
+    environment_.log(block + "; granted all the same (--allow-owned-ports): both may drive it at once");
+    return false;
+  }
+  environment_.log(block +
+                   "; not granted (unbind the driver, or start with --allow-owned-ports, which is unsafe)");
+  return true;
+}
+
+std::optional<std::size_t> RealHardwareBackend::GrantOf(std::uint16_t port) const {
+  for (std::size_t i = 0; i < allowed_.size(); ++i) {
+    if (port >= allowed_[i].first && port <= allowed_[i].last) return i;
+  }
+  return std::nullopt;
+}
+
+bool RealHardwareBackend::Allowed(std::uint16_t port) const { return GrantOf(port).has_value(); }
+
+// Behind an index/data pair the register is selected for the read, and the
+// selection the gate knows of is restored: a write refused after this read must
+// not leave the chip pointing at a register the gate does not expect.
+std::uint8_t RealHardwareBackend::CurrentContent(std::size_t grant, int selected, std::uint16_t port) const {
+  PortIo& ports = *environment_.ports;
+  if (!writes_[grant]->indexedPair) return ports.In(port);
+  const std::uint16_t indexPort = allowed_[grant].first;
+  ports.Out(indexPort, static_cast<std::uint8_t>(selected));
+  const std::uint8_t content = ports.In(port);
+  if (const int before = gates_.selected[grant]; before != kNothingSelected)
+    ports.Out(indexPort, static_cast<std::uint8_t>(before));
+  return content;
+}
+
+std::optional<RealHardwareBackend::GateState> RealHardwareBackend::GateAfterWrite(const GateState& state,
+                                                                                  std::uint16_t port,
+                                                                                  std::uint8_t value,
+                                                                                  std::string& why) const {
+  const auto grant = GrantOf(port);
+  if (!grant) {
+    why = "the port belongs to no granted block";
+    return std::nullopt;
+  }
+  GateState next = state;
+  const WriteTable* table = writes_[*grant];
+  if (table == nullptr) {
+    const auto superIo = state.superIo.After(port, value);
+    if (!superIo) {
+      why = "only the monitor chip's identification passes the Super I/O pair";
+      return std::nullopt;
+    }
+    next.superIo = *superIo;
+    return next;
+  }
+  const std::uint16_t offset = port - allowed_[*grant].first;
+  int& selected = next.selected[*grant];
+  if (table->indexedPair && offset == 0) {
+    selected = value;
+    return next;
+  }
+  if (table->indexedPair && selected == kNothingSelected) {
+    why = "no register is selected";
+    return std::nullopt;
+  }
+  const auto reg = static_cast<std::uint8_t>(table->indexedPair ? selected : offset);
+  const RegisterWrite* rule = FindRegister(*table, reg);
+  if (rule == nullptr) {
+    why = "the program never writes register " + Hex(reg, 2) + " of the " + allowed_[*grant].what;
+    return std::nullopt;
+  }
+  const auto content = [&] { return CurrentContent(*grant, selected, port); };
+  const auto slave = [&] {
+    return environment_.ports->In(static_cast<std::uint16_t>(allowed_[*grant].first + table->addressOffset));
+  };
+  if (!PassesRule(*rule, value, content, slave, why)) return std::nullopt;
+  return next;
+}
+
+bool RealHardwareBackend::Refuse(std::uint16_t port, std::uint8_t value, const std::string& why) const {
+  environment_.log("refused writing " + Hex(value, 2) + " to port " + Hex(port, 4) + ": " + why);
   return false;
-}
-
-std::optional<SuperIoGate> RealHardwareBackend::GateAfterWrite(const SuperIoGate& gate, std::uint16_t port,
-                                                               std::uint8_t value) const {
-  if (!Allowed(port)) return std::nullopt;
-  if (port == SuperIoGate::kIndexPort || port == SuperIoGate::kDataPort) return gate.After(port, value);
-  return gate;
 }
 
 bool RealHardwareBackend::ReadPort(std::uint16_t port, std::uint8_t& value) {
@@ -240,31 +355,36 @@ bool RealHardwareBackend::ReadPort(std::uint16_t port, std::uint8_t& value) {
 }
 
 bool RealHardwareBackend::WritePort(std::uint16_t port, std::uint8_t value) {
-  const auto gate = GateAfterWrite(superIo_, port, value);
-  if (!gate) return false;
+  std::string why;
+  const auto gates = GateAfterWrite(gates_, port, value, why);
+  if (!gates) return Refuse(port, value, why);
   environment_.ports->Out(port, value);
-  superIo_ = *gate;
+  gates_ = *gates;
   return true;
 }
 
 bool RealHardwareBackend::ReadIndexed(std::uint16_t indexPort, std::uint16_t dataPort, std::uint8_t index,
                                       std::uint8_t& value) {
-  const auto gate = GateAfterWrite(superIo_, indexPort, index);
-  if (!gate || !Allowed(dataPort)) return false;
+  std::string why;
+  const auto gates = GateAfterWrite(gates_, indexPort, index, why);
+  if (!gates) return Refuse(indexPort, index, why);
+  if (!Allowed(dataPort)) return false;
   environment_.ports->Out(indexPort, index);
-  superIo_ = *gate;
+  gates_ = *gates;
   value = environment_.ports->In(dataPort);
   return true;
 }
 
 bool RealHardwareBackend::WriteIndexed(std::uint16_t indexPort, std::uint16_t dataPort, std::uint8_t index,
                                        std::uint8_t value) {
-  const auto afterIndex = GateAfterWrite(superIo_, indexPort, index);
-  const auto afterData = afterIndex ? GateAfterWrite(*afterIndex, dataPort, value) : std::nullopt;
-  if (!afterData) return false;
+  std::string why;
+  const auto afterIndex = GateAfterWrite(gates_, indexPort, index, why);
+  if (!afterIndex) return Refuse(indexPort, index, why);
+  const auto afterData = GateAfterWrite(*afterIndex, dataPort, value, why);
+  if (!afterData) return Refuse(dataPort, value, why);
   environment_.ports->Out(indexPort, index);
   environment_.ports->Out(dataPort, value);
-  superIo_ = *afterData;
+  gates_ = *afterData;
   return true;
 }
 

@@ -1,11 +1,13 @@
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "driver/Backend.h"
+#include "driver/KernelOwnership.h"
 
 namespace rq::driver {
 
@@ -16,6 +18,8 @@ class PortIo {
   // Grants this process the ports [first, first + count); false with errno set
   // (ENOSYS where the kernel offers no port access at all).
   virtual bool Enable(std::uint16_t first, std::uint32_t count) = 0;
+  // Takes back what Enable granted (a fixed block whose chip did not answer).
+  virtual void Disable(std::uint16_t first, std::uint32_t count) = 0;
   virtual std::uint8_t In(std::uint16_t port) = 0;
   virtual void Out(std::uint16_t port, std::uint8_t value) = 0;
 };
@@ -51,15 +55,22 @@ class SuperIoGate {
   static constexpr int kNoRegister = -1;
 };
 
+struct WriteTable;
+
 // Serves requests from this machine's hardware, for users with a real board of
 // that era, narrowly as a kernel driver would: reads and writes reach only the
 // register blocks of the supported chips, and a block named by a PCI base register
 // counts only when the device there is one the program supports (vendor and device
-// ID); the Super I/O pair passes only the identification sequence (SuperIoGate);
-// the PCI configuration ports 0xCF8-0xCFF are never reached (configuration space
-// is read through sysfs). Physical memory only inside the BIOS area
-// 0xF0000-0xFFFFF, through /dev/mem. Callers serialise the calls (the Dispatcher's
-// lock): the gate is one state for the one chip.
+// ID); a fixed block counts only when its chip answers its identification at
+// start. Writes reach only the registers the program writes there, with the values
+// it writes where those matter (RegisterGates.cpp): an SMBus host takes its slave
+// address only for the clock generator and the overclock controller, never a
+// memory module's SPD EEPROM. The Super I/O pair passes only the identification
+// sequence (SuperIoGate); the PCI configuration ports 0xCF8-0xCFF are never reached
+// (configuration space is read through sysfs). Physical memory only inside the
+// BIOS area 0xF0000-0xFFFFF, through /dev/mem. Every refused write is logged and
+// touches no port. Callers serialise the calls (the Dispatcher's lock): the gates
+// are one state for the one machine.
 class RealHardwareBackend final : public Backend {
  public:
   struct Environment {
@@ -67,13 +78,18 @@ class RealHardwareBackend final : public Backend {
     std::string sysfsRoot = "/sys";
     std::string memoryDevice = "/dev/mem";
     bool root = false;
+    // Where refusals are reported; the daemon's log when empty.
+    std::function<void(const std::string&)> log;
+    std::string ioportsPath = "/proc/ioports";
+    // Grant blocks a kernel driver drives too (two masters on one chip: unsafe).
+    bool allowOwnedPorts = false;
   };
   static constexpr std::uint32_t kMemoryFirst = 0xF0000;
   static constexpr std::uint32_t kMemoryEnd = 0x100000;
 
   // This machine, as the daemon runs it. Throws std::runtime_error with a clear
   // message when not root or when port access is unavailable.
-  static std::unique_ptr<RealHardwareBackend> Open();
+  static std::unique_ptr<RealHardwareBackend> Open(bool allowOwnedPorts);
   // The same on a given environment (tests pass a fake port space and sysfs).
   static std::unique_ptr<RealHardwareBackend> Open(Environment environment);
 
@@ -88,19 +104,45 @@ class RealHardwareBackend final : public Backend {
   bool ReadPhysicalMemory(std::uint32_t address, std::span<std::uint8_t> out) override;
 
   const std::vector<PortRange>& AllowedPorts() const { return allowed_; }
+  // Every block a present chip would have been granted and a kernel driver drives.
+  struct KernelBlock {
+    PortRange range;
+    std::string driver;
+    bool grantedAnyway;  // --allow-owned-ports
+  };
+  const std::vector<KernelBlock>& KernelBlocks() const { return kernelBlocks_; }
   // May the port be read at all (it lies in the allow-list)?
   bool Allowed(std::uint16_t port) const;
 
  private:
+  // What the gates remember between writes: where the Super I/O sequence stands
+  // and which register each index/data pair has selected.
+  struct GateState {
+    SuperIoGate superIo;
+    std::vector<int> selected;  // per entry of allowed_; kNothingSelected when none
+  };
+  static constexpr int kNothingSelected = -1;
+
   explicit RealHardwareBackend(Environment environment) : environment_(std::move(environment)) {}
   void FindAllowedPorts();
-  // The gate after writing `value` to `port`, or nothing when the write is refused.
-  std::optional<SuperIoGate> GateAfterWrite(const SuperIoGate& gate, std::uint16_t port,
-                                            std::uint8_t value) const;
+  void GrantFixedBlocks();
+  void Grant(const PortRange& range, const WriteTable* writes);
+  // Whether a kernel driver owns the block and it stays the driver's (logged either way).
+  bool LeftToKernel(const PortRange& range, std::optional<KernelOwnership::PciFunction> function);
+  std::optional<std::size_t> GrantOf(std::uint16_t port) const;
+  // The gates after writing `value` to `port`, or nothing (with the reason) when
+  // the write is refused.
+  std::optional<GateState> GateAfterWrite(const GateState& state, std::uint16_t port, std::uint8_t value,
+                                          std::string& why) const;
+  // What the register a write aims at holds now, for rules that compare with it.
+  std::uint8_t CurrentContent(std::size_t grant, int selected, std::uint16_t port) const;
+  bool Refuse(std::uint16_t port, std::uint8_t value, const std::string& why) const;
 
   Environment environment_;
   std::vector<PortRange> allowed_;
-  SuperIoGate superIo_;
+  std::vector<KernelBlock> kernelBlocks_;
+  std::vector<const WriteTable*> writes_;  // per entry of allowed_; null: the Super I/O gate decides
+  GateState gates_;
 };
 
 }  // namespace rq::driver

@@ -29,6 +29,7 @@ TEST(DaemonOptions, ParsesEveryOptionInBothForms) {
   EXPECT_TRUE(inspect.json);
   EXPECT_EQ(inspect.socketPath, "/s");
   EXPECT_TRUE(ParseDaemonOptions({"--real-hardware"}).realHardware);
+  EXPECT_TRUE(ParseDaemonOptions({"--real-hardware", "--allow-owned-ports"}).allowOwnedPorts);
   EXPECT_EQ(ParseDaemonOptions({"--real-hardware", "--group", "rhomboquest"}).group, "rhomboquest");
   EXPECT_EQ(ParseDaemonOptions({"--help"}).mode, Mode::Help);
   EXPECT_EQ(ParseDaemonOptions({"--version"}).mode, Mode::Version);
@@ -44,6 +45,7 @@ TEST(DaemonOptions, RejectsWhatItCannotUse) {
                                              {"--json"},
                                              {"inspect", "--board", "x"},
                                              {"--board", "default", "--real-hardware"},
+                                             {"--allow-owned-ports"},
                                              {"--socket="},
                                              {"--group="},
                                              {"inspect", "--group", "g"},
@@ -82,6 +84,14 @@ TEST(Inspection, TextShowsTheStateForPeople) {
   EXPECT_THAT(text, HasSubstr("Resets:    2"));
   EXPECT_THAT(text, HasSubstr("ics950218: {\"fsb\":133.3}"));
   EXPECT_THAT(FormatInspection({{"watchdog", {{"armed", false}}}}), HasSubstr("Watchdog:  off"));
+}
+
+TEST(Inspection, RealHardwareListsServedPortsAndThoseLeftToTheKernel) {
+  const std::string text = FormatInspection(nlohmann::json::parse(
+      R"({"realHardware": true, "ports": [{"what": "Intel SMBus host", "first": 1024, "last": 1055,
+          "kernelDriver": "i801_smbus"}]})"));
+  EXPECT_THAT(text,
+              HasSubstr("Ports:     0x0400-0x041F Intel SMBus host: left to the kernel's i801_smbus driver"));
 }
 
 TEST(Inspection, TextShowsTheAnalogueSide) {

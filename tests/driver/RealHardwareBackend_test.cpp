@@ -25,6 +25,9 @@ class FakePortIo : public PortIo {
     std::vector<std::pair<std::uint16_t, std::uint32_t>> enabled;
     std::map<std::uint16_t, std::uint8_t> ports;
     std::vector<std::uint16_t> touched;
+    std::vector<std::pair<std::uint16_t, std::uint8_t>> written;
+    std::map<std::uint8_t, std::uint8_t> monitor;  // registers behind 0x295/0x296; empty: no chip
+    std::uint8_t monitorIndex = 0;
     int failWith = 0;
   };
   explicit FakePortIo(Shared& shared) : shared_(shared) {}
@@ -36,12 +39,18 @@ class FakePortIo : public PortIo {
     shared_.enabled.emplace_back(first, count);
     return true;
   }
+  void Disable(std::uint16_t first, std::uint32_t n) override {
+    std::erase(shared_.enabled, std::pair(first, n));
+  }
   std::uint8_t In(std::uint16_t port) override {
     shared_.touched.push_back(port);
-    return shared_.ports[port];
+    if (port == 0x296 && !shared_.monitor.empty()) return shared_.monitor[shared_.monitorIndex];
+    return shared_.ports.contains(port) ? shared_.ports[port] : 0xFF;
   }
   void Out(std::uint16_t port, std::uint8_t value) override {
     shared_.touched.push_back(port);
+    shared_.written.emplace_back(port, value);
+    if (port == 0x295) shared_.monitorIndex = value;
     shared_.ports[port] = value;
   }
 
@@ -69,7 +78,12 @@ class RealHardwareTest : public ::testing::Test {
     environment.sysfsRoot = sysfs.Path();
     environment.memoryDevice = memory;
     environment.root = root;
-    return RealHardwareBackend::Open(std::move(environment));
+    environment.log = [this](const std::string& line) { log.push_back(line); };
+    environment.ioportsPath = files / "ioports";
+    environment.allowOwnedPorts = allowOwned;
+    auto backend = RealHardwareBackend::Open(std::move(environment));
+    ports.touched.clear(), ports.written.clear();
+    return backend;
   }
 
   void SetUp() override {
@@ -80,12 +94,16 @@ class RealHardwareTest : public ::testing::Test {
     image.replace(0xFE0C1, bios.size(), bios);
     image[0xF0000] = 'F';
     std::ofstream(memory, std::ios::binary) << image;
+    ports.monitor = {{0x4E, 0x80}, {0x4F, 0x5C}};  // a Winbond chip, vendor high byte selected
+    ports.ports[0x104B] = 0x00;                    // the watchdog ports answer
   }
 
   TempDir sysfs;
   TempDir files;
   std::string memory = files / "mem";
   FakePortIo::Shared ports;
+  std::vector<std::string> log;
+  bool allowOwned = false;
 };
 
 TEST_F(RealHardwareTest, RefusesToStartWithoutRoot) {
@@ -241,6 +259,87 @@ TEST_F(RealHardwareTest, IndexedAccessChecksBothPortsFirst) {
   EXPECT_TRUE(backend->WriteIndexed(0x295, 0x296, 0x4E, 0x80));
   EXPECT_THAT(ports.touched,
               ::testing::ElementsAre(0x2E, 0x2E, 0x2E, 0x2E, 0x2E, 0x2F, 0x2E, 0x2F, 0x295, 0x296));
+}
+
+// Every block at register level, with the host's address register (or the
+// monitor's selected register) preset where a rule reads it back.
+TEST_F(RealHardwareTest, WritesReachOnlyTheRegistersAndValuesTheProgramWrites) {
+  AddPci("0000:00:1f.3", {{0x00, 0x8086}, {0x02, 0x24D3}, {0x20, 0x0401}});  // ICH5 SMBus at 0x400
+  AddPci("0000:00:1f.0", {{0x00, 0x8086}, {0x02, 0x24D0}, {0x58, 0x0481}});  // ICH5 GPIO at 0x480
+  AddPci("0000:00:11.0", {{0x00, 0x1106}, {0x02, 0x3227}, {0xD0, 0x0601}, {0x88, 0x0701}});
+  AddPci("0000:00:01.1", {{0x00, 0x10DE}, {0x02, 0x0064}, {0x54, 0x0801}});
+  AddPci("0000:00:02.0", {{0x00, 0x1039}, {0x02, 0x0008}});
+  AddPci("0000:00:00.0", {{0x00, 0x1039}, {0x02, 0x0648}, {0x68, 0x0A01}});
+  // preset: a port that holds presetValue first, as another program left it.
+  struct Case {
+    std::uint16_t port, preset;
+    std::uint8_t presetValue, value;
+    bool passes;
+  };
+  const Case cases[] = {
+      {0x404, 0, 0, 0xA0, 0},        {0x404, 0, 0, 0xA1, 0},        {0x404, 0, 0, 0x30, 0},
+      {0x404, 0, 0, 0x9C, 1},        {0x401, 0, 0, 0x00, 0},        {0x408, 0, 0, 0x00, 0},
+      {0x402, 0x404, 0xA1, 0x48, 0}, {0x402, 0x404, 0xA1, 0x02, 1}, {0x480, 0, 0, 0xFF, 0},
+      {0x48C, 0, 0, 0xFF, 0},        {0x48E, 0, 0, 0x08, 1},        {0x604, 0, 0, 0xA0, 0},
+      {0x704, 0, 0, 0x20, 0},        {0x74C, 0, 0, 0x00, 0},        {0x74F, 0, 0, 0x20, 1},
+      {0x801, 0, 0, 0x00, 0},        {0x802, 0, 0, 0xA0, 0},        {0x800, 0x802, 0xA0, 0x07, 0},
+      {0x10C1, 0, 0, 0x00, 0},       {0x10C4, 0, 0, 0xA1, 0},       {0x10C3, 0x10C4, 0xA1, 0x15, 0},
+      {0xA60, 0, 0, 0x00, 0},        {0x296, 0x295, 0x40, 0x01, 0}, {0x296, 0x295, 0x00, 0x40, 0},
+      {0x296, 0x295, 0x4E, 0x05, 1}, {0x104B, 0, 0, 0x80, 0},
+  };
+  auto backend = Open();
+  for (const Case& c : cases) {
+    ports.ports[c.preset] = c.presetValue;
+    if (c.preset == 0x295) backend->WritePort(0x295, c.presetValue);
+    ports.written.clear();
+    log.clear();
+    EXPECT_EQ(backend->WritePort(c.port, c.value), c.passes) << std::hex << c.port << " " << int{c.value};
+    // Written, or refused with one log line and nothing written.
+    EXPECT_EQ(std::make_pair(ports.written.size(), log.size()),
+              std::make_pair(c.passes * 1ul, !c.passes * 1ul));
+  }
+}
+
+// An ITE chip takes only its battery-measurement bit; with no chip there the
+// fixed blocks are not granted at all.
+TEST_F(RealHardwareTest, FixedBlocksFollowTheChipThatAnswers) {
+  ports.monitor = {{0x58, 0x90}, {0x00, 0x11}};
+  auto backend = Open();
+  EXPECT_TRUE(backend->WriteIndexed(0x295, 0x296, 0x00, 0x51));
+  EXPECT_TRUE(backend->WriteIndexed(0x295, 0x296, 0x4E, 0x80));   // detection asks for a Winbond chip first
+  EXPECT_FALSE(backend->WriteIndexed(0x295, 0x296, 0x00, 0xD1));  // bit 7 reinitialises the chip
+  EXPECT_EQ(ports.monitorIndex, 0x4E);  // reading register 0x00 for the check left 0x4E selected
+  EXPECT_THAT(log, ::testing::ElementsAre(::testing::HasSubstr("writing 0xD1 to port 0x0296")));
+  EXPECT_FALSE(backend->WriteIndexed(0x295, 0x296, 0x4E, 0x05));
+  ports.monitor.clear();
+  ports.ports.erase(0x104B);
+  ports.enabled.clear();
+  backend = Open();
+  EXPECT_FALSE(backend->Allowed(0x295));
+  EXPECT_EQ(ports.enabled.size(), backend->AllowedPorts().size());
+  EXPECT_FALSE(backend->WritePort(0x104B, 0x9F));
+  EXPECT_TRUE(ports.written.empty());
+}
+
+// A block a kernel driver drives (bound to its PCI function, or claiming its
+// ports) stays the driver's, and the log names it; the bus's, firmware's and PCI
+// functions' own reservations are no driver.
+TEST_F(RealHardwareTest, BlocksAKernelDriverDrivesAreLeftToIt) {
+  AddPci("0000:00:1f.3", {{0x00, 0x8086}, {0x02, 0x24D3}, {0x20, 0x0401}});
+  AddPci("0000:00:1f.0", {{0x00, 0x8086}, {0x02, 0x24D0}, {0x58, 0x0481}});
+  std::filesystem::create_symlink("../../../bus/pci/drivers/i801_smbus",
+                                  sysfs / "bus/pci/devices/0000:00:1f.3/driver");
+  std::ofstream(files / "ioports")
+      << "0000-0cf7 : PCI Bus 0000:00\n  0290-029f : pnp 00:0a\n"
+         "    0290-0297 : w83627hf\n  0480-04bf : 0000:00:1f.0\n    0480-04bf : pnp 00:01\n";
+  auto backend = Open();
+  EXPECT_FALSE(backend->Allowed(0x400));
+  EXPECT_FALSE(backend->Allowed(0x295));
+  EXPECT_TRUE(backend->Allowed(0x480));
+  EXPECT_THAT(log, ::testing::ElementsAre(::testing::HasSubstr("0x041F is driven by the kernel's i801_smbus"),
+                                          ::testing::HasSubstr("0x0296 is driven by the kernel's w83627hf")));
+  allowOwned = true;
+  EXPECT_TRUE(Open()->Allowed(0x400));
 }
 
 TEST_F(RealHardwareTest, PciWordsComeFromSysfsAndAbsentFunctionsReadAllOnes) {
