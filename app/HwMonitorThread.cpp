@@ -18,8 +18,8 @@ HwMonitorThread::HwMonitorThread(engine::MSupport& system, Sleeper sleep)
 HwMonitorThread::~HwMonitorThread() { Shutdown(); }
 
 void HwMonitorThread::RefreshSensorValues() {
-  if (!system_.hardwareMonitor) return;
-  SensorReadings readings = ReadSensors(*system_.hardwareMonitor);
+  if (!system_.HasSensors()) return;
+  SensorReadings readings = engine::ReadSensors(system_.hardwareMonitor.get());
   // The window is looked up on the window thread: it may be gone by then, and a
   // closing program drops the work altogether.
   platform::Synchronize([readings = std::move(readings)] {

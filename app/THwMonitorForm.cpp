@@ -54,7 +54,7 @@ QString SensorName(const engine::MSupport& /*system*/, std::size_t sensor) {
 QString SensorUnit(std::size_t sensor) { return QString::fromLatin1(engine::SensorUnit(sensor)); }
 
 QString SensorValueText(const SensorReading& reading) {
-  if (engine::SensorAt(reading.sensor).quantity == engine::SensorQuantity::Fan)
+  if (engine::QuantityOf(reading.sensor) == engine::SensorQuantity::Fan)
     return QString::number(static_cast<std::int32_t>(reading.value));
   // A rail that rounds to nothing from below reads 0, not "-0".
   return FormatGeneral(reading.value == 0.0 ? 0.0 : reading.value);
@@ -87,7 +87,7 @@ THwMonitorForm::THwMonitorForm(engine::MSupport& system)
     r.unit->setFont(unitFont);
   }
   // The monitor thread is still suspended: the layout pass has the chip to itself.
-  if (system_.hardwareMonitor) FillSensorRows(ReadSensors(*system_.hardwareMonitor));
+  if (system_.HasSensors()) FillSensorRows(engine::ReadSensors(system_.hardwareMonitor.get(), kSensorRows));
   AppForms().hwMonitorForm = this;
 }
 
@@ -107,8 +107,15 @@ void THwMonitorForm::FillSensorRows(const SensorReadings& readings) {
   for (std::size_t row = 0; row < readings.size() && row < kSensorRows; ++row) {
     const SensorReading& reading = readings[row];
     rowSensors_.push_back(reading.sensor);
-    rows_[row].name->setText(SensorName(system_, reading.sensor));
+    const QString name = SensorName(system_, reading.sensor);
+    rows_[row].name->setText(name);
+    rows_[row].name->setToolTip(name);
     ShrinkToFit(*rows_[row].name, kNamePixelSize, kSmallestPixelSize);
+    // A name too long even at the smallest size (a host sensor's "nct6775 fan2" in the
+    // narrow right column) keeps its end, which tells the rows apart, and says it is cut.
+    QLabel& label = *rows_[row].name;
+    if (!TextFits(label, label.font()))
+      label.setText(QFontMetrics(label.font()).elidedText(name, Qt::ElideLeft, label.contentsRect().width()));
     rows_[row].value->setText(SensorValueText(reading));
     rows_[row].unit->setText(SensorUnit(reading.sensor));
   }
@@ -128,7 +135,7 @@ void THwMonitorForm::TraceRows() const {
   QString line = "monitor:";
   for (const Row& row : rows_) {
     if (row.unit->text().isEmpty()) continue;
-    line += " " + row.name->text() + "=" + row.value->text() + " " + row.unit->text() + ";";
+    line += " " + row.name->toolTip() + "=" + row.value->text() + " " + row.unit->text() + ";";
   }
   std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
 }

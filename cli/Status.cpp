@@ -54,6 +54,12 @@ json DeviceJson(const Device* device) {
   return {{"model", device->GetModel()}, {"description", device->GetDescription()}};
 }
 
+// Where the rows come from: the board's monitor chip, or without one the host's own sensors.
+json SourceJson(const devices::ISAHwMonitorIo* chip) {
+  if (chip == nullptr) return {{"model", "hwmon"}, {"description", "the host's own sensors"}};
+  return {{"model", chip->GetModel()}, {"description", chip->GetDescription()}};
+}
+
 const char* HostName(std::int16_t kind) {
   switch (kind) {
     case hw::kHostIntelICH2:
@@ -101,7 +107,8 @@ json StatusJson(engine::MSupport& support, std::optional<double> cpuMhz) {
         {"clockGenerator", DeviceJson(support.clockGenerator.get())},
         {"overclockController", DeviceJson(support.overclockController.get())},
         {"gpioVoltage", DeviceJson(support.gpioVoltage.get())},
-        {"hardwareMonitor", DeviceJson(support.hardwareMonitor.get())}}},
+        {"hardwareMonitor",
+         support.HasSensors() ? SourceJson(support.hardwareMonitor.get()) : json(nullptr)}}},
       {"clocks",
        {{"cpuMhz", OptionalNumber(cpuMhz)},
         {"fsbMhz", clock(support.fsbClock.load())},
@@ -183,17 +190,20 @@ bool ParseJsonOnly(CommandContext& context, bool& asJson) {
 
 json SensorJson(const engine::SensorReading& reading) {
   const char* quantity = "voltage";
-  if (engine::SensorAt(reading.sensor).quantity == engine::SensorQuantity::Temperature)
-    quantity = "temperature";
-  if (engine::SensorAt(reading.sensor).quantity == engine::SensorQuantity::Fan) quantity = "fan";
-  return {{"name", engine::SensorName(reading.sensor)},
-          {"value", reading.value},
-          {"unit", engine::SensorUnit(reading.sensor)},
-          {"quantity", quantity}};
+  if (engine::QuantityOf(reading.sensor) == engine::SensorQuantity::Temperature) quantity = "temperature";
+  if (engine::QuantityOf(reading.sensor) == engine::SensorQuantity::Fan) quantity = "fan";
+  json sensor = {{"name", engine::SensorName(reading.sensor)},
+                 {"value", reading.value},
+                 {"unit", engine::SensorUnit(reading.sensor)},
+                 {"quantity", quantity}};
+  // Host sensors of several drivers may share a label ("Core 0", "temp1").
+  if (const std::string driver = engine::SensorDriver(reading.sensor); !driver.empty())
+    sensor["driver"] = driver;
+  return sensor;
 }
 
 std::string SensorValueText(const engine::SensorReading& reading) {
-  switch (engine::SensorAt(reading.sensor).quantity) {
+  switch (engine::QuantityOf(reading.sensor)) {
     case engine::SensorQuantity::Temperature:
       return (reading.value >= 0 ? "+" : "") + Fixed(reading.value, 1) + " C";
     case engine::SensorQuantity::Fan:
@@ -204,18 +214,18 @@ std::string SensorValueText(const engine::SensorReading& reading) {
   return (reading.value >= 0 ? "+" : "") + Fixed(reading.value, 2) + " V";
 }
 
-std::string SensorsText(devices::ISAHwMonitorIo& chip, const engine::SensorReadings& readings, bool asJson) {
+std::string SensorsText(const devices::ISAHwMonitorIo* chip, const engine::SensorReadings& readings,
+                        bool asJson) {
   std::ostringstream out;
+  const json source = SourceJson(chip);
   if (asJson) {
     json sensors = json::array();
     for (const auto& reading : readings) sensors.push_back(SensorJson(reading));
-    out << json{{"chip", {{"model", chip.GetModel()}, {"description", chip.GetDescription()}}},
-                {"sensors", sensors}}
-               .dump()
-        << '\n';
+    out << json{{"chip", source}, {"sensors", sensors}}.dump() << '\n';
     return out.str();
   }
-  out << chip.GetModel() << " (" << chip.GetDescription() << ")\nAdapter: ISA adapter\n";
+  out << source["model"].get<std::string>() << " (" << source["description"].get<std::string>()
+      << ")\nAdapter: " << (chip != nullptr ? chip->Adapter() : "kernel hwmon") << '\n';
   for (const auto& reading : readings) {
     out << std::left << std::setw(kLabelWidth / 2 + 4) << (engine::SensorName(reading.sensor) + ":")
         << std::right << std::setw(12) << SensorValueText(reading) << '\n';
@@ -377,19 +387,20 @@ int SensorsCommand(CommandContext& context) {
   const std::string notShown = "the sensors it did not answer for are not shown";
   if (DriverStopped(*session.support, notShown, context.err)) return kExitNoDaemon;
   devices::ISAHwMonitorIo* chip = session.support->hardwareMonitor.get();
-  if (chip == nullptr) {
-    context.err << "rqctl: no hardware monitor chip was found on this board\n";
+  if (chip == nullptr && !engine::HostSensorsInUse()) {
+    context.err
+        << "rqctl: no hardware monitor chip was found on this board, and the kernel lists no sensors\n";
     return kExitNoChip;
   }
   const std::unique_ptr<Output> output = StandardOutput(context);
   const bool clearInPlace = watch && context.environment.stdoutIsTerminal && !asJson;
   int code = kExitOk;
   for (bool first = true;; first = false) {
-    const engine::SensorReadings readings = engine::ReadSensors(*chip);
+    const engine::SensorReadings readings = engine::ReadSensors(chip);
     // A block the driver stopped answering in would lack rows it cannot explain.
     if (DriverStopped(*session.support, notShown, context.err)) return kExitNoDaemon;
     std::string block = clearInPlace ? kAnsiClear : (!first && !asJson ? "\n" : "");
-    block += SensorsText(*chip, readings, asJson);
+    block += SensorsText(chip, readings, asJson);
     if (!WriteOrEnd(*output, block, context, code)) return code;
     if (!watch || !SleepUnlessStopped(*watch, context.environment)) break;
   }
@@ -410,10 +421,8 @@ int LogCommand(CommandContext& context) {
   // The columns are the sensors that answer now; one that stops answering later
   // leaves its cell empty rather than shifting the others.
   std::vector<std::size_t> columns;
-  if (support.hardwareMonitor != nullptr) {
-    for (const auto& reading : engine::ReadSensors(*support.hardwareMonitor))
-      columns.push_back(reading.sensor);
-  }
+  for (const auto& reading : engine::ReadSensors(support.hardwareMonitor.get()))
+    columns.push_back(reading.sensor);
   const std::string header = CsvHeader(columns);
 
   std::unique_ptr<Output> output;
@@ -440,11 +449,9 @@ int LogCommand(CommandContext& context) {
   for (long row = 0; !options.count || row < *options.count; ++row) {
     if (row > 0 && !SleepUnlessStopped(options.interval, context.environment)) break;
     if (Stopped(context.environment)) break;
-    std::vector<std::optional<double>> values(engine::kSensorCount);
-    if (support.hardwareMonitor != nullptr) {
-      for (const auto& reading : engine::ReadSensors(*support.hardwareMonitor))
-        values[reading.sensor] = reading.value;
-    }
+    std::vector<std::optional<double>> values(engine::SensorSlots());
+    for (const auto& reading : engine::ReadSensors(support.hardwareMonitor.get()))
+      values[reading.sensor] = reading.value;
     const bool clocksRead = support.RefreshClocks();
     if (DriverStopped(support, rowNotWritten, context.err)) return kExitNoDaemon;
     std::ostringstream line;
