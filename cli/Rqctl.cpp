@@ -25,7 +25,7 @@ const char* const kProgramHelp =
     "\n"
     "Commands:\n"
     "  status [--json]                 board, chips, clocks, voltages, watchdog\n"
-    "  sensors [--json] [--watch SEC]  the monitor chip's sensors\n"
+    "  sensors [--json] [--watch SEC]  the monitor chip's sensors (or the host's)\n"
     "  log [--interval SEC] [--count N] [FILE]\n"
     "                                  one CSV row of sensors and clocks per interval\n"
     "  dump [--json]                   register dump for bug reports (read-only)\n"
@@ -52,10 +52,12 @@ const std::map<std::string, const char*>& CommandHelp() {
        "clock as the program does at start and says so on standard error.\n"},
       {"sensors",
        "Usage: rqctl sensors [--json] [--watch SECONDS]\n"
-       "The monitor chip's sensors with the board section's labels and switches.\n"
+       "The monitor chip's sensors with the board section's labels and switches;\n"
+       "without one, the host's own as the kernel lists them under\n"
+       "$RQ_SYSFS_ROOT/class/hwmon (default /sys).\n"
        "--watch refreshes every SECONDS (0.01 to 86400) until Ctrl-C (in place on a\n"
-       "terminal; with --json one object per line). Exit 4 when the board has no\n"
-       "monitor chip, 1 when standard output cannot be written.\n"},
+       "terminal; with --json one object per line). Exit 4 when there is neither a\n"
+       "monitor chip nor a host sensor, 1 when standard output cannot be written.\n"},
       {"log",
        "Usage: rqctl log [--interval SECONDS] [--count N] [FILE]\n"
        "CSV to FILE or standard output: a header naming every column with\n"
