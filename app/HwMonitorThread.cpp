@@ -21,8 +21,8 @@ HwMonitorThread::HwMonitorThread(engine::MSupport& system, Sleeper sleep)
 HwMonitorThread::~HwMonitorThread() { Shutdown(); }
 
 void HwMonitorThread::RefreshSensorValues() {
-  if (!system_.hardwareMonitor) return;
-  SensorReadings readings = ReadSensors(*system_.hardwareMonitor);
+  if (!system_.HasSensors()) return;
+  SensorReadings readings = engine::ReadSensors(system_.hardwareMonitor.get());
   alarms_.LoadLimits(engine::BoardAlarmSettings(), engine::LogAlarm);
   SensorAlarmRows alarmed{};
   QStringList notices;

@@ -76,7 +76,7 @@ QString SensorName(const engine::MSupport& /*system*/, std::size_t sensor) {
 QString SensorUnit(std::size_t sensor) { return QString::fromLatin1(engine::SensorUnit(sensor)); }
 
 QString SensorValueText(const SensorReading& reading) {
-  if (engine::SensorAt(reading.sensor).quantity == engine::SensorQuantity::Fan)
+  if (engine::QuantityOf(reading.sensor) == engine::SensorQuantity::Fan)
     return QString::number(static_cast<std::int32_t>(reading.value));
   // A rail that rounds to nothing from below reads 0, not "-0".
   return FormatGeneral(reading.value == 0.0 ? 0.0 : reading.value);
@@ -114,7 +114,7 @@ THwMonitorForm::THwMonitorForm(engine::MSupport& system)
     r.name->installEventFilter(this);
   }
   // The monitor thread is still suspended: the layout pass has the chip to itself.
-  if (system_.hardwareMonitor) FillSensorRows(ReadSensors(*system_.hardwareMonitor));
+  if (system_.HasSensors()) FillSensorRows(engine::ReadSensors(system_.hardwareMonitor.get(), kSensorRows));
   AppForms().hwMonitorForm = this;
 }
 
@@ -134,12 +134,19 @@ void THwMonitorForm::FillSensorRows(const SensorReadings& readings) {
   for (std::size_t row = 0; row < readings.size() && row < kSensorRows; ++row) {
     const SensorReading& reading = readings[row];
     rowSensors_.push_back(reading.sensor);
-    rows_[row].name->setText(SensorName(system_, reading.sensor));
+    const QString name = SensorName(system_, reading.sensor);
+    rows_[row].name->setText(name);
+    rows_[row].fullName = name;
     ShrinkToFit(*rows_[row].name, kNamePixelSize, kSmallestPixelSize);
+    // A name too long even at the smallest size (a host sensor's "nct6775 fan2" in the
+    // narrow right column) keeps its end, which tells the rows apart, and says it is cut.
+    QLabel& label = *rows_[row].name;
+    if (!TextFits(label, label.font()))
+      label.setText(QFontMetrics(label.font()).elidedText(name, Qt::ElideLeft, label.contentsRect().width()));
     rows_[row].value->setText(SensorValueText(reading));
     rows_[row].unit->setText(SensorUnit(reading.sensor));
     rows_[row].name->setCursor(Qt::PointingHandCursor);
-    rows_[row].name->setToolTip(QStringLiteral("Click to graph this sensor's last ten minutes"));
+    rows_[row].name->setToolTip(name + QStringLiteral("\nClick to graph this sensor's last ten minutes"));
   }
   graphSensor_ = StoredGraphSensor();
   ShowGraph(clock_());
@@ -174,6 +181,8 @@ void THwMonitorForm::ChooseGraphRow(std::size_t row) {
   graphSensor_ = rowSensors_[row];
   ShowGraph(clock_());
   // The graph follows the click either way; a choice that cannot be kept is news.
+  // A host sensor has no board key to keep: its choice lasts until the program ends.
+  if (*graphSensor_ >= engine::kSensorCount) return;
   if (!system_.WriteSettingString(system_.boardModel, kGraphSensorKey, engine::SensorKey(*graphSensor_)))
     system_.ReportSettingsWriteFailure();
 }
@@ -185,7 +194,7 @@ std::optional<std::size_t> THwMonitorForm::StoredGraphSensor() const {
   const auto stored = engine::SensorWithKey(system_.ReadSettingString(system_.boardModel, kGraphSensorKey));
   if (stored && hasRow(*stored)) return stored;
   const auto temperature = std::find_if(rowSensors_.begin(), rowSensors_.end(), [](std::size_t sensor) {
-    return engine::SensorAt(sensor).quantity == engine::SensorQuantity::Temperature;
+    return engine::QuantityOf(sensor) == engine::SensorQuantity::Temperature;
   });
   if (temperature != rowSensors_.end()) return *temperature;
   if (!rowSensors_.empty()) return rowSensors_.front();
@@ -200,7 +209,7 @@ void THwMonitorForm::ShowGraph(engine::SensorClock::time_point now) {
   const std::size_t sensor = *graphSensor_;
   const auto row = std::find(rowSensors_.begin(), rowSensors_.end(), sensor) - rowSensors_.begin();
   QString name = rows_[static_cast<std::size_t>(row)].name->text();
-  if (name.isEmpty()) name = QString::fromLatin1(engine::SensorKey(sensor));  // a board without the label
+  if (name.isEmpty() && sensor < engine::kSensorCount) name = QString::fromLatin1(engine::SensorKey(sensor));  // a board without the label
   graph_->ShowSeries(name + ", " + SensorUnit(sensor), history_->Samples(sensor), now,
                      [sensor](double value) {
                        return SensorValueText({sensor, value});
@@ -223,7 +232,7 @@ void THwMonitorForm::ShowExtremes(engine::SensorClock::time_point now) {
 void THwMonitorForm::ShowAlarms(const SensorAlarmRows& alarmed) {
   RequireWindowThread("ShowAlarms");
   for (std::size_t row = 0; row < rowSensors_.size(); ++row) {
-    const bool alarm = alarmed.at(rowSensors_[row]);
+    const bool alarm = rowSensors_[row] < alarmed.size() && alarmed[rowSensors_[row]];
     if (alarm == rowAlarmed_[row]) continue;
     rowAlarmed_[row] = alarm;
     Colour(*rows_[row].name, alarm ? kAlarmRed : kSilver);
@@ -236,7 +245,7 @@ void THwMonitorForm::TraceRows() const {
   QString line = "monitor:";
   for (const Row& row : rows_) {
     if (row.unit->text().isEmpty()) continue;
-    line += " " + row.name->text() + "=" + row.value->text() + " " + row.unit->text();
+    line += " " + row.fullName + "=" + row.value->text() + " " + row.unit->text();
     if (row.value->palette().color(QPalette::WindowText) == kAlarmRed) line += " red";
     line += ";";
   }

@@ -63,6 +63,7 @@ class THwMonitorForm : public TPanelForm {
     QLabel* name;
     QLabel* value;
     QLabel* unit;
+    QString fullName;  // the name before a narrow column cut it
   };
   const std::array<Row, kSensorRows>& Rows() const { return rows_; }
 

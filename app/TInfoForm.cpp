@@ -89,8 +89,11 @@ TInfoForm::TInfoForm(engine::MSupport& system)
   } else if (system.gpioVoltage) {
     Describe(*lblOverClker, system.gpioVoltage->GetModel(), system.gpioVoltage->GetDescription());
   }
-  if (system.hardwareMonitor)
+  if (system.hardwareMonitor) {
     Describe(*lblHWMonitor, system.hardwareMonitor->GetModel(), system.hardwareMonitor->GetDescription());
+  } else if (system.HasSensors()) {
+    Describe(*lblHWMonitor, "hwmon", "The host's own sensors, read from the kernel");
+  }
 
   // Rows follow each other down the panel: a two-line BIOS model or a value moved
   // below its caption pushes the rows after it down.

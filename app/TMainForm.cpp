@@ -155,7 +155,7 @@ void TMainForm::FormShow() {
   const Forms& forms = AppForms();
   if (!system_.clockGenerator || !forms.overclockForm) OverClock->SetUnavailable();
   if (!system_.HasVoltageDevice() || !forms.voltForm) Voltage->SetUnavailable();
-  if (!system_.hardwareMonitor || !forms.hwMonitorForm) HwMonitor->SetUnavailable();
+  if (!system_.HasSensors() || !forms.hwMonitorForm) HwMonitor->SetUnavailable();
   RefreshReadouts();
 }
 

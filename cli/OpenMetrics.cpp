@@ -111,7 +111,13 @@ std::string EscapeLabelValue(std::string_view text) {
 std::vector<MetricRow> MetricRows(const std::string& chip, const engine::SensorReadings& readings) {
   std::vector<MetricRow> rows;
   for (const engine::SensorReading& reading : readings) {
-    const SensorQuantity quantity = engine::SensorAt(reading.sensor).quantity;
+    const SensorQuantity quantity = engine::QuantityOf(reading.sensor);
+    // A host sensor keeps its driver's name and numbering.
+    if (const std::string channel = engine::SensorChannel(reading.sensor); !channel.empty()) {
+      rows.push_back({quantity, engine::SensorDriver(reading.sensor), channel, engine::SensorName(reading.sensor),
+                      reading.value});
+      continue;
+    }
     // Numbered within its kind in the chip's fixed order, whichever answered.
     int number = FamilyOf(quantity).firstNumber;
     for (std::size_t before = 0; before < reading.sensor; ++before)

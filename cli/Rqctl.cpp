@@ -26,7 +26,8 @@ const char* const kProgramHelp =
     "Commands:\n"
     "  status [--json]                 board, chips, clocks, voltages, watchdog\n"
     "  sensors [--format F] [--watch SEC]\n"
-    "                                  the monitor chip's sensors (text, json, openmetrics)\n"
+    "                                  the monitor chip's sensors, or the host's\n"
+    "                                  (text, json, openmetrics)\n"
     "  log [--interval SEC] [--count N] [--openmetrics-textfile PROM] [FILE]\n"
     "                                  one CSV row of sensors and clocks per interval\n"
     "  dump [--json]                   register dump for bug reports (read-only)\n"
@@ -38,8 +39,9 @@ const char* const kProgramHelp =
     "                    ~/.local/state/rhomboquest; from a build tree ./torvane.ini)\n"
     "\n"
     "Exit codes: 0 success, 1 failure, 2 bad arguments, 3 no daemon (or it stopped\n"
-    "answering, or the system's driver service refuses this user), 4 no such chip, 5 refused (the windowed program runs, target out of\n"
-    "range, settings not writable or not to be trusted).\n"
+    "answering, or the system's driver service refuses this user), 4 no such chip,\n"
+    "5 refused (the windowed program runs, target out of range, settings not\n"
+    "writable or not to be trusted).\n"
     "Data goes to standard output, messages to standard error. Manual: man rqctl.\n";
 
 const std::map<std::string, const char*>& CommandHelp() {
@@ -53,14 +55,16 @@ const std::map<std::string, const char*>& CommandHelp() {
        "clock as the program does at start and says so on standard error.\n"},
       {"sensors",
        "Usage: rqctl sensors [--format text|json|openmetrics] [--json] [--watch SECONDS]\n"
-       "The monitor chip's sensors with the board section's labels and switches.\n"
+       "The monitor chip's sensors with the board section's labels and switches;\n"
+       "without one, the host's own as the kernel lists them under\n"
+       "$RQ_SYSFS_ROOT/class/hwmon (default /sys).\n"
        "--json is --format json; openmetrics is the exposition format a Prometheus\n"
        "scrape or node_exporter's textfile collector reads (rhomboquest_hwmon_*).\n"
        "--watch refreshes every SECONDS (0.01 to 86400) until Ctrl-C (in place on a\n"
        "terminal; with --json one object per line), each value with the lowest and\n"
        "highest since the start and when they were seen (JSON: min and max always).\n"
-       "Exit 4 when the board has no monitor chip, 1 when standard output cannot be\n"
-       "written.\n"},
+       "Exit 4 when there is neither a monitor chip nor a host sensor, 1 when standard\n"
+       "output cannot be written.\n"},
       {"log",
        "Usage: rqctl log [--interval SECONDS] [--count N] [--openmetrics-textfile PROM] [FILE]\n"
        "CSV to FILE or standard output: a header naming every column with\n"

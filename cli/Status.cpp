@@ -59,6 +59,12 @@ json DeviceJson(const Device* device) {
   return {{"model", device->GetModel()}, {"description", device->GetDescription()}};
 }
 
+// Where the rows come from: the board's monitor chip, or without one the host's own sensors.
+json SourceJson(const devices::ISAHwMonitorIo* chip) {
+  if (chip == nullptr) return {{"model", "hwmon"}, {"description", "the host's own sensors"}};
+  return {{"model", chip->GetModel()}, {"description", chip->GetDescription()}};
+}
+
 const char* HostName(std::int16_t kind) {
   switch (kind) {
     case hw::kHostIntelICH2:
@@ -106,7 +112,8 @@ json StatusJson(engine::MSupport& support, std::optional<double> cpuMhz) {
         {"clockGenerator", DeviceJson(support.clockGenerator.get())},
         {"overclockController", DeviceJson(support.overclockController.get())},
         {"gpioVoltage", DeviceJson(support.gpioVoltage.get())},
-        {"hardwareMonitor", DeviceJson(support.hardwareMonitor.get())}}},
+        {"hardwareMonitor",
+         support.HasSensors() ? SourceJson(support.hardwareMonitor.get()) : json(nullptr)}}},
       {"clocks",
        {{"cpuMhz", OptionalNumber(cpuMhz)},
         {"fsbMhz", clock(support.fsbClock.load())},
@@ -190,14 +197,16 @@ enum class SensorFormat { Text, Json, OpenMetrics };
 
 json SensorJson(const engine::SensorReading& reading, const engine::SensorStats& stats) {
   const char* quantity = "voltage";
-  if (engine::SensorAt(reading.sensor).quantity == engine::SensorQuantity::Temperature)
-    quantity = "temperature";
-  if (engine::SensorAt(reading.sensor).quantity == engine::SensorQuantity::Fan) quantity = "fan";
+  if (engine::QuantityOf(reading.sensor) == engine::SensorQuantity::Temperature) quantity = "temperature";
+  if (engine::QuantityOf(reading.sensor) == engine::SensorQuantity::Fan) quantity = "fan";
   json sensor = {{"name", engine::SensorName(reading.sensor)},
                  {"value", reading.value},
                  {"unit", engine::SensorUnit(reading.sensor)},
                  {"quantity", quantity}};
   if (const auto range = stats.RangeOf(reading.sensor)) sensor.update(RangeJson(*range));
+  // Host sensors of several drivers may share a label ("Core 0", "temp1").
+  if (const std::string driver = engine::SensorDriver(reading.sensor); !driver.empty())
+    sensor["driver"] = driver;
   return sensor;
 }
 
@@ -209,7 +218,7 @@ std::optional<SensorFormat> ParseSensorFormat(const std::string& name) {
 }
 
 std::string SensorValueText(const engine::SensorReading& reading) {
-  switch (engine::SensorAt(reading.sensor).quantity) {
+  switch (engine::QuantityOf(reading.sensor)) {
     case engine::SensorQuantity::Temperature:
       return (reading.value >= 0 ? "+" : "") + Fixed(reading.value, 1) + " C";
     case engine::SensorQuantity::Fan:
@@ -222,22 +231,23 @@ std::string SensorValueText(const engine::SensorReading& reading) {
 
 // The lowest and highest values since the start follow each text row in a watch,
 // where they tell something; JSON always carries them.
-std::string SensorsText(devices::ISAHwMonitorIo& chip, const engine::SensorReadings& readings,
+std::string SensorsText(const devices::ISAHwMonitorIo* chip, const engine::SensorReadings& readings,
                         SensorFormat format, const engine::SensorStats& stats, bool withRange) {
-  if (format == SensorFormat::OpenMetrics) return ExpositionText(MetricRows(chip.GetModel(), readings));
+  if (format == SensorFormat::OpenMetrics)
+    return ExpositionText(MetricRows(chip != nullptr ? chip->GetModel() : "hwmon", readings));
   std::ostringstream out;
+  const json source = SourceJson(chip);
   if (format == SensorFormat::Json) {
     json sensors = json::array();
     for (const auto& reading : readings) sensors.push_back(SensorJson(reading, stats));
     // A label of another encoding than UTF-8 is shown with U+FFFD, as the window
     // shows it, rather than ending rqctl.
-    out << json{{"chip", {{"model", chip.GetModel()}, {"description", chip.GetDescription()}}},
-                {"sensors", sensors}}
-               .dump(-1, ' ', false, json::error_handler_t::replace)
+    out << json{{"chip", source}, {"sensors", sensors}}.dump(-1, ' ', false, json::error_handler_t::replace)
         << '\n';
     return out.str();
   }
-  out << chip.GetModel() << " (" << chip.GetDescription() << ")\nAdapter: ISA adapter\n";
+  out << source["model"].get<std::string>() << " (" << source["description"].get<std::string>()
+      << ")\nAdapter: " << (chip != nullptr ? chip->Adapter() : "kernel hwmon") << '\n';
   for (const auto& reading : readings) {
     out << std::left << std::setw(kLabelWidth / 2 + 4) << (engine::SensorName(reading.sensor) + ":")
         << std::right << std::setw(12) << SensorValueText(reading);
@@ -416,8 +426,9 @@ int SensorsCommand(CommandContext& context) {
   const std::string notShown = "the sensors it did not answer for are not shown";
   if (DriverStopped(*session.support, notShown, context.err)) return kExitNoDaemon;
   devices::ISAHwMonitorIo* chip = session.support->hardwareMonitor.get();
-  if (chip == nullptr) {
-    context.err << "rqctl: no hardware monitor chip was found on this board\n";
+  if (chip == nullptr && !engine::HostSensorsInUse()) {
+    context.err
+        << "rqctl: no hardware monitor chip was found on this board, and the kernel lists no sensors\n";
     return kExitNoChip;
   }
   const std::unique_ptr<Output> output = StandardOutput(context);
@@ -426,12 +437,12 @@ int SensorsCommand(CommandContext& context) {
   engine::SensorStats stats;
   int code = kExitOk;
   for (bool first = true;; first = false) {
-    const engine::SensorReadings readings = engine::ReadSensors(*chip);
+    const engine::SensorReadings readings = engine::ReadSensors(chip);
     // A block the driver stopped answering in would lack rows it cannot explain.
     if (DriverStopped(*session.support, notShown, context.err)) return kExitNoDaemon;
     stats.Add(readings, std::chrono::system_clock::now());
     std::string block = clearInPlace ? kAnsiClear : (!first && asText ? "\n" : "");
-    block += SensorsText(*chip, readings, format.value_or(SensorFormat::Text), stats, watch.has_value());
+    block += SensorsText(chip, readings, format.value_or(SensorFormat::Text), stats, watch.has_value());
     if (!WriteOrEnd(*output, block, context, code)) return code;
     if (!watch || !SleepUnlessStopped(*watch, context.environment)) break;
   }
@@ -456,10 +467,8 @@ int LogCommand(CommandContext& context) {
   // The columns are the sensors that answer now; one that stops answering later
   // leaves its cell empty rather than shifting the others.
   std::vector<std::size_t> columns;
-  if (support.hardwareMonitor != nullptr) {
-    for (const auto& reading : engine::ReadSensors(*support.hardwareMonitor))
-      columns.push_back(reading.sensor);
-  }
+  for (const auto& reading : engine::ReadSensors(support.hardwareMonitor.get()))
+    columns.push_back(reading.sensor);
   const std::string header = CsvHeader(columns);
 
   std::unique_ptr<Output> output;
@@ -489,9 +498,8 @@ int LogCommand(CommandContext& context) {
   for (long row = 0; !options.count || row < *options.count; ++row) {
     if (row > 0 && !SleepUnlessStopped(options.interval, context.environment)) break;
     if (Stopped(context.environment)) break;
-    std::vector<std::optional<double>> values(engine::kSensorCount);
-    engine::SensorReadings readings;
-    if (support.hardwareMonitor != nullptr) readings = engine::ReadSensors(*support.hardwareMonitor);
+    std::vector<std::optional<double>> values(engine::SensorSlots());
+    const engine::SensorReadings readings = engine::ReadSensors(support.hardwareMonitor.get());
     for (const auto& reading : readings) values[reading.sensor] = reading.value;
     const bool clocksRead = support.RefreshClocks();
     if (DriverStopped(support, rowNotWritten, context.err)) return kExitNoDaemon;
@@ -511,7 +519,7 @@ int LogCommand(CommandContext& context) {
     if (output && !WriteOrEnd(*output, line.str(), context, code)) return code;
     // A sensor that stopped answering leaves the file, rather than its last value
     // staying there as if read now.
-    const std::string chipModel = support.hardwareMonitor ? support.hardwareMonitor->GetModel() : "";
+    const std::string chipModel = support.hardwareMonitor ? support.hardwareMonitor->GetModel() : "hwmon";
     if (textfile && !textfile->Replace(ExpositionText(MetricRows(chipModel, readings)))) {
       context.err << "rqctl: writing to " << options.textfile << " failed: " << textfile->Error() << "\n";
       return kExitFailure;

@@ -12,6 +12,7 @@ namespace rq::devices {
 class PciMchIo;
 class I2cClockGenIo;
 class ISAHwMonitorIo;
+struct HwmonChannel;
 
 // The facts a chip consults about the rest of the system: the bus semaphore that
 // serialises SMBus sequences, the detected north bridge (its AMD-K7 flag gates
@@ -26,6 +27,8 @@ struct SystemFacts {
   // The detected hardware monitor: the GPIO over-voltage controllers measure the
   // core voltage through it.
   ISAHwMonitorIo* hardwareMonitor = nullptr;
+  // Without a monitor chip: the host's own sensors in their listed order, or null.
+  const std::vector<HwmonChannel>* hostSensors = nullptr;
   // Waits for a regulator to settle; empty means a real sleep (tests count instead).
   std::function<void(std::uint32_t ms)> sleep;
   // The settings file whose board-model section describes this board's wiring.

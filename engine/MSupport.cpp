@@ -11,6 +11,7 @@
 
 #include "devices/Candidates.h"
 #include "devices/SystemFacts.h"
+#include "devices/monitor/KernelMonitor.h"
 #include "engine/BoardSections.h"
 #include "engine/DisableWDThread.h"
 #include "hw/DriverSetup.h"
@@ -154,9 +155,17 @@ void MSupport::DetectDevices() {
 
   const auto monitors = options_.hardwareMonitorCandidates ? options_.hardwareMonitorCandidates()
                                                            : devices::HardwareMonitorCandidates();
-  hardwareMonitor =
-      devices::DetectFirst(monitors, [](devices::ISAHwMonitorIo& chip) { return chip.Probe(); });
+  // A chip a kernel driver owns is read through that driver, never through its ports.
+  hardwareMonitor = devices::FindKernelOwnedMonitor(devices::SysfsRoot());
+  if (hardwareMonitor == nullptr)
+    hardwareMonitor =
+        devices::DetectFirst(monitors, [](devices::ISAHwMonitorIo& chip) { return chip.Probe(); });
   facts.hardwareMonitor = hardwareMonitor.get();
+  // Any machine has sensors of its own that the kernel publishes; they stand in for a
+  // chip the program does not know, never beside one it drives.
+  hostSensors.clear();
+  if (hardwareMonitor == nullptr) hostSensors = devices::FindHwmonChannels(devices::SysfsRoot());
+  facts.hostSensors = hostSensors.empty() ? nullptr : &hostSensors;
 
   const auto controllers = options_.overclockControllerCandidates ? options_.overclockControllerCandidates()
                                                                   : devices::OverclockControllerCandidates();
@@ -221,6 +230,7 @@ void MSupport::Shutdown() {
   overclockController.reset();
   gpioVoltage.reset();
   hardwareMonitor.reset();
+  hostSensors.clear();
 
   // The SMBus host found goes with the connection it was found over: a later
   // system object may talk to another machine.

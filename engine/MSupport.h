@@ -10,6 +10,7 @@
 
 #include "devices/clockgen/I2cClockGenIo.h"
 #include "devices/gpiovolt/GpioVoltIo.h"
+#include "devices/monitor/HwmonSensors.h"
 #include "devices/monitor/ISAHwMonitorIo.h"
 #include "devices/northbridge/PciMchIo.h"
 #include "devices/overclock/I2cOverclkIo.h"
@@ -94,6 +95,8 @@ class MSupport {
   std::unique_ptr<devices::I2cOverclkIo> overclockController;
   std::unique_ptr<devices::GpioVoltIo> gpioVoltage;
   std::unique_ptr<devices::ISAHwMonitorIo> hardwareMonitor;
+  // Found only when no monitor chip is: the host's own sensors (engine/Sensors.h).
+  std::vector<devices::HwmonChannel> hostSensors;
 
   bool DriverReady() const { return deviceHandle_ != nullptr; }
   // False once the driver has been taken as gone (it left a request unanswered past
@@ -101,6 +104,8 @@ class MSupport {
   bool DriverAnswers() const { return deviceHandle_ != nullptr && deviceHandle_->Connected(); }
   // The device used for the voltage operations: the overclock controller when
   // present, else the GPIO over-voltage controller; both null means none.
+  // A monitor chip, or the host's own sensors in its place.
+  bool HasSensors() const { return hardwareMonitor != nullptr || !hostSensors.empty(); }
   bool HasVoltageDevice() const { return overclockController != nullptr || gpioVoltage != nullptr; }
   // Closes the single-instance lock (the entry point does so after the message loop).
   void CloseInstanceLock() { instanceLocks_ = {}; }

@@ -80,7 +80,8 @@ AlarmChanges SensorAlarms::Update(const SensorReadings& readings) {
   AlarmChanges changes;
   for (const SensorReading& reading : readings) {
     const std::size_t sensor = reading.sensor;
-    const std::optional<double> limit = limits_.at(sensor);
+    if (sensor >= kSensorCount) continue;  // a host sensor: the board's keys give it no limit
+    const std::optional<double> limit = limits_[sensor];
     if (!inAlarm_[sensor] && limit && PastLimit(sensor, reading.value, *limit)) {
       inAlarm_[sensor] = true;
       changes.push_back({sensor, true, reading.value, *limit});

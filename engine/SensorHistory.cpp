@@ -6,7 +6,7 @@ namespace rq::engine {
 
 void SensorHistory::Record(const SensorReadings& readings, SensorClock::time_point at) {
   for (const SensorReading& reading : readings) {
-    if (reading.sensor >= tracks_.size() || !std::isfinite(reading.value)) continue;
+    if (!std::isfinite(reading.value)) continue;
     Track& track = tracks_[reading.sensor];
     const SensorSample sample{at, reading.value};
     track.ring[track.next] = sample;
@@ -29,8 +29,10 @@ std::optional<SensorSample> SensorHistory::Highest(std::size_t sensor) const {
 }
 
 std::vector<SensorSample> SensorHistory::Samples(std::size_t sensor) const {
-  const Track& track = tracks_.at(sensor);
   std::vector<SensorSample> samples;
+  const auto found = tracks_.find(sensor);
+  if (found == tracks_.end()) return samples;
+  const Track& track = found->second;
   samples.reserve(track.count);
   const std::size_t oldest = (track.next + kRingSize - track.count) % kRingSize;
   for (std::size_t i = 0; i < track.count; ++i) samples.push_back(track.ring[(oldest + i) % kRingSize]);

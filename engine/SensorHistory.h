@@ -2,6 +2,7 @@
 #include <array>
 #include <chrono>
 #include <cstddef>
+#include <map>
 #include <optional>
 #include <vector>
 
@@ -42,7 +43,9 @@ class SensorHistory {
     std::size_t next = 0;   // where the next sample goes
     std::size_t count = 0;  // samples held, up to kRingSize
   };
-  std::array<Track, kSensorCount> tracks_{};
+  // By sensor number: the chip's fifteen, or the host's own sensors numbered after
+  // them; a track is made at a sensor's first answer and keeps its fixed ring.
+  std::map<std::size_t, Track> tracks_;
   SensorStats extremes_;
 };
 

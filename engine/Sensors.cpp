@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "devices/SystemFacts.h"
+#include "devices/monitor/HwmonSensors.h"
 
 namespace rq::engine {
 namespace {
@@ -43,7 +44,32 @@ constexpr std::array<Sensor, kSensorCount> kSensors = {{
     {SensorQuantity::Voltage, nullptr, "5VSB", &ReadNumber<&Chip::Read5VSB>},
 }};
 
+// The host sensor numbered `sensor`, or null for one of the chip's.
+const devices::HwmonChannel* HostSensor(std::size_t sensor) {
+  const auto* host = devices::CurrentSystem().hostSensors;
+  if (host == nullptr || sensor < kSensorCount) return nullptr;
+  return &host->at(sensor - kSensorCount);
+}
+
 }  // namespace
+
+bool HostSensorsInUse() { return devices::CurrentSystem().hostSensors != nullptr; }
+
+std::size_t SensorSlots() {
+  const auto* host = devices::CurrentSystem().hostSensors;
+  return kSensorCount + (host != nullptr ? host->size() : 0);
+}
+
+SensorReadings ReadSensors(devices::ISAHwMonitorIo* chip, std::size_t limit) {
+  if (chip != nullptr) return ReadSensors(*chip, limit);
+  SensorReadings readings;
+  const auto* host = devices::CurrentSystem().hostSensors;
+  for (std::size_t i = 0; host != nullptr && i < host->size() && readings.size() < limit; ++i) {
+    if (const auto value = devices::ReadHwmonChannel((*host)[i]))
+      readings.push_back({kSensorCount + i, *value});
+  }
+  return readings;
+}
 
 const Sensor& SensorAt(std::size_t sensor) { return kSensors.at(sensor); }
 
@@ -57,13 +83,40 @@ SensorReadings ReadSensors(devices::ISAHwMonitorIo& chip, std::size_t limit) {
 }
 
 std::string SensorName(std::size_t sensor) {
+  if (const auto* host = HostSensor(sensor)) return host->label;
   const Sensor& s = kSensors.at(sensor);
   if (s.nameKey == nullptr) return s.fixedName;
   return devices::BoardSettingString(s.nameKey);
 }
 
+std::string SensorDriver(std::size_t sensor) {
+  const auto* host = HostSensor(sensor);
+  return host != nullptr ? host->chip : std::string();
+}
+
+std::string SensorChannel(std::size_t sensor) {
+  const auto* host = HostSensor(sensor);
+  if (host == nullptr) return {};
+  std::string name = host->inputPath.substr(host->inputPath.find_last_of('/') + 1);
+  return name.substr(0, name.rfind("_input"));
+}
+
+SensorQuantity QuantityOf(std::size_t sensor) {
+  const auto* host = HostSensor(sensor);
+  if (host == nullptr) return kSensors.at(sensor).quantity;
+  switch (host->quantity) {
+    case devices::HwmonQuantity::Temperature:
+      return SensorQuantity::Temperature;
+    case devices::HwmonQuantity::Fan:
+      return SensorQuantity::Fan;
+    case devices::HwmonQuantity::Voltage:
+      break;
+  }
+  return SensorQuantity::Voltage;
+}
+
 const char* SensorUnit(std::size_t sensor) {
-  switch (kSensors.at(sensor).quantity) {
+  switch (QuantityOf(sensor)) {
     case SensorQuantity::Temperature:
       return "C";
     case SensorQuantity::Fan:

@@ -35,9 +35,27 @@ using SensorReadings = std::vector<SensorReading>;
 SensorReadings ReadSensors(devices::ISAHwMonitorIo& chip,
                            std::size_t limit = std::numeric_limits<std::size_t>::max());
 
-// The name of a sensor on this board (its label in the board's section, or fixed)
-// and its unit: "C", "RPM" or "V".
+// On a machine without a monitor chip of the program's families, the host's own
+// sensors (devices/monitor/HwmonSensors.h), which the system object finds at
+// detection, take the chip's place. They are numbered after the chip's fifteen:
+// sensor kSensorCount + i is the i-th host sensor in their listed order.
+bool HostSensorsInUse();
+// Every sensor number in use is below this.
+std::size_t SensorSlots();
+// The chip's sensors as above when there is a chip; else the host's that answered,
+// at most `limit`.
+SensorReadings ReadSensors(devices::ISAHwMonitorIo* chip,
+                           std::size_t limit = std::numeric_limits<std::size_t>::max());
+
+// The name of a sensor on this board (its label in the board's section, or fixed; a
+// host sensor's label), its quantity and its unit: "C", "RPM" or "V".
 std::string SensorName(std::size_t sensor);
+SensorQuantity QuantityOf(std::size_t sensor);
+// The kernel driver of a host sensor ("coretemp"); empty for the chip's.
+std::string SensorDriver(std::size_t sensor);
+// A host sensor's channel as its driver numbers it ("temp1", "fan2", "in0"); empty
+// for the chip's.
+std::string SensorChannel(std::size_t sensor);
 const char* SensorUnit(std::size_t sensor);
 
 // The board key that switches a sensor on ("TempSensor2", "Fan1", "V33"): a name

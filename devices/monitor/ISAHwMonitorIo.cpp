@@ -33,11 +33,14 @@ bool ISAHwMonitorIo::WriteRegister(std::uint8_t reg, std::uint8_t value) const {
   return hold.Held() && WriteIndexedByte({indexPort_, dataPort_}, reg, value);
 }
 
-double ISAHwMonitorIo::ScalePositive(Rail rail, std::uint8_t raw) const {
-  double v = AdcVolts(raw);
+double ISAHwMonitorIo::PositiveRailVolts(Rail rail, double pinVolts) const {
   const ResistorPair& pair = resistors_[rail];
-  if (pair.r2 != 0) v = v * (pair.r1 + pair.r2) / pair.r2;
-  return v;
+  if (pair.r2 != 0) return pinVolts * (pair.r1 + pair.r2) / pair.r2;
+  return pinVolts;
+}
+
+std::optional<double> ISAHwMonitorIo::RailVolts(Rail rail, double pinVolts) const {
+  return PositiveRailVolts(rail, pinVolts);
 }
 
 bool ISAHwMonitorIo::ReadPositive(const char* key, Rail rail, std::uint8_t reg, double& value) const {

@@ -53,6 +53,12 @@ class ISAHwMonitorIo : public ISAIo {
   virtual bool ReadVBAT(double& value) = 0;
   virtual bool Read5VSB(double& value) = 0;
 
+  // The rail's voltage from the voltage at the chip's pin: the board's divider and, for
+  // a negative rail, the chip's own reference; nothing for a rail the chip cannot scale.
+  virtual std::optional<double> RailVolts(Rail rail, double pinVolts) const;
+  // How the chip is reached, as `rqctl sensors` names it.
+  virtual std::string Adapter() const { return "ISA adapter"; }
+
   const std::string& GetModel() const { return modelName_; }
   const std::string& GetDescription() const { return description_; }
 
@@ -99,7 +105,8 @@ class ISAHwMonitorIo : public ISAIo {
 
   // A positive rail: the ADC step, then the divider when it has one.
   bool ReadPositive(const char* key, Rail rail, std::uint8_t reg, double& value) const;
-  double ScalePositive(Rail rail, std::uint8_t raw) const;
+  double ScalePositive(Rail rail, std::uint8_t raw) const { return PositiveRailVolts(rail, AdcVolts(raw)); }
+  double PositiveRailVolts(Rail rail, double pinVolts) const;
   double AdcVolts(std::uint8_t raw) const { return raw * voltageLsb_; }
   // An 8-bit temperature register in whole degrees, two's complement.
   bool ReadTemperature8(const char* key, std::uint8_t reg, double& value) const;

@@ -156,13 +156,18 @@ bool IteHwMonitorIo::Read5VSB(double& value) { return ReadPositive("5VSB", k5VSb
 
 bool IteHwMonitorIo::ReadNegative(const char* key, Rail rail, std::uint8_t reg, double& value) const {
   if (!VoltageOn(key)) return false;
-  const ResistorPair& pair = Resistors(rail);
-  if (pair.r1 == 0 || pair.r2 == 0) return false;
+  if (!RailVolts(rail, 0)) return false;
   const auto raw = ReadRegister(reg);
   if (!raw) return false;
-  const double v = AdcVolts(*raw);
-  value = TwoDecimals(v * (pair.r1 + pair.r2) / pair.r2 - pair.r1 * kNegativeReference / pair.r2);
+  value = TwoDecimals(*RailVolts(rail, AdcVolts(*raw)));
   return true;
+}
+
+std::optional<double> IteHwMonitorIo::RailVolts(Rail rail, double pinVolts) const {
+  if (rail != kVN12 && rail != kVN5) return PositiveRailVolts(rail, pinVolts);
+  const ResistorPair& pair = Resistors(rail);
+  if (pair.r1 == 0 || pair.r2 == 0) return std::nullopt;
+  return pinVolts * (pair.r1 + pair.r2) / pair.r2 - pair.r1 * kNegativeReference / pair.r2;
 }
 
 bool IteHwMonitorIo::ReadVN12(double& value) { return ReadNegative("VN12", kVN12, kRegVN12, value); }

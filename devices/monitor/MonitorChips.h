@@ -27,6 +27,7 @@ class WinbondHwMonitorIo : public ISAHwMonitorIo {
   bool ReadVBAT(double& value) override;
   bool Read5VSB(double& value) override;
   std::vector<RegisterBank> ReadRegisterBanks() const override;
+  std::optional<double> RailVolts(Rail rail, double pinVolts) const override;
 
  protected:
   WinbondHwMonitorIo(std::string modelName, std::uint8_t chipId);
@@ -73,6 +74,7 @@ class IteHwMonitorIo : public ISAHwMonitorIo {
   bool ReadVN5(double& value) override;
   bool ReadVBAT(double& value) override;
   bool Read5VSB(double& value) override;
+  std::optional<double> RailVolts(Rail rail, double pinVolts) const override;
 
  protected:
   IteHwMonitorIo(std::string modelName, std::uint8_t chipIdLow, bool halvedV33);

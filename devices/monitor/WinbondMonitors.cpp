@@ -163,14 +163,16 @@ bool WinbondHwMonitorIo::ReadNegative(const char* key, Rail rail, std::uint8_t r
   if (!VoltageOn(key)) return false;
   const auto raw = ReadRegister(reg);
   if (!raw) return false;
-  double v = AdcVolts(*raw);
-  const ResistorPair& pair = Resistors(rail);
-  if (pair.r1 != 0 && pair.r2 != 0) {
-    const double k = static_cast<double>(pair.r1) / (pair.r1 + pair.r2);
-    v = (v - kNegativeReference * k) / (1 - k);
-  }
-  value = TwoDecimals(v);
+  value = TwoDecimals(*RailVolts(rail, AdcVolts(*raw)));
   return true;
+}
+
+std::optional<double> WinbondHwMonitorIo::RailVolts(Rail rail, double pinVolts) const {
+  if (rail != kVN12 && rail != kVN5) return PositiveRailVolts(rail, pinVolts);
+  const ResistorPair& pair = Resistors(rail);
+  if (pair.r1 == 0 || pair.r2 == 0) return pinVolts;
+  const double k = static_cast<double>(pair.r1) / (pair.r1 + pair.r2);
+  return (pinVolts - kNegativeReference * k) / (1 - k);
 }
 
 bool WinbondHwMonitorIo::ReadVN12(double& value) { return ReadNegative("VN12", kVN12, kRegVN12, value); }

@@ -25,6 +25,7 @@
 #include "sim/Board.h"
 #include "sim/TimeSource.h"
 #include "support/DaemonProcess.h"
+#include "support/FakeHwmon.h"
 #include "support/InProcessDriverHandle.h"
 #include "support/TempDir.h"
 
@@ -45,11 +46,19 @@ class RqctlTest : public ::testing::Test {
     std::filesystem::create_directory(folder_ / "run");
     std::filesystem::permissions(folder_ / "run", std::filesystem::perms::owner_all);
     setenv("RQ_RUNTIME_DIR", (folder_ / "run").c_str(), 1);
+    setenv("RQ_SYSFS_ROOT", (folder_ / "sys").c_str(), 1);  // a host without sensors of its own
   }
   // The hosts' waits pass at once: detection probes without real time.
   hw::VirtualSmbusClock smbusClock_;
   hw::ScopedSmbusClock scopedClock_{smbusClock_};
-  void TearDown() override { unsetenv("RQ_RUNTIME_DIR"); }
+  void TearDown() override {
+    unsetenv("RQ_RUNTIME_DIR");
+    unsetenv("RQ_SYSFS_ROOT");
+  }
+  void UseHostSensors(const std::string& machine) {
+    std::filesystem::remove_all(folder_ / "sys");
+    test::WriteTree(folder_ / "sys", test::HwmonFile(machine + ".tree"));
+  }
 
   void UseBoard(const std::string& name) { board_ = sim::Board::Shipped(name, time_); }
   std::string Settings() const { return folder_ / "torvane.ini"; }
@@ -464,6 +473,30 @@ TEST_F(RqctlTest, DaemonStopEndsTheUsersDaemonAndIsQuietWithoutOne) {
   const Result none = Run({"daemon", "stop"});
   EXPECT_EQ(none.code, 0);
   EXPECT_NE(none.err.find("no driver daemon runs"), std::string::npos) << none.err;
+}
+
+// --- a board without a monitor chip: the host's own sensors --------------------------
+
+TEST_F(RqctlTest, SensorsWithoutAMonitorChipAreTheHostsOwnInOrder) {
+  UseBoard("cg-ics9428");
+  for (const std::string machine : {"desktop", "laptop", "amd"}) {
+    UseHostSensors(machine);
+    const Result result = Run({"sensors"});
+    EXPECT_EQ(result.code, kExitOk) << result.err;
+    EXPECT_EQ(result.out, test::HwmonFile(machine + ".txt"));
+  }
+  EXPECT_EQ(Run({"sensors", "--json"}).out, test::HwmonFile("amd.json"));
+  const Result log = Run({"log", "--count", "1"});
+  EXPECT_EQ(log.out.substr(0, log.out.find('\n')),
+            "time,Tctl (C),Tccd1 (C),edge (C),junction (C),Composite (C),amdgpu fan1 (RPM),vddgfx (V),"
+            "FSB (MHz),AGP (MHz),PCI (MHz),Memory (MHz)");
+  EXPECT_NE(log.out.find(",48.5,45.75,41,43,35.85,0,0.806,"), std::string::npos) << log.out;
+  // Beside a chip of the program's families the host's sensors are not read...
+  UseBoard("default");
+  EXPECT_EQ(Run({"sensors"}).out.find("hwmon"), std::string::npos);
+  // One a kernel driver owns is read through the driver, as the board's fifteen.
+  UseHostSensors("w83627hf");
+  EXPECT_EQ(Run({"sensors"}).out, test::HwmonFile("w83627hf.txt"));
 }
 
 }  // namespace
