@@ -17,6 +17,7 @@
 #include "engine/DisableWDThread.h"
 #include "engine/SettingsStore.h"
 #include "engine/Timing.h"
+#include "hw/DaemonControl.h"
 #include "hw/DriverHandle.h"
 #include "platform/Event.h"
 #include "platform/InstanceLock.h"
@@ -38,6 +39,9 @@ struct MSupportOptions {
   // Sets up and opens the driver; null when set-up fails. Default: the driver
   // service set-up of the driver channel.
   std::function<std::unique_ptr<hw::DriverHandle>()> openDriver;
+  // The port blocks the daemon leaves to kernel drivers, asked once at detection.
+  // Default (with the default driver only): the daemon's own inspection.
+  std::function<std::vector<hw::KernelOwnedBlock>()> kernelOwnedBlocks;
   // Threads created at the end of construction (step 15); either may be empty.
   std::function<std::unique_ptr<platform::WorkerThread>(MSupport&)> makeCpuSpeedThread;
   std::function<std::unique_ptr<platform::WorkerThread>(MSupport&)> makeHwMonitorThread;
@@ -97,6 +101,8 @@ class MSupport {
   std::unique_ptr<devices::ISAHwMonitorIo> hardwareMonitor;
   // Found only when no monitor chip is: the host's own sensors (engine/Sensors.h).
   std::vector<devices::HwmonChannel> hostSensors;
+  // What the daemon would not grant because a kernel driver drives it (engine/DevicePaths.h).
+  std::vector<hw::KernelOwnedBlock> kernelOwnedBlocks;
 
   bool DriverReady() const { return deviceHandle_ != nullptr; }
   // False once the driver has been taken as gone (it left a request unanswered past
