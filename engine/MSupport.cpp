@@ -103,7 +103,13 @@ void MSupport::Construct() {
 
   // 5. Without a driver nothing is detected and no thread starts.
   deviceHandle_ = options_.openDriver();
-  if (deviceHandle_ == nullptr) return;
+  if (deviceHandle_ == nullptr) {
+    if (options_.hostSensorsWithoutDriver) {
+      hostSensors = devices::FindHwmonChannels(devices::SysfsRoot());
+      facts.hostSensors = hostSensors.empty() ? nullptr : &hostSensors;
+    }
+    return;
+  }
   hw::ProcessDriverState() = hw::DriverState{true, deviceHandle_.get()};
 
   // 6.-7.

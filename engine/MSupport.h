@@ -62,6 +62,9 @@ struct MSupportOptions {
   // default are read as usual; a settings file without the board's section reads
   // as if the shipped section were in it. RunStartUpRestore does the rest later.
   bool lookOnly = false;
+  // Without a driver no chip can be looked for, but the host's own sensors are plain
+  // files: a look for them alone still lists them (rqctl's sensors with no daemon).
+  bool hostSensorsWithoutDriver = false;
 };
 
 // The one system object: board identification, device detection, settings, clock
