@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "engine/DevicePaths.h"
 #include "engine/MSupport.h"
 
 namespace rq::app {
@@ -25,6 +26,38 @@ constexpr int kBiosLines = 2;
 void Describe(QLabel& label, const std::string& model, const std::string& description) {
   label.setText(QString::fromStdString(model));
   label.setToolTip(QString::fromStdString(description));
+}
+
+// A row with no device whose ports the daemon leaves to a kernel driver names the
+// driver; its tip says what the user can do.
+void DescribeLeftToKernel(QLabel& label, const engine::MSupport& system, engine::DeviceRow row) {
+  if (const hw::KernelOwnedBlock* block = engine::BlockLeftToKernel(system, row))
+    Describe(label, "Left to " + block->driver, engine::LeftToKernelAdvice(*block));
+}
+
+// The chip and the path it is read through: its ports, the kernel driver that owns
+// it, or, without a chip of the program's, the host's own sensors.
+void DescribeMonitor(QLabel& label, const engine::MSupport& system) {
+  if (const auto& chip = system.hardwareMonitor) {
+    const std::string driver = engine::MonitorKernelDriver(system);
+    if (driver.empty()) {
+      Describe(label, chip->GetModel(), chip->GetDescription());
+    } else {
+      Describe(label, chip->GetModel() + " via " + driver,
+               chip->GetDescription() + "\nRead through the kernel's " + driver +
+                   " driver (hwmon): its ports are left to the driver.");
+    }
+    return;
+  }
+  const hw::KernelOwnedBlock* block = engine::BlockLeftToKernel(system, engine::DeviceRow::HardwareMonitor);
+  if (!system.hostSensors.empty()) {
+    std::string tip = "No monitor chip of the program's: " + engine::DescribeHostSensors(system) +
+                      ", read from the kernel's hwmon drivers.";
+    if (block != nullptr) tip += "\n" + engine::LeftToKernelAdvice(*block);
+    Describe(label, "Host sensors (hwmon)", tip);
+  } else {
+    DescribeLeftToKernel(label, system, engine::DeviceRow::HardwareMonitor);
+  }
 }
 
 // Lays the value out at the design size over `lines` lines of `width` from (x, y);
@@ -81,18 +114,19 @@ TInfoForm::TInfoForm(engine::MSupport& system)
   Describe(*lblBIOSModel, system.biosModel, "Mainboard BIOS Version");
   if (system.northBridge)
     Describe(*lblMCH, system.northBridge->GetModel(), system.northBridge->GetDescription());
-  if (system.clockGenerator)
+  DescribeMonitor(*lblHWMonitor, system);
+  if (system.clockGenerator) {
     Describe(*lblClkGen, system.clockGenerator->GetModel(), system.clockGenerator->GetDescription());
+  } else {
+    DescribeLeftToKernel(*lblClkGen, system, engine::DeviceRow::ClockGenerator);
+  }
   if (system.overclockController) {
     Describe(*lblOverClker, system.overclockController->GetModel(),
              system.overclockController->GetDescription());
   } else if (system.gpioVoltage) {
     Describe(*lblOverClker, system.gpioVoltage->GetModel(), system.gpioVoltage->GetDescription());
-  }
-  if (system.hardwareMonitor) {
-    Describe(*lblHWMonitor, system.hardwareMonitor->GetModel(), system.hardwareMonitor->GetDescription());
-  } else if (system.HasSensors()) {
-    Describe(*lblHWMonitor, "hwmon", "The host's own sensors, read from the kernel");
+  } else {
+    DescribeLeftToKernel(*lblOverClker, system, engine::DeviceRow::VoltageControl);
   }
 
   // Rows follow each other down the panel: a two-line BIOS model or a value moved

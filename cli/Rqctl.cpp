@@ -63,6 +63,8 @@ const std::map<std::string, const char*>& CommandHelp() {
        "--watch refreshes every SECONDS (0.01 to 86400) until Ctrl-C (in place on a\n"
        "terminal; with --json one object per line), each value with the lowest and\n"
        "highest since the start and when they were seen (JSON: min and max always).\n"
+       "With no daemon the host's own sensors are shown all the same (the board's chip\n"
+       "needs the daemon; standard error says so).\n"
        "Exit 4 when there is neither a monitor chip nor a host sensor, 1 when standard\n"
        "output cannot be written.\n"},
       {"log",

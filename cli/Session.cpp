@@ -58,7 +58,8 @@ int OpenSession(Session& session, const std::string& settingsFile, const Environ
     }
     return handle;
   };
-  if (detect == Detect::AllButClockGenerator) {
+  options.hostSensorsWithoutDriver = detect == Detect::HostSensors;
+  if (detect != Detect::Everything) {
     options.clockGeneratorCandidates = [](const std::string&) {
       return devices::CandidateList<devices::I2cClockGenIo>{};
     };

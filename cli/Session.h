@@ -24,7 +24,8 @@ struct Session {
 };
 
 // What a command needs detected: the clock generator's probe is the slow part.
-enum class Detect { Everything, AllButClockGenerator };
+// HostSensors: what sensors need, and without a daemon the host's own sensors alone.
+enum class Detect { Everything, AllButClockGenerator, HostSensors };
 
 // Builds the look; kExitOk, or kExitNoDaemon (said on `err`) when no daemon answers.
 int OpenSession(Session& session, const std::string& settingsFile, const Environment& environment,

@@ -420,11 +420,18 @@ int SensorsCommand(CommandContext& context) {
   }
   if (context.environment.endOnStop) context.environment.endOnStop();
   Session session;
-  if (const int code = OpenSession(session, context.settingsFile, context.environment, context.err,
-                                   Detect::AllButClockGenerator))
-    return code;
+  std::ostringstream noDaemon;
+  if (const int code =
+          OpenSession(session, context.settingsFile, context.environment, noDaemon, Detect::HostSensors)) {
+    // The host's own sensors need no daemon; only the board's chips do.
+    context.err << noDaemon.str();
+    if (code != kExitNoDaemon || session.support == nullptr || !engine::HostSensorsInUse()) return code;
+    context.err << "rqctl: sensors: without it the board's monitor chip is not looked for; the host's own "
+                   "sensors follow\n";
+  }
+  const bool withDriver = session.support->DriverReady();
   const std::string notShown = "the sensors it did not answer for are not shown";
-  if (DriverStopped(*session.support, notShown, context.err)) return kExitNoDaemon;
+  if (withDriver && DriverStopped(*session.support, notShown, context.err)) return kExitNoDaemon;
   devices::ISAHwMonitorIo* chip = session.support->hardwareMonitor.get();
   if (chip == nullptr && !engine::HostSensorsInUse()) {
     context.err
@@ -439,7 +446,7 @@ int SensorsCommand(CommandContext& context) {
   for (bool first = true;; first = false) {
     const engine::SensorReadings readings = engine::ReadSensors(chip);
     // A block the driver stopped answering in would lack rows it cannot explain.
-    if (DriverStopped(*session.support, notShown, context.err)) return kExitNoDaemon;
+    if (withDriver && DriverStopped(*session.support, notShown, context.err)) return kExitNoDaemon;
     stats.Add(readings, std::chrono::system_clock::now());
     std::string block = clearInPlace ? kAnsiClear : (!first && asText ? "\n" : "");
     block += SensorsText(chip, readings, format.value_or(SensorFormat::Text), stats, watch.has_value());

@@ -17,6 +17,7 @@
 #include "hw/DriverSetup.h"
 #include "hw/I2CIo.h"
 #include "hw/IOInterface.h"
+#include "hw/SocketDriverHandle.h"
 #include "platform/MessageBox.h"
 #include "platform/ProfileFile.h"
 
@@ -58,7 +59,13 @@ std::string ReadBiosModel() {
 MSupport* MSupport::Instance() { return g_instance; }
 
 MSupport::MSupport(MSupportOptions options) : options_(std::move(options)) {
-  if (!options_.openDriver) options_.openDriver = [] { return hw::SetUpDriver(); };
+  if (!options_.openDriver) {
+    options_.openDriver = [] { return hw::SetUpDriver(); };
+    if (!options_.kernelOwnedBlocks)
+      options_.kernelOwnedBlocks = [] {
+        return hw::KernelOwnedBlocks(hw::SocketDriverHandle::DefaultPath());
+      };
+  }
   Construct();
 }
 
@@ -96,7 +103,13 @@ void MSupport::Construct() {
 
   // 5. Without a driver nothing is detected and no thread starts.
   deviceHandle_ = options_.openDriver();
-  if (deviceHandle_ == nullptr) return;
+  if (deviceHandle_ == nullptr) {
+    if (options_.hostSensorsWithoutDriver) {
+      hostSensors = devices::FindHwmonChannels(devices::SysfsRoot());
+      facts.hostSensors = hostSensors.empty() ? nullptr : &hostSensors;
+    }
+    return;
+  }
   hw::ProcessDriverState() = hw::DriverState{true, deviceHandle_.get()};
 
   // 6.-7.
@@ -166,6 +179,7 @@ void MSupport::DetectDevices() {
   hostSensors.clear();
   if (hardwareMonitor == nullptr) hostSensors = devices::FindHwmonChannels(devices::SysfsRoot());
   facts.hostSensors = hostSensors.empty() ? nullptr : &hostSensors;
+  if (options_.kernelOwnedBlocks) kernelOwnedBlocks = options_.kernelOwnedBlocks();
 
   const auto controllers = options_.overclockControllerCandidates ? options_.overclockControllerCandidates()
                                                                   : devices::OverclockControllerCandidates();

@@ -17,6 +17,7 @@
 #include "engine/DisableWDThread.h"
 #include "engine/SettingsStore.h"
 #include "engine/Timing.h"
+#include "hw/DaemonControl.h"
 #include "hw/DriverHandle.h"
 #include "platform/Event.h"
 #include "platform/InstanceLock.h"
@@ -38,6 +39,9 @@ struct MSupportOptions {
   // Sets up and opens the driver; null when set-up fails. Default: the driver
   // service set-up of the driver channel.
   std::function<std::unique_ptr<hw::DriverHandle>()> openDriver;
+  // The port blocks the daemon leaves to kernel drivers, asked once at detection.
+  // Default (with the default driver only): the daemon's own inspection.
+  std::function<std::vector<hw::KernelOwnedBlock>()> kernelOwnedBlocks;
   // Threads created at the end of construction (step 15); either may be empty.
   std::function<std::unique_ptr<platform::WorkerThread>(MSupport&)> makeCpuSpeedThread;
   std::function<std::unique_ptr<platform::WorkerThread>(MSupport&)> makeHwMonitorThread;
@@ -58,6 +62,9 @@ struct MSupportOptions {
   // default are read as usual; a settings file without the board's section reads
   // as if the shipped section were in it. RunStartUpRestore does the rest later.
   bool lookOnly = false;
+  // Without a driver no chip can be looked for, but the host's own sensors are plain
+  // files: a look for them alone still lists them (rqctl's sensors with no daemon).
+  bool hostSensorsWithoutDriver = false;
 };
 
 // The one system object: board identification, device detection, settings, clock
@@ -97,6 +104,8 @@ class MSupport {
   std::unique_ptr<devices::ISAHwMonitorIo> hardwareMonitor;
   // Found only when no monitor chip is: the host's own sensors (engine/Sensors.h).
   std::vector<devices::HwmonChannel> hostSensors;
+  // What the daemon would not grant because a kernel driver drives it (engine/DevicePaths.h).
+  std::vector<hw::KernelOwnedBlock> kernelOwnedBlocks;
 
   bool DriverReady() const { return deviceHandle_ != nullptr; }
   // False once the driver has been taken as gone (it left a request unanswered past

@@ -5,6 +5,7 @@
 #include <string>
 #include <utility>
 
+#include "engine/DevicePaths.h"
 #include "engine/Formatting.h"
 #include "engine/MSupport.h"
 #include "platform/BuildInfo.h"
@@ -17,6 +18,21 @@ void PrintDevice(const char* family, const Device* device) {
     std::printf("%-28s none\n", family);
   } else {
     std::printf("%-28s %s (%s)\n", family, device->GetModel().c_str(), device->GetDescription().c_str());
+  }
+}
+
+// The chip and the path it is read through, or the host's own sensors in its place.
+void PrintMonitor(const rq::engine::MSupport& support) {
+  const auto* chip = support.hardwareMonitor.get();
+  const std::string driver = rq::engine::MonitorKernelDriver(support);
+  if (chip != nullptr && !driver.empty()) {
+    std::printf("%-28s %s (%s), read through the kernel's %s driver (hwmon)\n", "hardware monitor",
+                chip->GetModel().c_str(), chip->GetDescription().c_str(), driver.c_str());
+  } else if (chip == nullptr && !support.hostSensors.empty()) {
+    std::printf("%-28s none of the program's; %s are used\n", "hardware monitor",
+                rq::engine::DescribeHostSensors(support).c_str());
+  } else {
+    PrintDevice("hardware monitor", chip);
   }
 }
 
@@ -61,9 +77,11 @@ int main(int argc, char** argv) {
   std::printf("%-28s %s\n", "board model", support.boardModel.c_str());
   PrintDevice("north bridge", support.northBridge.get());
   PrintDevice("clock generator", support.clockGenerator.get());
-  PrintDevice("hardware monitor", support.hardwareMonitor.get());
+  PrintMonitor(support);
   PrintDevice("overclock controller", support.overclockController.get());
   PrintDevice("GPIO over-voltage", support.gpioVoltage.get());
+  for (const rq::hw::KernelOwnedBlock& block : support.kernelOwnedBlocks)
+    std::printf("%-28s %s\n", "left to a kernel driver", rq::engine::LeftToKernelAdvice(block).c_str());
   PrintClock("CPU (FSB) clock", support.fsbClock);
   PrintClock("hardware default clock", support.hwDefaultClock);
   PrintClock("AGP clock", support.agpClock);

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <thread>
 
 #include "hw/SocketDriverHandle.h"
@@ -86,6 +87,33 @@ bool AskDaemon(const std::string& socketPath, const std::string& command, std::s
   const bool answered = Exchange(fd, command, answer);
   ::close(fd);
   return answered;
+}
+
+std::vector<KernelOwnedBlock> ParseKernelOwnedBlocks(const std::string& inspection) {
+  std::vector<KernelOwnedBlock> blocks;
+  const nlohmann::json state = nlohmann::json::parse(inspection, nullptr, false);
+  if (!state.is_object() || !state.contains("ports") || !state["ports"].is_array()) return blocks;
+  for (const nlohmann::json& block : state["ports"]) {
+    // A block granted all the same (--allow-owned-ports) is served: it names its driver too.
+    if (!block.is_object() || block.value("granted", false)) continue;
+    const auto text = [&block](const char* key) {
+      return block.contains(key) && block[key].is_string() ? block[key].get<std::string>() : std::string();
+    };
+    const auto port = [&block](const char* key) {
+      return block.contains(key) && block[key].is_number_unsigned()
+                 ? static_cast<std::uint16_t>(block[key].get<std::uint64_t>() & 0xFFFFu)
+                 : std::uint16_t{0};
+    };
+    if (text("kernelDriver").empty()) continue;
+    blocks.push_back({text("what"), port("first"), port("last"), text("kernelDriver")});
+  }
+  return blocks;
+}
+
+std::vector<KernelOwnedBlock> KernelOwnedBlocks(const std::string& socketPath) {
+  std::string answer;
+  if (socketPath.empty() || !AskDaemon(socketPath, "inspect", answer)) return {};
+  return ParseKernelOwnedBlocks(answer);
 }
 
 DaemonStop StopDaemon(const std::string& socketPath, std::string& detail, bool onlyWhenIdle) {

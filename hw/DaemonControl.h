@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "hw/DriverHandle.h"
 
@@ -17,6 +18,20 @@ std::optional<std::uint64_t> DaemonBuildDigest(DriverHandle& handle);
 // One command line to the daemon's control socket (<socket>.ctl), its one-line
 // answer; false when nobody answers there.
 bool AskDaemon(const std::string& socketPath, const std::string& command, std::string& answer);
+
+// A block of ports a real-hardware daemon leaves to a kernel driver: the devices
+// behind it are the driver's, not the program's.
+struct KernelOwnedBlock {
+  std::string what;  // as the daemon names it: "Intel SMBus host", "hardware monitor index/data"
+  std::uint16_t first = 0, last = 0;
+  std::string driver;
+};
+// The blocks left to kernel drivers, from the daemon's inspection (`inspection` is
+// its answer); none from a virtual board, a daemon granted them all, or an answer
+// that is not an inspection.
+std::vector<KernelOwnedBlock> ParseKernelOwnedBlocks(const std::string& inspection);
+// The same, asked of the daemon serving `socketPath`; none when nobody answers.
+std::vector<KernelOwnedBlock> KernelOwnedBlocks(const std::string& socketPath);
 
 enum class DaemonStop { NotRunning, Stopped, Failed };
 

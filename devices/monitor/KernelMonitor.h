@@ -44,6 +44,7 @@ class KernelHwMonitorIo final : public ISAHwMonitorIo {
     return chip_->RailVolts(rail, pinVolts);
   }
   std::string Adapter() const override { return "kernel hwmon (" + driver_.name + ")"; }
+  const std::string& DriverName() const { return driver_.name; }
   // The registers are the kernel driver's: none is read for a dump.
   std::vector<RegisterBank> ReadRegisterBanks() const override { return {}; }
 

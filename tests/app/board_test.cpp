@@ -25,6 +25,7 @@
 #include "app/TVoltForm.h"
 #include "app/WindowThread.h"
 #include "platform/WindowThread.h"
+#include "support/FakeHwmon.h"
 #include "support/InProcessDriverHandle.h"
 
 namespace rq::app::test {
@@ -38,6 +39,7 @@ class DefaultBoard : public ::testing::Test {
     options.settingsFile = QDir(dir.path()).filePath("torvane.ini").toStdString();
     options.openDriver = [this] { return std::make_unique<driver::InProcessDriverHandle>(*board); };
     if (!realTiming) options.timing = InstantTiming();
+    if (adjust) adjust(options);
     system = std::make_unique<engine::MSupport>(std::move(options));
     ASSERT_FALSE(system->anotherInstance);
     WindowThreadDispatcher::Instance().Install();
@@ -69,6 +71,7 @@ class DefaultBoard : public ::testing::Test {
     return board->Processor().Fsb();
   }
 
+  std::function<void(engine::MSupportOptions&)> adjust;
   QTemporaryDir dir;
   sim::RealTimeSource time;
   std::unique_ptr<sim::Board> board;
@@ -136,6 +139,35 @@ TEST_F(DefaultBoard, EveryTextFitsItsPlace) {
                                                          &status, &recovery, &note}) {
     EXPECT_THAT(TextsThatDoNotFit(*window), ::testing::IsEmpty()) << window->objectName().toStdString();
   }
+}
+
+// A real board whose monitor chip the kernel's w83627hf driver owns and whose SMBus host
+// the daemon leaves to i2c_i801: the panel says so, and it still fits.
+TEST_F(DefaultBoard, InformationPanelSaysWhichPathServesEachDevice) {
+  const QByteArray sysfs = qgetenv("RQ_SYSFS_ROOT");
+  rq::test::WriteTree(dir.path().toStdString() + "/sys", rq::test::HwmonFile("w83627hf.tree"));
+  qputenv("RQ_SYSFS_ROOT", QDir(dir.path()).filePath("sys").toLocal8Bit());
+  adjust = [](engine::MSupportOptions& options) {
+    options.kernelOwnedBlocks = [] {
+      return hw::ParseKernelOwnedBlocks(R"({"realHardware":true,"ports":[
+        {"what":"Intel SMBus host","first":1024,"last":1055,"kernelDriver":"i2c_i801"}]})");
+    };
+    options.clockGeneratorCandidates = [](const std::string&) {
+      return devices::CandidateList<devices::I2cClockGenIo>{};
+    };
+    options.overclockControllerCandidates = [] { return devices::CandidateList<devices::I2cOverclkIo>{}; };
+  };
+  Start(false);
+  qputenv("RQ_SYSFS_ROOT", sysfs);
+  EXPECT_EQ(info->lblHWMonitor->text(), "W83627HF via w83627hf");
+  for (QLabel* row : {info->lblClkGen, info->lblOverClker}) {
+    EXPECT_EQ(row->text(), "Left to i2c_i801");
+    EXPECT_THAT(
+        row->toolTip().toStdString(),
+        ::testing::HasSubstr("SMBus host (ports 0x0400-0x041F) to the kernel's i2c_i801 driver. To use it "
+                             "here, unbind that driver, or start the daemon with --allow-owned-ports"));
+  }
+  EXPECT_THAT(TextsThatDoNotFit(*info), ::testing::IsEmpty());
 }
 
 // Every shipped board's chip names fit the information panel (saved as about-<board>.png

@@ -418,6 +418,7 @@ TEST_F(RqctlTest, RefusalsAnswerTheirExitCodesAndLeaveTheClockAlone) {
       {"negative", "default", {"fsb", "set", "-140"}, false, kExitBadArguments},
       {"unknown command", "default", {"overclock"}, false, kExitBadArguments},
       {"zero rows", "default", {"log", "--count", "0"}, false, kExitBadArguments},
+      {"daemon absent, no host sensors", nullptr, {"sensors"}, false, kExitNoDaemon},
       {"no monitor chip", "cg-ics9428", {"sensors"}, false, kExitNoChip},
       {"no monitor chip, exposition",
        "cg-ics9428",
@@ -494,6 +495,12 @@ TEST_F(RqctlTest, SensorsWithoutAMonitorChipAreTheHostsOwnInOrder) {
             "time,Tctl (C),Tccd1 (C),edge (C),junction (C),Composite (C),amdgpu fan1 (RPM),vddgfx (V),"
             "FSB (MHz),AGP (MHz),PCI (MHz),Memory (MHz)");
   EXPECT_NE(log.out.find(",48.5,45.75,41,43,35.85,0,0.806,"), std::string::npos) << log.out;
+  // They need no daemon; the board's chips do, and standard error says so.
+  board_.reset();
+  const Result alone = Run({"sensors"});
+  EXPECT_EQ(alone.code, kExitOk) << alone.err;
+  EXPECT_EQ(alone.out, test::HwmonFile("amd.txt"));
+  EXPECT_NE(alone.err.find("the board's monitor chip is not looked for"), std::string::npos) << alone.err;
   // Beside a chip of the program's families the host's sensors are not read...
   UseBoard("default");
   EXPECT_EQ(Run({"sensors"}).out.find("hwmon"), std::string::npos);
