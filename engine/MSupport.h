@@ -121,11 +121,12 @@ class MSupport {
   // True when the settings file was refused at start (RefusedSettingsFile): nothing
   // in it is used, and the user was told.
   bool SettingsRefused() const { return settingsRefused_; }
-  // The program is closing: the waits from here to the end of this object (the
-  // watchdog's disarm, the threads' last requests) may take `bound` at most,
-  // whatever the driver does. Past it the driver is abandoned and standard error
-  // says so: every request fails at once, and InWatch stays as it is, since the
-  // disarm may never have reached the chip. Window thread; once.
+  // The program is closing: from here to the end of this object (the watchdog's
+  // disarm, the threads' last requests) no request may wait longer than `bound`
+  // for the driver. One that does gives the driver up, and standard error says so:
+  // every request fails at once, and InWatch stays as it is, since the disarm may
+  // never have reached the chip. The close's own work is not counted. Window
+  // thread; once.
   void BeginClosing(std::chrono::milliseconds bound);
 
   // --- settings file ----------------------------------------------------------

@@ -1,4 +1,5 @@
 #pragma once
+#include <chrono>
 #include <cstdint>
 
 namespace rq::hw {
@@ -16,6 +17,8 @@ class DriverHandle {
   // flight and every later one fail at once, and Connected() is false from then on.
   // For a close that must not wait for a driver that stopped answering.
   virtual void Abandon() {}
+  // How long the request in flight has waited for its answer; zero when none is.
+  virtual std::chrono::milliseconds Waiting() const { return std::chrono::milliseconds{0}; }
 };
 
 // Process-wide driver state, written once by the system object before any device

@@ -90,11 +90,23 @@ void SocketDriverHandle::Abandon() {
   ::shutdown(fd_, SHUT_RDWR);
 }
 
+std::chrono::milliseconds SocketDriverHandle::Waiting() const {
+  const std::int64_t since = inFlightSince_;
+  if (since == 0) return std::chrono::milliseconds{0};
+  const auto now = std::chrono::steady_clock::now().time_since_epoch();
+  return std::chrono::duration_cast<std::chrono::milliseconds>(now - std::chrono::nanoseconds(since));
+}
+
 bool SocketDriverHandle::DeviceIoControl(std::uint32_t code, std::uint8_t* buffer, std::uint32_t length) {
   if ((buffer == nullptr && length != 0) || length > wire::kMaxBufferLength) return false;
   std::lock_guard lock(mutex_);
   if (gone_) return false;
-  return RoundTrip(code, buffer, length);
+  inFlightSince_ = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                       std::chrono::steady_clock::now().time_since_epoch())
+                       .count();
+  const bool answered = RoundTrip(code, buffer, length);
+  inFlightSince_ = 0;
+  return answered;
 }
 
 bool SocketDriverHandle::RoundTrip(std::uint32_t code, std::uint8_t* buffer, std::uint32_t length) {

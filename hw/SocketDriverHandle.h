@@ -44,6 +44,7 @@ class SocketDriverHandle final : public DriverHandle {
   // stays open until the handle ends, so a thread still using it never meets a
   // reused number.
   void Abandon() override;
+  std::chrono::milliseconds Waiting() const override;
 
  private:
   SocketDriverHandle(int fd, std::chrono::milliseconds replyTimeout) : fd_(fd), replyTimeout_(replyTimeout) {}
@@ -54,6 +55,8 @@ class SocketDriverHandle final : public DriverHandle {
   // Set once the connection broke, a reply did not come in time or it was abandoned.
   std::atomic<bool> gone_{false};
   std::atomic<bool> abandoned_{false};
+  // When the round trip under way began (steady clock, ns); zero between them.
+  std::atomic<std::int64_t> inFlightSince_{0};
   const std::chrono::milliseconds replyTimeout_;
 };
 

@@ -107,10 +107,19 @@ TEST(SocketDriverHandleTimeout, SlowAnswerWithinTheBoundIsTaken) {
     daemon.AnswerPortRead(0x3C);
   });
   ScopedDriverHandle installed(handle.get());
+  // What a closing program looks at: how long the daemon has left the request waiting.
+  std::chrono::milliseconds waited{0};
+  std::thread look([&] {
+    std::this_thread::sleep_for(30ms);
+    waited = handle->Waiting();
+  });
   std::uint32_t value = 0;
   EXPECT_TRUE(IOInterface().ReadPortByte(0x295, value));
   answer.join();
+  look.join();
   EXPECT_EQ(value, 0x3Cu);
+  EXPECT_GE(waited.count(), 20);
+  EXPECT_EQ(handle->Waiting().count(), 0);
 }
 
 }  // namespace
