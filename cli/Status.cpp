@@ -91,7 +91,10 @@ const char* HostName(std::int16_t kind) {
 json SmbusHostJson() {
   const hw::SmbusHostState& host = hw::ProcessSmbusHost();
   if (host.kind == hw::kHostNone) return nullptr;
-  return {{"model", HostName(host.kind)}, {"kind", host.kind}, {"base", host.base}};
+  return {{"model", HostName(host.kind)},
+          {"kind", host.kind},
+          {"base", host.base},
+          {"kernelAdapter", host.kernelAdapter}};
 }
 
 json OptionalNumber(std::optional<double> value) { return value ? json(*value) : json(nullptr); }

@@ -209,7 +209,7 @@ nlohmann::json DescribeGrants(const RealHardwareBackend& backend) {
 
 std::string DaemonUsage() {
   return "usage: ZQ_I2cIo [--board NAME|FILE.toml] [--socket PATH] [--ready-fd N] [--foreground]\n"
-         "                [--real-hardware [--allow-owned-ports]] [--group NAME]\n"
+         "                [--kernel-smbus | --real-hardware [--allow-owned-ports]] [--group NAME]\n"
          "       ZQ_I2cIo inspect [--json] [--socket PATH]\n"
          "       ZQ_I2cIo --version\n"
          "Serves the I/O driver requests for a virtual mainboard (default) or, as root,\n"
@@ -360,7 +360,8 @@ int RunDaemon(const DaemonOptions& options) {
     lock = folder->Lock(name + kLockSuffix);
     if (!lock.Valid()) throw std::runtime_error("another ZQ_I2cIo already serves " + path);
     if (board) {
-      virtualBackend = std::make_unique<VirtualBoardBackend>(*board, VirtualBoardBackend::WhenHung::Block);
+      virtualBackend = std::make_unique<VirtualBoardBackend>(*board, VirtualBoardBackend::WhenHung::Block,
+                                                             options.kernelSmbus);
       dispatcher = std::make_unique<Dispatcher>(*virtualBackend);
     } else {
       dispatcher = std::make_unique<Dispatcher>(*backend);

@@ -121,6 +121,8 @@ DaemonOptions ParseDaemonOptions(const std::vector<std::string>& args) {
       options.realHardware = true;
     } else if (!inspect && arg == "--allow-owned-ports") {
       options.allowOwnedPorts = true;
+    } else if (!inspect && arg == "--kernel-smbus") {
+      options.kernelSmbus = true;
     } else if (inspect && arg == "--json") {
       options.json = true;
     } else {
@@ -129,6 +131,11 @@ DaemonOptions ParseDaemonOptions(const std::vector<std::string>& args) {
   }
   if (options.realHardware && !options.board.empty()) {
     throw UsageError("--board and --real-hardware exclude each other");
+  }
+  if (options.kernelSmbus && options.realHardware) {
+    throw UsageError(
+        "--kernel-smbus is for the virtual board; on real hardware the kernel's adapter is used "
+        "when its driver owns the SMBus host");
   }
   if (options.allowOwnedPorts && !options.realHardware) {
     throw UsageError("--allow-owned-ports goes with --real-hardware");
