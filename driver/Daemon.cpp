@@ -190,10 +190,13 @@ nlohmann::json DescribeGrants(const RealHardwareBackend& backend) {
   nlohmann::json ports = nlohmann::json::array();
   for (const RealHardwareBackend::KernelBlock& block : backend.KernelBlocks()) {
     if (block.grantedAnyway) continue;  // listed with the granted ones below
-    ports.push_back({{"what", block.range.what},
-                     {"first", block.range.first},
-                     {"last", block.range.last},
-                     {"kernelDriver", block.driver}});
+    nlohmann::json entry = {{"what", block.range.what},
+                            {"first", block.range.first},
+                            {"last", block.range.last},
+                            {"kernelDriver", block.driver}};
+    if (const std::string adapter = backend.SmbusAdapterPath(block.range.first); !adapter.empty())
+      entry["servedThrough"] = adapter;
+    ports.push_back(entry);
   }
   for (const PortRange& range : backend.AllowedPorts()) {
     nlohmann::json entry = {

@@ -109,7 +109,10 @@ class RealHardwareBackend final : public Backend {
   // The kernel's adapter of an SMBus host left to its driver, when there is one.
   bool HasSmbusAdapter(std::uint16_t hostBase) override;
   bool SmbusTransaction(std::uint16_t hostBase, SmbusTransfer& transfer) override;
-  const KernelSmbusAdapter* SmbusAdapter() const { return smbusAdapter_.get(); }
+  // The adapter's /dev path when it serves the host at `base`, else empty.
+  std::string SmbusAdapterPath(std::uint16_t base) const {
+    return smbusAdapter_ != nullptr && base == smbusAdapterBase_ ? smbusAdapter_->Path() : std::string();
+  }
 
   const std::vector<PortRange>& AllowedPorts() const { return allowed_; }
   // Every block a present chip would have been granted and a kernel driver drives.

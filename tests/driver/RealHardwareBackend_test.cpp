@@ -406,6 +406,7 @@ TEST_F(RealHardwareTest, AnSmbusHostTheKernelOwnsIsReachedThroughItsAdapter) {
   auto backend = Open();
   EXPECT_TRUE(backend->HasSmbusAdapter(0x400));
   EXPECT_FALSE(backend->HasSmbusAdapter(0x500));
+  EXPECT_EQ(backend->SmbusAdapterPath(0x400), "/fakedev/i2c-3");
   SmbusTransfer read{SmbusTransfer::Kind::kReadBlockData, 0x69, 0x00, {}};
   ASSERT_TRUE(backend->SmbusTransaction(0x400, read));
   EXPECT_THAT(read.data, ::testing::ElementsAre(0x00, 0x1F, 0x12));
