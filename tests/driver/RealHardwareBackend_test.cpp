@@ -58,47 +58,30 @@ class FakePortIo : public PortIo {
   Shared& shared_;
 };
 
-// /dev/i2c-N as the kernel's adapter answers: records each call, reads come from `bytes`.
-class FakeI2c : public I2cDevice {
- public:
-  struct Shared {
-    std::vector<std::string> calls;
-    unsigned long functions = 0x031F0000;  // I2C_FUNCS of an ICH host's adapter
-    std::vector<std::uint8_t> bytes = {0x00, 0x1F, 0x12};
-  };
-  explicit FakeI2c(Shared& shared) : shared_(shared) {}
+// /dev/i2c-N as the kernel's adapter answers: records each call, block reads give 0 31 18.
+struct FakeI2c : I2cDevice {
+  std::vector<std::string>& calls;
+  unsigned long& functions;
+  FakeI2c(std::vector<std::string>& c, unsigned long& f) : calls(c), functions(f) {}
+  int Call(const std::string& call, int result) { return calls.push_back(call), result; }
   int Open(const std::string& path) override { return Call("open " + path, 7); }
   void Close(int fd) override { Call("close " + std::to_string(fd), 0); }
-  bool Functions(int, unsigned long& functions) override {
-    functions = shared_.functions;
-    return true;
-  }
-  bool SelectSlave(int, std::uint8_t slave) override {
-    return Call("slave " + std::to_string(slave), 0) == 0;
-  }
-  std::int32_t ReadByteData(int, std::uint8_t command) override {
-    return Call("read byte " + std::to_string(command), shared_.bytes[0]);
-  }
+  bool Functions(int, unsigned long& f) override { return f = functions, true; }
+  bool SelectSlave(int, std::uint8_t slave) override { return Call("slave " + std::to_string(slave), 1); }
+  std::int32_t ReadByteData(int, std::uint8_t) override { return Call("read byte", 0); }
   std::int32_t WriteByteData(int, std::uint8_t command, std::uint8_t value) override {
     return Call("write byte " + std::to_string(command) + "=" + std::to_string(value), 0);
   }
   std::int32_t ReadBlockData(int, std::uint8_t command, std::uint8_t* values) override {
-    std::copy(shared_.bytes.begin(), shared_.bytes.end(), values);
-    return Call("read block " + std::to_string(command), static_cast<std::int32_t>(shared_.bytes.size()));
+    values[0] = 0, values[1] = 31, values[2] = 18;
+    return Call("read block " + std::to_string(command), 3);
   }
   std::int32_t WriteBlockData(int, std::uint8_t command, std::uint8_t length,
                               const std::uint8_t* values) override {
-    std::string call = "write block " + std::to_string(command) + ":";
-    for (std::uint8_t i = 0; i < length; ++i) call += " " + std::to_string(values[i]);
-    return Call(call, 0);
+    return Call("write block " + std::to_string(command) + ": " + std::to_string(length) + " from " +
+                    std::to_string(values[0]),
+                0);
   }
-
- private:
-  int Call(std::string call, int result) {
-    shared_.calls.push_back(std::move(call));
-    return result;
-  }
-  Shared& shared_;
 };
 
 class RealHardwareTest : public ::testing::Test {
@@ -124,7 +107,7 @@ class RealHardwareTest : public ::testing::Test {
     environment.log = [this](const std::string& line) { log.push_back(line); };
     environment.ioportsPath = files / "ioports";
     environment.allowOwnedPorts = allowOwned;
-    environment.i2c = std::make_unique<FakeI2c>(i2c);
+    environment.i2c = std::make_unique<FakeI2c>(i2cCalls, i2cFunctions);
     environment.deviceFolder = "/fakedev";
     auto backend = RealHardwareBackend::Open(std::move(environment));
     ports.touched.clear(), ports.written.clear();
@@ -147,7 +130,8 @@ class RealHardwareTest : public ::testing::Test {
   TempDir files;
   std::string memory = files / "mem";
   FakePortIo::Shared ports;
-  FakeI2c::Shared i2c;
+  std::vector<std::string> i2cCalls;
+  unsigned long i2cFunctions = 0x031F0000;  // I2C_FUNCS of an ICH host's adapter
   std::vector<std::string> log;
   bool allowOwned = false;
 };
@@ -398,25 +382,24 @@ TEST_F(RealHardwareTest, AnSmbusHostTheKernelOwnsIsReachedThroughItsAdapter) {
   EXPECT_THAT(log.back(), ::testing::HasSubstr("the i2c-dev module is not loaded"));
 
   std::filesystem::create_directories(sysfs / "class/i2c-dev/i2c-3");
-  i2c.functions = 0x00180000;  // byte data without block data
+  i2cFunctions = 0x00180000;  // byte data without block data
   EXPECT_FALSE(Open()->HasSmbusAdapter(0x400));
-  EXPECT_THAT(i2c.calls, ::testing::ElementsAre("open /fakedev/i2c-3", "close 7"));
+  EXPECT_THAT(i2cCalls, ::testing::ElementsAre("open /fakedev/i2c-3", "close 7"));
 
-  i2c.functions = 0x031F0000, i2c.calls.clear();
+  i2cFunctions = 0x031F0000, i2cCalls.clear();
   auto backend = Open();
   EXPECT_TRUE(backend->HasSmbusAdapter(0x400));
   EXPECT_FALSE(backend->HasSmbusAdapter(0x500));
   EXPECT_EQ(backend->SmbusAdapterPath(0x400), "/fakedev/i2c-3");
-  SmbusTransfer read{SmbusTransfer::Kind::kReadBlockData, 0x69, 0x00, {}};
-  ASSERT_TRUE(backend->SmbusTransaction(0x400, read));
-  EXPECT_THAT(read.data, ::testing::ElementsAre(0x00, 0x1F, 0x12));
-  SmbusTransfer write{SmbusTransfer::Kind::kWriteBlockData, 0x69, 0x00, {0x00, 0x1F}};
-  ASSERT_TRUE(backend->SmbusTransaction(0x400, write));
-  SmbusTransfer writeByte{SmbusTransfer::Kind::kWriteByteData, 0x4E, 0x05, {0x7F}};
-  ASSERT_TRUE(backend->SmbusTransaction(0x400, writeByte));
-  EXPECT_THAT(i2c.calls,
+  SmbusTransfer read{SmbusTransfer::Kind::kReadBlockData, 0x69, 0x00, {}},
+      write{SmbusTransfer::Kind::kWriteBlockData, 0x69, 0x00, {9, 31}},
+      writeByte{SmbusTransfer::Kind::kWriteByteData, 0x4E, 0x05, {0x7F}};
+  ASSERT_TRUE(backend->SmbusTransaction(0x400, read) && backend->SmbusTransaction(0x400, write) &&
+              backend->SmbusTransaction(0x400, writeByte));
+  EXPECT_THAT(read.data, ::testing::ElementsAre(0, 31, 18));
+  EXPECT_THAT(i2cCalls,
               ::testing::ElementsAre("open /fakedev/i2c-3", "slave 105", "read block 0", "slave 105",
-                                     "write block 0: 0 31", "slave 78", "write byte 5=127"));
+                                     "write block 0: 2 from 9", "slave 78", "write byte 5=127"));
   EXPECT_TRUE(ports.touched.empty());
 }
 
