@@ -145,6 +145,7 @@ std::string DeviceText(const json& device) {
   }
   std::ostringstream text;
   text << device["model"].get<std::string>() << " at 0x" << std::hex << device["base"].get<int>();
+  if (device.value("kernelAdapter", false)) text << ", through the kernel's adapter";
   return text.str();
 }
 
