@@ -91,7 +91,10 @@ const char* HostName(std::int16_t kind) {
 json SmbusHostJson() {
   const hw::SmbusHostState& host = hw::ProcessSmbusHost();
   if (host.kind == hw::kHostNone) return nullptr;
-  return {{"model", HostName(host.kind)}, {"kind", host.kind}, {"base", host.base}};
+  return {{"model", HostName(host.kind)},
+          {"kind", host.kind},
+          {"base", host.base},
+          {"kernelAdapter", host.kernelAdapter}};
 }
 
 json OptionalNumber(std::optional<double> value) { return value ? json(*value) : json(nullptr); }
@@ -142,6 +145,7 @@ std::string DeviceText(const json& device) {
   }
   std::ostringstream text;
   text << device["model"].get<std::string>() << " at 0x" << std::hex << device["base"].get<int>();
+  if (device.value("kernelAdapter", false)) text << ", through the kernel's adapter";
   return text.str();
 }
 

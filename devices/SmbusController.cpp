@@ -62,7 +62,7 @@ SmbusController OpenSmbusController(std::uint8_t address, std::initializer_list<
   if (!hw::DetectSmbusHost()) return bus;
   bus.hostKind = hw::ProcessSmbusHost().kind;
   if (std::find(kinds.begin(), kinds.end(), bus.hostKind) != kinds.end()) {
-    if (auto host = hw::CreateI2CIo(bus.hostKind, address))
+    if (auto host = hw::CreateI2CIo(hw::ProcessSmbusHost(), address))
       bus.controller = std::make_unique<LockedI2CIo>(std::move(host));
   }
   return bus;

@@ -1,8 +1,19 @@
 #pragma once
 #include <cstdint>
 #include <span>
+#include <vector>
 
 namespace rq::driver {
+
+// One SMBus transaction as a kernel adapter performs it. `slave` is in 7-bit
+// form; a read fills `data` (one byte, or the block the slave sent).
+struct SmbusTransfer {
+  enum class Kind { kReadByteData, kWriteByteData, kReadBlockData, kWriteBlockData };
+  Kind kind = Kind::kReadByteData;
+  std::uint8_t slave = 0;
+  std::uint8_t command = 0;
+  std::vector<std::uint8_t> data;
+};
 
 // What the daemon serves requests from: the virtual board or real hardware.
 // Each call is one single access; the dispatcher serialises requests, so an
@@ -28,6 +39,10 @@ class Backend {
     return WritePort(indexPort, index) && WritePort(dataPort, value);
   }
   virtual bool ReadTimeStampCounter(std::uint64_t& /*tsc*/) { return false; }
+  // Whether a kernel adapter of the SMBus host at `hostBase` serves transactions
+  // here, and one transaction through it. The caller has checked the slave.
+  virtual bool HasSmbusAdapter(std::uint16_t /*hostBase*/) { return false; }
+  virtual bool SmbusTransaction(std::uint16_t /*hostBase*/, SmbusTransfer& /*transfer*/) { return false; }
 };
 
 }  // namespace rq::driver

@@ -190,10 +190,13 @@ nlohmann::json DescribeGrants(const RealHardwareBackend& backend) {
   nlohmann::json ports = nlohmann::json::array();
   for (const RealHardwareBackend::KernelBlock& block : backend.KernelBlocks()) {
     if (block.grantedAnyway) continue;  // listed with the granted ones below
-    ports.push_back({{"what", block.range.what},
-                     {"first", block.range.first},
-                     {"last", block.range.last},
-                     {"kernelDriver", block.driver}});
+    nlohmann::json entry = {{"what", block.range.what},
+                            {"first", block.range.first},
+                            {"last", block.range.last},
+                            {"kernelDriver", block.driver}};
+    if (const std::string adapter = backend.SmbusAdapterPath(block.range.first); !adapter.empty())
+      entry["servedThrough"] = adapter;
+    ports.push_back(entry);
   }
   for (const PortRange& range : backend.AllowedPorts()) {
     nlohmann::json entry = {
@@ -209,7 +212,7 @@ nlohmann::json DescribeGrants(const RealHardwareBackend& backend) {
 
 std::string DaemonUsage() {
   return "usage: ZQ_I2cIo [--board NAME|FILE.toml] [--socket PATH] [--ready-fd N] [--foreground]\n"
-         "                [--real-hardware [--allow-owned-ports]] [--group NAME]\n"
+         "                [--kernel-smbus | --real-hardware [--allow-owned-ports]] [--group NAME]\n"
          "       ZQ_I2cIo inspect [--json] [--socket PATH]\n"
          "       ZQ_I2cIo --version\n"
          "Serves the I/O driver requests for a virtual mainboard (default) or, as root,\n"
@@ -360,7 +363,8 @@ int RunDaemon(const DaemonOptions& options) {
     lock = folder->Lock(name + kLockSuffix);
     if (!lock.Valid()) throw std::runtime_error("another ZQ_I2cIo already serves " + path);
     if (board) {
-      virtualBackend = std::make_unique<VirtualBoardBackend>(*board, VirtualBoardBackend::WhenHung::Block);
+      virtualBackend = std::make_unique<VirtualBoardBackend>(*board, VirtualBoardBackend::WhenHung::Block,
+                                                             options.kernelSmbus);
       dispatcher = std::make_unique<Dispatcher>(*virtualBackend);
     } else {
       dispatcher = std::make_unique<Dispatcher>(*backend);

@@ -121,6 +121,8 @@ DaemonOptions ParseDaemonOptions(const std::vector<std::string>& args) {
       options.realHardware = true;
     } else if (!inspect && arg == "--allow-owned-ports") {
       options.allowOwnedPorts = true;
+    } else if (!inspect && arg == "--kernel-smbus") {
+      options.kernelSmbus = true;
     } else if (inspect && arg == "--json") {
       options.json = true;
     } else {
@@ -129,6 +131,11 @@ DaemonOptions ParseDaemonOptions(const std::vector<std::string>& args) {
   }
   if (options.realHardware && !options.board.empty()) {
     throw UsageError("--board and --real-hardware exclude each other");
+  }
+  if (options.kernelSmbus && options.realHardware) {
+    throw UsageError(
+        "--kernel-smbus is for the virtual board; on real hardware the kernel's adapter is used "
+        "when its driver owns the SMBus host");
   }
   if (options.allowOwnedPorts && !options.realHardware) {
     throw UsageError("--allow-owned-ports goes with --real-hardware");
@@ -142,6 +149,22 @@ std::string BoardName(const DaemonOptions& options) {
   return kDefaultBoard;
 }
 
+namespace {
+
+// Who drives a block of a real-hardware daemon, for people.
+std::string PortsVerdict(const nlohmann::json& block) {
+  const std::string driver = block.value("kernelDriver", "");
+  if (!block.value("granted", false)) {
+    if (block.contains("servedThrough"))
+      return "left to the kernel's " + driver + " driver, reached through its adapter " +
+             block.value("servedThrough", "");
+    return "left to the kernel's " + driver + " driver (unbind it or use --allow-owned-ports)";
+  }
+  return driver.empty() ? "served" : "served, although the kernel's " + driver + " driver drives it too";
+}
+
+}  // namespace
+
 std::string FormatInspection(const nlohmann::json& state) {
   std::ostringstream out;
   if (state.value("realHardware", false)) {
@@ -149,13 +172,7 @@ std::string FormatInspection(const nlohmann::json& state) {
     for (const auto& block : state.value("ports", nlohmann::json::array())) {
       char range[32];
       std::snprintf(range, sizeof range, "0x%04X-0x%04X", block.value("first", 0u), block.value("last", 0u));
-      const std::string driver = block.value("kernelDriver", "");
-      out << "Ports:     " << range << ' ' << block.value("what", "") << ": "
-          << (!block.value("granted", false)
-                  ? "left to the kernel's " + driver + " driver (unbind it or use --allow-owned-ports)"
-              : driver.empty() ? std::string("served")
-                               : "served, although the kernel's " + driver + " driver drives it too")
-          << '\n';
+      out << "Ports:     " << range << ' ' << block.value("what", "") << ": " << PortsVerdict(block) << '\n';
     }
     return out.str();
   }

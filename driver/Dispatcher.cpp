@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <vector>
 
+#include "driver/DaemonLog.h"
+#include "driver/RegisterGates.h"
 #include "protocol/Protocol.h"
 
 namespace rq::driver {
@@ -32,6 +34,9 @@ bool FixedLength(std::uint32_t code, std::uint32_t& length) {
       return true;
     case protocol::kIoctlBusLock:
       length = protocol::bus_lock_request::kLength;
+      return true;
+    case protocol::kIoctlSmbusTransaction:
+      length = protocol::smbus_request::kLength;
       return true;
     default:
       return false;
@@ -88,6 +93,9 @@ bool Dispatcher::Dispatch(std::uint32_t code, std::span<std::uint8_t> buffer, Co
         break;
       case protocol::kIoctlReadTimeStampCounter:
         ok = ReadTsc(work);
+        break;
+      case protocol::kIoctlSmbusTransaction:
+        ok = Smbus(work);
         break;
       default:
         break;
@@ -177,6 +185,55 @@ bool Dispatcher::BusLock(std::span<std::uint8_t> buffer, ConnectionId connection
     default:
       return false;
   }
+}
+
+// The slave check stands before every backend, so that no path reaches a slave
+// the program does not drive, a memory module's SPD EEPROM least of all.
+bool Dispatcher::Smbus(std::span<std::uint8_t> buffer) {
+  namespace request = protocol::smbus_request;
+  const std::uint32_t host = protocol::LoadU32(buffer.data(), request::kHost);
+  const std::uint32_t slave = protocol::LoadU32(buffer.data(), request::kSlave);
+  const std::uint32_t command = protocol::LoadU32(buffer.data(), request::kCommand);
+  const std::uint32_t kind = protocol::LoadU32(buffer.data(), request::kKind);
+  const std::uint32_t count = protocol::LoadU32(buffer.data(), request::kCount);
+  if (host > kMaxPort) return false;
+  if (kind == request::kQuery) return backend_.HasSmbusAdapter(static_cast<std::uint16_t>(host));
+  if (slave > kMaxRegister || (slave & 1U) != 0 || command > kMaxRegister) return false;
+  SmbusTransfer transfer;
+  std::uint32_t toSend = 0;
+  switch (kind) {
+    case request::kReadByteData:
+      transfer.kind = SmbusTransfer::Kind::kReadByteData;
+      break;
+    case request::kWriteByteData:
+      transfer.kind = SmbusTransfer::Kind::kWriteByteData;
+      toSend = 1;
+      break;
+    case request::kReadBlockData:
+      transfer.kind = SmbusTransfer::Kind::kReadBlockData;
+      break;
+    case request::kWriteBlockData:
+      transfer.kind = SmbusTransfer::Kind::kWriteBlockData;
+      if (count == 0 || count > request::kMaxData) return false;
+      toSend = count;
+      break;
+    default:
+      return false;
+  }
+  std::string why;
+  if (!SmbusSlaveAllowed(static_cast<std::uint8_t>(slave), why)) {
+    LogLine("SMBus transaction refused: " + why);
+    return false;
+  }
+  transfer.slave = static_cast<std::uint8_t>(slave >> 1);
+  transfer.command = static_cast<std::uint8_t>(command);
+  transfer.data.assign(buffer.begin() + request::kData, buffer.begin() + request::kData + toSend);
+  if (!backend_.SmbusTransaction(static_cast<std::uint16_t>(host), transfer)) return false;
+  if (toSend != 0) return true;
+  if (transfer.data.empty() || transfer.data.size() > request::kMaxData) return false;
+  std::copy(transfer.data.begin(), transfer.data.end(), buffer.begin() + request::kData);
+  protocol::StoreU32(buffer.data(), request::kCount, static_cast<std::uint32_t>(transfer.data.size()));
+  return true;
 }
 
 bool Dispatcher::ReadTsc(std::span<std::uint8_t> buffer) {

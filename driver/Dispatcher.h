@@ -48,6 +48,7 @@ class Dispatcher {
   bool ReadMemory(std::span<std::uint8_t> buffer);
   bool ReadTsc(std::span<std::uint8_t> buffer);
   bool BusLock(std::span<std::uint8_t> buffer, ConnectionId connection);
+  bool Smbus(std::span<std::uint8_t> buffer);
 
   Backend& backend_;
   BusLockTable ownBusLocks_;

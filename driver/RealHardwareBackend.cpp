@@ -63,14 +63,15 @@ struct PortBlock {
   std::uint16_t fixedBase;
   std::uint16_t size;
   const WriteTable& writes;
+  bool smbusHost = false;  // a kernel driver of it may offer its adapter instead
 };
 
 constexpr std::uint8_t kFixed = 0;
 const PortBlock kPortBlocks[] = {
-    {"Intel SMBus host", kIntelSmbus, kIntelSmbus, 0x20, 0, 32, kIchStyleSmbusWrites},
-    {"VIA SMBus host", kViaSmbus, kViaSmbus, 0xD0, 0, 16, kIchStyleSmbusWrites},
-    {"nVidia SMBus host", kNvidiaSmbus, kNvidiaSmbus, 0x54, 0, 64, kNvidiaSmbusWrites},
-    {"SiS SMBus host", kSisSouthBridge, kSisSouthBridge, kFixed, 0x10C0, 32, kSisSmbusWrites},
+    {"Intel SMBus host", kIntelSmbus, kIntelSmbus, 0x20, 0, 32, kIchStyleSmbusWrites, true},
+    {"VIA SMBus host", kViaSmbus, kViaSmbus, 0xD0, 0, 16, kIchStyleSmbusWrites, true},
+    {"nVidia SMBus host", kNvidiaSmbus, kNvidiaSmbus, 0x54, 0, 64, kNvidiaSmbusWrites, true},
+    {"SiS SMBus host", kSisSouthBridge, kSisSouthBridge, kFixed, 0x10C0, 32, kSisSmbusWrites, true},
     {"Intel GPIO", kIntelLpc, kIntelLpc, 0x58, 0, 64, kIntelGpioWrites},
     {"VIA power management and GPIO", kViaGpio, kViaGpio, 0x88, 0, 128, kViaGpioWrites},
     {"SiS GPIO", kSisSouthBridge, kSisHostBridge, 0x68, 0, 128, kSisGpioWrites},
@@ -236,8 +237,10 @@ void RealHardwareBackend::FindAllowedPorts() {
     if (last > 0xFFFF || OverlapsForbidden(first, last)) continue;
     const PciLocation& at = block.chip.location;
     if (LeftToKernel({first, static_cast<std::uint16_t>(last), block.what},
-                     {{at.bus, at.device, at.function}}))
+                     {{at.bus, at.device, at.function}})) {
+      if (block.smbusHost) OpenSmbusAdapter(first, {at.bus, at.device, at.function});
       continue;
+    }
     Grant({first, static_cast<std::uint16_t>(last), block.what}, &block.writes);
   }
 }
@@ -257,6 +260,30 @@ void RealHardwareBackend::GrantFixedBlocks() {
                        "-" + Hex(block.range.last, 4) + "; they are not granted");
     }
   }
+}
+
+void RealHardwareBackend::OpenSmbusAdapter(std::uint16_t base, KernelOwnership::PciFunction host) {
+  if (smbusAdapter_) return;  // a board has one SMBus host
+  if (!environment_.i2c) environment_.i2c = KernelI2cDevice();
+  std::string why;
+  smbusAdapter_ = KernelSmbusAdapter::Open(*environment_.i2c,
+                                           {environment_.sysfsRoot, environment_.deviceFolder}, host, why);
+  if (!smbusAdapter_) {
+    environment_.log("the SMBus host at " + Hex(base, 4) +
+                     " cannot be reached through the kernel either: " + why);
+    return;
+  }
+  smbusAdapterBase_ = base;
+  environment_.log("the SMBus host at " + Hex(base, 4) + " is reached through the kernel's adapter " +
+                   smbusAdapter_->Path());
+}
+
+bool RealHardwareBackend::HasSmbusAdapter(std::uint16_t hostBase) {
+  return smbusAdapter_ != nullptr && hostBase == smbusAdapterBase_;
+}
+
+bool RealHardwareBackend::SmbusTransaction(std::uint16_t hostBase, SmbusTransfer& transfer) {
+  return HasSmbusAdapter(hostBase) && smbusAdapter_->Transaction(transfer);
 }
 
 bool RealHardwareBackend::LeftToKernel(const PortRange& range,

@@ -8,6 +8,7 @@
 
 #include "driver/Backend.h"
 #include "driver/KernelOwnership.h"
+#include "driver/KernelSmbusAdapter.h"
 
 namespace rq::driver {
 
@@ -83,6 +84,9 @@ class RealHardwareBackend final : public Backend {
     std::string ioportsPath = "/proc/ioports";
     // Grant blocks a kernel driver drives too (two masters on one chip: unsafe).
     bool allowOwnedPorts = false;
+    // /dev/i2c-N, for an SMBus host a kernel driver owns; the kernel's when null.
+    std::unique_ptr<I2cDevice> i2c = nullptr;
+    std::string deviceFolder = "/dev";
   };
   static constexpr std::uint32_t kMemoryFirst = 0xF0000;
   static constexpr std::uint32_t kMemoryEnd = 0x100000;
@@ -102,6 +106,13 @@ class RealHardwareBackend final : public Backend {
   bool ReadPciConfigWord(std::uint8_t bus, std::uint8_t device, std::uint8_t function, std::uint8_t reg,
                          std::uint16_t& value) override;
   bool ReadPhysicalMemory(std::uint32_t address, std::span<std::uint8_t> out) override;
+  // The kernel's adapter of an SMBus host left to its driver, when there is one.
+  bool HasSmbusAdapter(std::uint16_t hostBase) override;
+  bool SmbusTransaction(std::uint16_t hostBase, SmbusTransfer& transfer) override;
+  // The adapter's /dev path when it serves the host at `base`, else empty.
+  std::string SmbusAdapterPath(std::uint16_t base) const {
+    return smbusAdapter_ != nullptr && base == smbusAdapterBase_ ? smbusAdapter_->Path() : std::string();
+  }
 
   const std::vector<PortRange>& AllowedPorts() const { return allowed_; }
   // Every block a present chip would have been granted and a kernel driver drives.
@@ -129,6 +140,7 @@ class RealHardwareBackend final : public Backend {
   void Grant(const PortRange& range, const WriteTable* writes);
   // Whether a kernel driver owns the block and it stays the driver's (logged either way).
   bool LeftToKernel(const PortRange& range, std::optional<KernelOwnership::PciFunction> function);
+  void OpenSmbusAdapter(std::uint16_t base, KernelOwnership::PciFunction host);
   std::optional<std::size_t> GrantOf(std::uint16_t port) const;
   // The gates after writing `value` to `port`, or nothing (with the reason) when
   // the write is refused.
@@ -143,6 +155,8 @@ class RealHardwareBackend final : public Backend {
   std::vector<KernelBlock> kernelBlocks_;
   std::vector<const WriteTable*> writes_;  // per entry of allowed_; null: the Super I/O gate decides
   GateState gates_;
+  std::unique_ptr<KernelSmbusAdapter> smbusAdapter_;
+  std::uint16_t smbusAdapterBase_ = 0;
 };
 
 }  // namespace rq::driver

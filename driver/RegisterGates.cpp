@@ -22,19 +22,6 @@ std::string Hex(std::uint8_t value) {
   return text;
 }
 
-bool SlaveAllowed(std::uint8_t address, std::string& why) {
-  const auto slave = static_cast<std::uint8_t>(address & ~kReadBit);
-  if (slave >= kSpdFirst && slave <= kSpdLast) {
-    why = "SMBus slave " + Hex(slave) + " is a memory module's SPD EEPROM";
-    return false;
-  }
-  if (std::find(kDrivenSlaves.begin(), kDrivenSlaves.end(), slave) == kDrivenSlaves.end()) {
-    why = "SMBus slave " + Hex(slave) + " is none the program drives";
-    return false;
-  }
-  return true;
-}
-
 // Intel ICH and VIA: status, control (bit 6 starts), command, slave address, the
 // two data bytes and the block data port.
 constexpr std::uint8_t kIchStart = 0x40;
@@ -129,6 +116,19 @@ const FixedBlock kFixedBlocks[] = {
 
 }  // namespace
 
+bool SmbusSlaveAllowed(std::uint8_t address, std::string& why) {
+  const auto slave = static_cast<std::uint8_t>(address & ~kReadBit);
+  if (slave >= kSpdFirst && slave <= kSpdLast) {
+    why = "SMBus slave " + Hex(slave) + " is a memory module's SPD EEPROM";
+    return false;
+  }
+  if (std::find(kDrivenSlaves.begin(), kDrivenSlaves.end(), slave) == kDrivenSlaves.end()) {
+    why = "SMBus slave " + Hex(slave) + " is none the program drives";
+    return false;
+  }
+  return true;
+}
+
 const WriteTable kIchStyleSmbusWrites{kIchStyleSmbus, false, 0x04};
 const WriteTable kNvidiaSmbusWrites{kNvidiaSmbus, false, 0x02};
 const WriteTable kSisSmbusWrites{kSisSmbus, false, 0x04};
@@ -151,10 +151,10 @@ bool PassesRule(const RegisterWrite& rule, std::uint8_t value, const std::functi
     case WriteRule::kAny:
       return true;
     case WriteRule::kSlaveAddress:
-      return SlaveAllowed(value, why);
+      return SmbusSlaveAllowed(value, why);
     case WriteRule::kStartsTransfer:
       if ((value & rule.bits) == 0) return true;
-      if (SlaveAllowed(slave(), why)) return true;
+      if (SmbusSlaveAllowed(slave(), why)) return true;
       why = "no transfer starts while the host's address register holds it: " + why;
       return false;
     case WriteRule::kOneOf:

@@ -46,6 +46,10 @@ const RegisterWrite* FindRegister(const WriteTable& table, std::uint8_t reg);
 bool PassesRule(const RegisterWrite& rule, std::uint8_t value, const std::function<std::uint8_t()>& content,
                 const std::function<std::uint8_t()>& slave, std::string& why);
 
+// Whether the program drives the SMBus slave `address` (8-bit form, read bit
+// ignored); `why` says why not. A memory module's SPD EEPROM never passes.
+bool SmbusSlaveAllowed(std::uint8_t address, std::string& why);
+
 // The write tables of the SMBus hosts and GPIO blocks the program drives.
 extern const WriteTable kIchStyleSmbusWrites;  // Intel ICH and VIA hosts share the layout
 extern const WriteTable kNvidiaSmbusWrites;

@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "protocol/Protocol.h"
 #include "sim/Board.h"
 
 namespace rq::driver {
@@ -13,8 +14,8 @@ constexpr std::chrono::milliseconds kHungPoll{20};
 
 }  // namespace
 
-VirtualBoardBackend::VirtualBoardBackend(sim::Board& board, WhenHung whenHung)
-    : board_(board), whenHung_(whenHung) {}
+VirtualBoardBackend::VirtualBoardBackend(sim::Board& board, WhenHung whenHung, bool kernelSmbus)
+    : board_(board), whenHung_(whenHung), kernelSmbus_(kernelSmbus) {}
 
 std::optional<VirtualBoardBackend::BoardLock> VirtualBoardBackend::Running() {
   BoardLock lock = board_.Lock();
@@ -74,6 +75,33 @@ bool VirtualBoardBackend::ReadTimeStampCounter(std::uint64_t& tsc) {
   if (!lock) return false;
   tsc = board_.Processor().TimeStampCounter();
   return true;
+}
+
+bool VirtualBoardBackend::HasSmbusAdapter(std::uint16_t /*hostBase*/) { return kernelSmbus_; }
+
+// A slave that is not there, or that does not acknowledge, fails the transaction
+// as the kernel reports a NACK; a block beyond what the SMBus carries is a
+// protocol error there too.
+bool VirtualBoardBackend::SmbusTransaction(std::uint16_t /*hostBase*/, SmbusTransfer& transfer) {
+  if (!kernelSmbus_) return false;
+  auto lock = Running();
+  if (!lock) return false;
+  sim::SmbusDevice* device = board_.Smbus().Find(transfer.slave);
+  if (device == nullptr) return false;
+  switch (transfer.kind) {
+    case SmbusTransfer::Kind::kReadByteData:
+      transfer.data.assign(1, 0);
+      return device->ReadByteData(transfer.command, transfer.data[0]);
+    case SmbusTransfer::Kind::kWriteByteData:
+      return transfer.data.size() == 1 && device->WriteByteData(transfer.command, transfer.data[0]);
+    case SmbusTransfer::Kind::kReadBlockData:
+      transfer.data.clear();
+      return device->BlockRead(transfer.command, transfer.data) && !transfer.data.empty() &&
+             transfer.data.size() <= protocol::smbus_request::kMaxData;
+    case SmbusTransfer::Kind::kWriteBlockData:
+      return device->BlockWrite(transfer.command, transfer.data);
+  }
+  return false;
 }
 
 }  // namespace rq::driver

@@ -21,7 +21,9 @@ class VirtualBoardBackend final : public Backend {
   // fails at once so that nothing stalls a test.
   enum class WhenHung { Block, Fail };
 
-  VirtualBoardBackend(sim::Board& board, WhenHung whenHung);
+  // `kernelSmbus`: the board also offers its SMBus as a kernel adapter would,
+  // transactions served straight from its SMBus devices.
+  VirtualBoardBackend(sim::Board& board, WhenHung whenHung, bool kernelSmbus = false);
 
   bool ReadPort(std::uint16_t port, std::uint8_t& value) override;
   bool WritePort(std::uint16_t port, std::uint8_t value) override;
@@ -30,6 +32,9 @@ class VirtualBoardBackend final : public Backend {
   // Only the BIOS ROM is mapped; any other address fails.
   bool ReadPhysicalMemory(std::uint32_t address, std::span<std::uint8_t> out) override;
   bool ReadTimeStampCounter(std::uint64_t& tsc) override;
+  // The board has one SMBus: the adapter serves whichever host base the client found.
+  bool HasSmbusAdapter(std::uint16_t hostBase) override;
+  bool SmbusTransaction(std::uint16_t hostBase, SmbusTransfer& transfer) override;
 
   // Makes every waiting and later request fail; for shutting the daemon down.
   void Shutdown();
@@ -43,6 +48,7 @@ class VirtualBoardBackend final : public Backend {
 
   sim::Board& board_;
   WhenHung whenHung_;
+  bool kernelSmbus_;
   std::mutex waitMutex_;
   std::condition_variable wake_;
   bool shutdown_ = false;

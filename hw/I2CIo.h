@@ -23,6 +23,8 @@ enum HostKind : std::int16_t {
 struct SmbusHostState {
   std::int16_t kind = kHostNone;
   std::uint16_t base = 0;
+  // The driver reaches the host through the kernel's adapter of it, not its ports.
+  bool kernelAdapter = false;
 };
 SmbusHostState& ProcessSmbusHost();
 
@@ -52,5 +54,8 @@ class I2CIo : public IOInterface {
 
 // The host class for a kind code, or null for an unknown kind.
 std::unique_ptr<I2CIo> CreateI2CIo(std::int16_t kind, std::uint8_t deviceAddress);
+// The class for the host the probe found: the kernel adapter's when the driver
+// reaches the host through one, else the port-level class of its kind.
+std::unique_ptr<I2CIo> CreateI2CIo(const SmbusHostState& host, std::uint8_t deviceAddress);
 
 }  // namespace rq::hw

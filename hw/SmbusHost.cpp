@@ -4,6 +4,7 @@
 
 #include "hw/DriverHandle.h"
 #include "hw/IntelIchSmbus.h"
+#include "hw/KernelSmbus.h"
 #include "hw/NvidiaSmbus.h"
 #include "hw/SisSmbus.h"
 #include "hw/ViaSmbus.h"
@@ -121,6 +122,7 @@ bool DetectSmbusHost() {
       if ((base & kIoBaseMask) == 0) return false;
       host.base = base & kIoBaseMask;
       host.kind = candidate.kind;
+      host.kernelAdapter = KernelAdapterServes(host.base);
       return true;
     }
     // The vendor's function is there but is not a host we know: the probe ends.
@@ -150,6 +152,11 @@ std::unique_ptr<I2CIo> CreateI2CIo(std::int16_t kind, std::uint8_t deviceAddress
     default:
       return nullptr;
   }
+}
+
+std::unique_ptr<I2CIo> CreateI2CIo(const SmbusHostState& host, std::uint8_t deviceAddress) {
+  if (host.kind != kHostNone && host.kernelAdapter) return std::make_unique<KernelSmbusIo>(deviceAddress);
+  return CreateI2CIo(host.kind, deviceAddress);
 }
 
 }  // namespace rq::hw

@@ -25,10 +25,14 @@ inline constexpr std::uint32_t kIoctlBusLock = CtlCode(0x816);  // 0x00226058
 // Our own addition: the daemon's build (build_request), to tell a daemon of
 // another build from the one the program would start.
 inline constexpr std::uint32_t kIoctlDaemonBuild = CtlCode(0x817);  // 0x0022605C
+// Our own addition: one SMBus transaction through the kernel's adapter of an
+// SMBus host (smbus_request), or the question whether such an adapter serves it.
+inline constexpr std::uint32_t kIoctlSmbusTransaction = CtlCode(0x818);  // 0x00226060
 
 static_assert(kIoctlReadIndexedByte == 0x00226024);
 static_assert(kIoctlWritePortByte == 0x00226050);
 static_assert(kIoctlDaemonBuild == 0x0022605C);
+static_assert(kIoctlSmbusTransaction == 0x00226060);
 
 // Buffer lengths and field offsets (all fields little-endian).
 namespace port_request {
@@ -82,6 +86,27 @@ inline constexpr std::uint32_t kOperation = 4;
 inline constexpr std::uint32_t kGive = 0;
 inline constexpr std::uint32_t kTake = 1;
 }  // namespace bus_lock_request
+
+namespace smbus_request {
+inline constexpr std::uint32_t kLength = 52;
+// The SMBus host's base port, as for its bus lock; the adapter is the one the
+// kernel's driver of that host registered.
+inline constexpr std::uint32_t kHost = 0;
+inline constexpr std::uint32_t kSlave = 4;  // 8-bit form, bit 0 clear
+inline constexpr std::uint32_t kCommand = 8;
+inline constexpr std::uint32_t kKind = 12;
+// Bytes in kData: 1 for byte data, 1-32 for a block write; a read fills in what came.
+inline constexpr std::uint32_t kCount = 16;
+inline constexpr std::uint32_t kData = 20;
+inline constexpr std::uint32_t kMaxData = 32;
+// Kinds. kQuery succeeds when the daemon serves transactions for kHost and touches
+// no slave; the others are the SMBus protocols of the same name.
+inline constexpr std::uint32_t kQuery = 0;
+inline constexpr std::uint32_t kReadByteData = 1;
+inline constexpr std::uint32_t kWriteByteData = 2;
+inline constexpr std::uint32_t kReadBlockData = 3;
+inline constexpr std::uint32_t kWriteBlockData = 4;
+}  // namespace smbus_request
 
 // Little-endian field access on request buffers; callers check the bounds.
 inline std::uint32_t LoadU32(const std::uint8_t* buffer, std::uint32_t offset) {

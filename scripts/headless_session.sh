@@ -6,7 +6,8 @@
 #
 #   source scripts/headless_session.sh <bin-dir>
 #   rq_start_display            # Xvfb on a free display; exports DISPLAY
-#   rq_start_daemon             # ZQ_I2cIo on $RQ_DAEMON_BOARD (default), log in $RQ_WORK/daemon.log
+#   rq_start_daemon             # ZQ_I2cIo on $RQ_DAEMON_BOARD (default) with the options in the
+#                               # array RQ_DAEMON_OPTIONS, log in $RQ_WORK/daemon.log
 #   rq_wait_for, rq_fail, RQ_PIDS, RQ_CLEANUPS: scripts/session_common.sh
 #
 # Sets RQ_BIN (the programs), RQ_WORK (removed at the end), RQ_RUNTIME_DIR,
@@ -34,8 +35,10 @@ rq_start_display() {
   rq_wait_for 50 xdpyinfo || rq_fail "Xvfb on :$n does not answer"
 }
 
+RQ_DAEMON_OPTIONS=()
 rq_start_daemon() {
-  "$RQ_BIN/ZQ_I2cIo" --foreground --board "${RQ_DAEMON_BOARD:-default}" >"$RQ_WORK/daemon.log" 2>&1 &
+  "$RQ_BIN/ZQ_I2cIo" --foreground --board "${RQ_DAEMON_BOARD:-default}" "${RQ_DAEMON_OPTIONS[@]}" \
+    >"$RQ_WORK/daemon.log" 2>&1 &
   RQ_PIDS+=($!)
   rq_wait_for 100 "$RQ_BIN/ZQ_I2cIo" inspect || rq_fail "daemon did not come up: $(cat "$RQ_WORK/daemon.log")"
 }

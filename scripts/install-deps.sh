@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev ccache
   clang libclang-rt-14-dev clang-format clang-tidy
   qt6-base-dev libqt6opengl6-dev libgl-dev libgl1-mesa-dri
-  libtoml11-dev nlohmann-json3-dev
+  libtoml11-dev nlohmann-json3-dev libi2c-dev
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev
   libxcb1-dev libxkbcommon-dev
   xvfb xauth x11-utils xdotool imagemagick fonts-dejavu-core openbox

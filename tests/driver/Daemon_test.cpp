@@ -89,9 +89,13 @@ TEST(Inspection, TextShowsTheStateForPeople) {
 TEST(Inspection, RealHardwareListsServedPortsAndThoseLeftToTheKernel) {
   const std::string text = FormatInspection(nlohmann::json::parse(
       R"({"realHardware": true, "ports": [{"what": "Intel SMBus host", "first": 1024, "last": 1055,
-          "kernelDriver": "i801_smbus"}]})"));
-  EXPECT_THAT(text,
-              HasSubstr("Ports:     0x0400-0x041F Intel SMBus host: left to the kernel's i801_smbus driver"));
+          "kernelDriver": "i801_smbus"}, {"what": "VIA SMBus host", "first": 1280, "last": 1295,
+          "kernelDriver": "i2c_viapro", "servedThrough": "/dev/i2c-1"}]})"));
+  EXPECT_THAT(
+      text,
+      HasSubstr("Ports:     0x0400-0x041F Intel SMBus host: left to the kernel's i801_smbus driver (unbind"));
+  EXPECT_THAT(text, HasSubstr("0x0500-0x050F VIA SMBus host: left to the kernel's i2c_viapro driver, reached "
+                              "through its adapter /dev/i2c-1\n"));
 }
 
 TEST(Inspection, TextShowsTheAnalogueSide) {

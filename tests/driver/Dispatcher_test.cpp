@@ -228,5 +228,66 @@ TEST(DispatcherCodes, KnowsExactlyTheServedRequests) {
   EXPECT_FALSE(Dispatcher::KnownCode(0x00226028));
 }
 
+constexpr std::uint32_t kSmbusCode = 0x00226060;
+
+// An adapter at host 0x0400 that answers reads with fixed bytes and records transfers.
+struct AdapterBackend : testing::FakeBackend {
+  bool HasSmbusAdapter(std::uint16_t hostBase) override { return hostBase == 0x0400; }
+  bool SmbusTransaction(std::uint16_t, SmbusTransfer& transfer) override {
+    seen.push_back(transfer);
+    if (transfer.kind == SmbusTransfer::Kind::kReadBlockData) transfer.data = {0x11, 0x22, 0x33};
+    return true;
+  }
+  std::vector<SmbusTransfer> seen;
+};
+
+// Host 0x0400, then slave, command, kind and count (u32 each), then 32 data bytes.
+Bytes Request(std::uint8_t slave, std::uint8_t command, std::uint8_t kind, std::uint8_t count,
+              Bytes data = {}) {
+  Bytes buffer = {0x00, 0x04, 0, 0, slave, 0, 0, 0, command, 0, 0, 0, kind, 0, 0, 0, count, 0, 0, 0};
+  data.resize(32, 0xEE);
+  buffer.insert(buffer.end(), data.begin(), data.end());
+  return buffer;
+}
+
+TEST(SmbusRequest, ReadsFillCountAndDataWritesSendTheirBytesInSevenBitForm) {
+  AdapterBackend backend;
+  Dispatcher dispatcher(backend);
+  Bytes read = Request(0xD2, 0x00, 3, 0);
+  ASSERT_TRUE(dispatcher.Dispatch(kSmbusCode, read));
+  EXPECT_THAT(Bytes(read.begin() + 16, read.begin() + 24), ElementsAre(3, 0, 0, 0, 0x11, 0x22, 0x33, 0xEE));
+  Bytes write = Request(0x9C, 0x05, 2, 1, {0x7F});
+  ASSERT_TRUE(dispatcher.Dispatch(kSmbusCode, write));
+  ASSERT_EQ(backend.seen.size(), 2u);
+  EXPECT_EQ(backend.seen[0].slave, 0x69);
+  EXPECT_EQ(backend.seen[1].slave, 0x4E);
+  EXPECT_EQ(backend.seen[1].command, 0x05);
+  EXPECT_THAT(backend.seen[1].data, ElementsAre(0x7F));
+  Bytes query = Request(0, 0, 0, 0);
+  EXPECT_TRUE(dispatcher.Dispatch(kSmbusCode, query));
+  EXPECT_EQ(backend.seen.size(), 2u);  // a query touches no slave
+}
+
+// Each is refused before any backend sees it, and leaves the buffer as it came.
+TEST(SmbusRequest, RefusedRequestsReachNoBackend) {
+  Bytes beyondPorts = Request(0xD2, 0, 1, 0);
+  beyondPorts[2] = 1;
+  const std::vector<Bytes> refused = {
+      Request(0xA0, 0, 2, 1, {0}), Request(0xAE, 0, 4, 2, {1, 2}),
+      Request(0xAE, 0, 1, 0),                                // SPD
+      Request(0x5A, 0, 1, 0),      Request(0xD3, 0, 1, 0),   // a slave not driven, a read bit
+      Request(0xD2, 0, 4, 0),      Request(0xD2, 0, 4, 33),  // blocks of 0 and 33 bytes
+      Request(0xD2, 0, 5, 1),      beyondPorts,              // no such kind, host > 0xFFFF
+  };
+  for (const Bytes& request : refused) {
+    AdapterBackend backend;
+    Dispatcher dispatcher(backend);
+    Bytes buffer = request;
+    EXPECT_FALSE(dispatcher.Dispatch(kSmbusCode, buffer)) << int(request[4]) << " kind " << int(request[12]);
+    EXPECT_EQ(buffer, request);
+    EXPECT_TRUE(backend.seen.empty());
+  }
+}
+
 }  // namespace
 }  // namespace rq::driver

@@ -58,6 +58,32 @@ class FakePortIo : public PortIo {
   Shared& shared_;
 };
 
+// /dev/i2c-N as the kernel's adapter answers: records each call, block reads give 0 31 18.
+struct FakeI2c : I2cDevice {
+  std::vector<std::string>& calls;
+  unsigned long& functions;
+  FakeI2c(std::vector<std::string>& c, unsigned long& f) : calls(c), functions(f) {}
+  int Call(const std::string& call, int result) { return calls.push_back(call), result; }
+  int Open(const std::string& path) override { return Call("open " + path, 7); }
+  void Close(int fd) override { Call("close " + std::to_string(fd), 0); }
+  bool Functions(int, unsigned long& f) override { return f = functions, true; }
+  bool SelectSlave(int, std::uint8_t slave) override { return Call("slave " + std::to_string(slave), 1); }
+  std::int32_t ReadByteData(int, std::uint8_t) override { return Call("read byte", 0); }
+  std::int32_t WriteByteData(int, std::uint8_t command, std::uint8_t value) override {
+    return Call("write byte " + std::to_string(command) + "=" + std::to_string(value), 0);
+  }
+  std::int32_t ReadBlockData(int, std::uint8_t command, std::uint8_t* values) override {
+    values[0] = 0, values[1] = 31, values[2] = 18;
+    return Call("read block " + std::to_string(command), 3);
+  }
+  std::int32_t WriteBlockData(int, std::uint8_t command, std::uint8_t length,
+                              const std::uint8_t* values) override {
+    return Call("write block " + std::to_string(command) + ": " + std::to_string(length) + " from " +
+                    std::to_string(values[0]),
+                0);
+  }
+};
+
 class RealHardwareTest : public ::testing::Test {
  protected:
   // A PCI function's configuration space in the fake sysfs, with a few words set.
@@ -81,6 +107,8 @@ class RealHardwareTest : public ::testing::Test {
     environment.log = [this](const std::string& line) { log.push_back(line); };
     environment.ioportsPath = files / "ioports";
     environment.allowOwnedPorts = allowOwned;
+    environment.i2c = std::make_unique<FakeI2c>(i2cCalls, i2cFunctions);
+    environment.deviceFolder = "/fakedev";
     auto backend = RealHardwareBackend::Open(std::move(environment));
     ports.touched.clear(), ports.written.clear();
     return backend;
@@ -102,6 +130,8 @@ class RealHardwareTest : public ::testing::Test {
   TempDir files;
   std::string memory = files / "mem";
   FakePortIo::Shared ports;
+  std::vector<std::string> i2cCalls;
+  unsigned long i2cFunctions = 0x031F0000;  // I2C_FUNCS of an ICH host's adapter
   std::vector<std::string> log;
   bool allowOwned = false;
 };
@@ -337,9 +367,40 @@ TEST_F(RealHardwareTest, BlocksAKernelDriverDrivesAreLeftToIt) {
   EXPECT_FALSE(backend->Allowed(0x295));
   EXPECT_TRUE(backend->Allowed(0x480));
   EXPECT_THAT(log, ::testing::ElementsAre(::testing::HasSubstr("0x041F is driven by the kernel's i801_smbus"),
+                                          ::testing::HasSubstr("registered no I2C adapter"),
                                           ::testing::HasSubstr("0x0296 is driven by the kernel's w83627hf")));
   allowOwned = true;
   EXPECT_TRUE(Open()->Allowed(0x400));
+}
+
+TEST_F(RealHardwareTest, AnSmbusHostTheKernelOwnsIsReachedThroughItsAdapter) {
+  AddPci("0000:00:1f.3", {{0x00, 0x8086}, {0x02, 0x24D3}, {0x20, 0x0401}});
+  std::filesystem::create_symlink("../../../bus/pci/drivers/i801_smbus",
+                                  sysfs / "bus/pci/devices/0000:00:1f.3/driver");
+  std::filesystem::create_directories(sysfs / "bus/pci/devices/0000:00:1f.3/i2c-3");
+  EXPECT_FALSE(Open()->HasSmbusAdapter(0x400));
+  EXPECT_THAT(log.back(), ::testing::HasSubstr("the i2c-dev module is not loaded"));
+
+  std::filesystem::create_directories(sysfs / "class/i2c-dev/i2c-3");
+  i2cFunctions = 0x00180000;  // byte data without block data
+  EXPECT_FALSE(Open()->HasSmbusAdapter(0x400));
+  EXPECT_THAT(i2cCalls, ::testing::ElementsAre("open /fakedev/i2c-3", "close 7"));
+
+  i2cFunctions = 0x031F0000, i2cCalls.clear();
+  auto backend = Open();
+  EXPECT_TRUE(backend->HasSmbusAdapter(0x400));
+  EXPECT_FALSE(backend->HasSmbusAdapter(0x500));
+  EXPECT_EQ(backend->SmbusAdapterPath(0x400), "/fakedev/i2c-3");
+  SmbusTransfer read{SmbusTransfer::Kind::kReadBlockData, 0x69, 0x00, {}},
+      write{SmbusTransfer::Kind::kWriteBlockData, 0x69, 0x00, {9, 31}},
+      writeByte{SmbusTransfer::Kind::kWriteByteData, 0x4E, 0x05, {0x7F}};
+  ASSERT_TRUE(backend->SmbusTransaction(0x400, read) && backend->SmbusTransaction(0x400, write) &&
+              backend->SmbusTransaction(0x400, writeByte));
+  EXPECT_THAT(read.data, ::testing::ElementsAre(0, 31, 18));
+  EXPECT_THAT(i2cCalls,
+              ::testing::ElementsAre("open /fakedev/i2c-3", "slave 105", "read block 0", "slave 105",
+                                     "write block 0: 2 from 9", "slave 78", "write byte 5=127"));
+  EXPECT_TRUE(ports.touched.empty());
 }
 
 TEST_F(RealHardwareTest, PciWordsComeFromSysfsAndAbsentFunctionsReadAllOnes) {
