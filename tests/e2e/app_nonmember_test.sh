@@ -16,7 +16,9 @@ cp "$RQ_WORK/program/"* "$RQ_BIN/ZQ_I2cIo" "$RQ_BIN/rqctl" "$RQ_BIN/rhomboquest-
 chmod 0755 "$RQ_WORK" && chown -R 65534:65534 "$home" && chmod 0700 "$home/run"
 as_nobody() {
   cd "$home" && exec setpriv --reuid=65534 --regid=65534 --clear-groups \
-    env -i HOME="$home" XDG_RUNTIME_DIR="$home/run" DISPLAY="${DISPLAY:-}" PATH=/usr/bin:/bin "$@"
+    env -i HOME="$home" XDG_RUNTIME_DIR="$home/run" DISPLAY="${DISPLAY:-}" PATH=/usr/bin:/bin \
+    ${ASAN_OPTIONS:+ASAN_OPTIONS="$ASAN_OPTIONS"} ${LSAN_OPTIONS:+LSAN_OPTIONS="$LSAN_OPTIONS"} \
+    ${UBSAN_OPTIONS:+UBSAN_OPTIONS="$UBSAN_OPTIONS"} "$@"
 }
 ours() { for p in $(pgrep -x ZQ_I2cIo); do [[ $(readlink "/proc/$p/exe") == "$home/"* ]] && echo "$p"; done; true; }
 no_virtual_board() { [[ ! -e $home/run/rhomboquest/ZQ_I2cIo.sock && -z $(ours) ]]; }
