@@ -96,9 +96,7 @@ std::string SensorDriver(std::size_t sensor) {
 
 std::string SensorChannel(std::size_t sensor) {
   const auto* host = HostSensor(sensor);
-  if (host == nullptr) return {};
-  std::string name = host->inputPath.substr(host->inputPath.find_last_of('/') + 1);
-  return name.substr(0, name.rfind("_input"));
+  return host != nullptr ? host->channel : std::string();
 }
 
 SensorQuantity QuantityOf(std::size_t sensor) {

@@ -147,7 +147,7 @@ void AddChipChannels(const HwmonChip& hwmon, std::vector<Found>& found) {
       const std::string own = prefix + std::to_string(*channel);
       const std::string label = ReadLine(attributes / (own + "_label")).value_or(chip + " " + own);
       found.push_back(
-          {kind, chipNumber, *channel, {kKinds[kind].quantity, label, chip, (attributes / entry).string()}});
+          {kind, chipNumber, *channel, {kKinds[kind].quantity, label, chip, (attributes / entry).string(), own}});
     }
   }
 }

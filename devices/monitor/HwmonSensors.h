@@ -16,6 +16,7 @@ struct HwmonChannel {
   std::string label;      // the driver's *_label, else "<name> temp1", "<name> fan2", "<name> in0"
   std::string chip;       // the driver's name, else the hwmon folder's ("hwmon3")
   std::string inputPath;  // the *_input file read on every pass
+  std::string channel;    // the driver's own name for it: "temp1", "fan2", "in0"
 };
 
 // $RQ_SYSFS_ROOT when set and not empty, else /sys.

@@ -49,8 +49,8 @@ KernelHwMonitorIo::KernelHwMonitorIo(std::unique_ptr<ISAHwMonitorIo> chip, Hwmon
 
 std::optional<double> KernelHwMonitorIo::ReadAttribute(HwmonQuantity quantity, const std::string& prefix,
                                                        unsigned channel) const {
-  return ReadHwmonChannel(
-      {quantity, {}, driver_.name, driver_.folder + "/" + prefix + std::to_string(channel) + "_input"});
+  const std::string own = prefix + std::to_string(channel);
+  return ReadHwmonChannel({quantity, {}, driver_.name, driver_.folder + "/" + own + "_input", own});
 }
 
 bool KernelHwMonitorIo::ReadTemperature(const char* key, std::size_t slot, double& value) const {
