@@ -38,6 +38,7 @@
 #include "protocol/Protocol.h"
 #include "protocol/SocketLocation.h"
 #include "sim/Board.h"
+#include "sim/monitor/HwmonTree.h"
 
 namespace rq::driver {
 namespace {
@@ -47,6 +48,9 @@ constexpr const char* kControlSuffix = ".ctl";
 constexpr const char* kLockSuffix = ".lock";
 // The watchdog is checked this often; its time-outs are whole seconds.
 constexpr std::chrono::milliseconds kTickPeriod{20};
+// How often --hwmon-root's files follow the board, as a kernel driver's cache of a
+// monitor chip's readings does.
+constexpr std::chrono::seconds kHwmonPeriod{1};
 constexpr std::size_t kBiosStringRead = 200;
 
 constexpr mode_t kSystemFolderMode = 0755;
@@ -212,7 +216,8 @@ nlohmann::json DescribeGrants(const RealHardwareBackend& backend) {
 
 std::string DaemonUsage() {
   return "usage: ZQ_I2cIo [--board NAME|FILE.toml] [--socket PATH] [--ready-fd N] [--foreground]\n"
-         "                [--kernel-smbus | --real-hardware [--allow-owned-ports]] [--group NAME]\n"
+         "                [[--kernel-smbus] [--hwmon-root DIR] | --real-hardware [--allow-owned-ports]]\n"
+         "                [--group NAME]\n"
          "       ZQ_I2cIo inspect [--json] [--socket PATH]\n"
          "       ZQ_I2cIo --version\n"
          "Serves the I/O driver requests for a virtual mainboard (default) or, as root,\n"
@@ -323,6 +328,10 @@ int RunDaemon(const DaemonOptions& options) {
       backend = std::move(real);
     } else {
       board = LoadBoard(BoardName(options), time);
+      std::string error;
+      if (!options.hwmonRoot.empty() && !sim::WriteHwmonTree(*board, options.hwmonRoot, error)) {
+        throw std::runtime_error("cannot write the monitor's hwmon tree: " + error);
+      }
     }
   } catch (const std::exception& error) {
     Fail(error.what());
@@ -421,10 +430,18 @@ int RunDaemon(const DaemonOptions& options) {
     std::optional<IdleExit> idle;
     if (!IsSystemDefault(options)) idle.emplace(*server, *board, IdleExit::Clock::now());
     ticker = std::thread([&, idle]() mutable {
+      auto nextHwmonWrite = std::chrono::steady_clock::now() + kHwmonPeriod;
+      bool hwmonFailed = false;
       while (ticking) {
         {
           auto boardLock = board->Lock();
           board->Tick();
+        }
+        if (!options.hwmonRoot.empty() && !hwmonFailed && std::chrono::steady_clock::now() >= nextHwmonWrite) {
+          std::string error;
+          hwmonFailed = !sim::WriteHwmonTree(*board, options.hwmonRoot, error);
+          if (hwmonFailed) LogLine("the monitor's hwmon tree is no longer written: " + error);
+          nextHwmonWrite += kHwmonPeriod;
         }
         if (idle && idle->Due(IdleExit::Clock::now())) {
           LogLine("no client and no armed watchdog for " + std::to_string(IdleExit::kDefaultLimit.count()) +

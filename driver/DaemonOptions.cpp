@@ -123,6 +123,9 @@ DaemonOptions ParseDaemonOptions(const std::vector<std::string>& args) {
       options.allowOwnedPorts = true;
     } else if (!inspect && arg == "--kernel-smbus") {
       options.kernelSmbus = true;
+    } else if (!inspect && value(arg, "--hwmon-root", text)) {
+      if (text.empty()) throw UsageError("--hwmon-root needs a folder");
+      options.hwmonRoot = text;
     } else if (inspect && arg == "--json") {
       options.json = true;
     } else {
@@ -136,6 +139,9 @@ DaemonOptions ParseDaemonOptions(const std::vector<std::string>& args) {
     throw UsageError(
         "--kernel-smbus is for the virtual board; on real hardware the kernel's adapter is used "
         "when its driver owns the SMBus host");
+  }
+  if (!options.hwmonRoot.empty() && options.realHardware) {
+    throw UsageError("--hwmon-root is for the virtual board; on real hardware the kernel publishes its own");
   }
   if (options.allowOwnedPorts && !options.realHardware) {
     throw UsageError("--allow-owned-ports goes with --real-hardware");

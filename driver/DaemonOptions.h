@@ -16,6 +16,7 @@ struct DaemonOptions {
   bool realHardware = false;
   bool allowOwnedPorts = false;  // real hardware: grant blocks a kernel driver drives (unsafe)
   bool kernelSmbus = false;      // virtual board: also offer its SMBus as a kernel adapter would
+  std::string hwmonRoot;         // virtual board: publish its monitor chip as hwmon under this sysfs root
   std::string group;             // members of this group may use the daemon too
   bool json = false;             // inspect: JSON instead of text
 };

@@ -25,10 +25,13 @@ RQ_SCREEN_H=800
 
 rq_start_display() {
   # Xvfb picks a free display itself and reports it: sessions started side by side
-  # must never race for the same number.
+  # must never race for the same number. -noreset: by default the server starts over
+  # when its last client leaves (the xdpyinfo below), and a program connecting during
+  # that restart is refused ("could not connect to display").
   local fifo=$RQ_WORK/displayfd n
   mkfifo "$fifo"
-  Xvfb -displayfd 3 -screen 0 "${RQ_SCREEN_W}x${RQ_SCREEN_H}x24" -br -nolisten tcp 3>"$fifo" >"$RQ_WORK/xvfb.log" 2>&1 &
+  Xvfb -displayfd 3 -screen 0 "${RQ_SCREEN_W}x${RQ_SCREEN_H}x24" -br -nolisten tcp -noreset 3>"$fifo" \
+    >"$RQ_WORK/xvfb.log" 2>&1 &
   RQ_PIDS+=($!)
   read -r -t 20 n <"$fifo" || rq_fail "Xvfb did not start: $(cat "$RQ_WORK/xvfb.log")"
   export DISPLAY=":$n"

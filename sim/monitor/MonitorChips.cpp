@@ -67,6 +67,19 @@ nlohmann::json Hex(std::uint8_t value) {
   return std::string("0x") + kDigits[value >> 4] + kDigits[value & 0xF];
 }
 
+// The kernel drivers' conversions: an ADC step of 16 mV at the pin, whole degrees
+// in a signed byte, a fan count of 255 (or 0) as a stopped fan.
+constexpr long kPinMilliVoltsPerStep = 16;
+constexpr long kMilliPerUnit = 1000;
+
+long PinMilliVolts(std::uint8_t reg) { return reg * kPinMilliVoltsPerStep; }
+long MilliDegrees(std::uint8_t reg) { return static_cast<std::int8_t>(reg) * kMilliPerUnit; }
+long FanRpm(std::uint8_t count, int divisor) {
+  if (count == 0 || count == kFanStopped) return 0;
+  return std::lround(kFanClockPerMinute / (count * divisor));
+}
+std::string Channel(const char* kind, int number) { return kind + std::to_string(number) + "_input"; }
+
 // ---------------------------------------------------------------------------
 // Winbond W83627HF / W83697HF
 
@@ -137,6 +150,7 @@ class WinbondMonitor final : public SuperIoMonitor {
     std::uint8_t deviceId;       // Super I/O configuration register 0x20
     std::uint8_t revision;
     bool hasVinR0;
+    int channels;  // temperatures and fans
   };
 
   WinbondMonitor(Board& board, std::uint16_t base, const Model& model)
@@ -145,7 +159,7 @@ class WinbondMonitor final : public SuperIoMonitor {
   std::uint8_t ReadRegister(std::uint8_t reg) const override {
     using namespace winbond;
     const Analog& side = board_.Analogue();
-    if (reg >= kBankedFirst && reg <= kBankedLast) return ReadBanked(reg);
+    if (reg >= kBankedFirst && reg <= kBankedLast) return ReadBanked(Bank(), reg);
     switch (reg) {
       case kVCoreA:
         return PositiveRail(side.Volts(Supply::VCore), kDirect);
@@ -180,6 +194,32 @@ class WinbondMonitor final : public SuperIoMonitor {
       default:
         return 0;
     }
+  }
+
+  // As the kernel's w83627hf driver gives it (its hwmon name is the chip's): in0-in6
+  // from the unbanked inputs (the W83697HF has no in1), 5 V standby and the battery as
+  // in7 and in8 from bank 5, temperatures 2 and 3 from banks 1 and 2 in half degrees.
+  KernelHwmonView KernelView() const override {
+    using namespace winbond;
+    KernelHwmonView view{"w83627hf", model_.name, {}};
+    constexpr std::array<std::uint8_t, 7> kInputs = {kVCoreA, kVinR0, kV33, kV5, kV12, kVN12, kVN5};
+    for (int in = 0; in < static_cast<int>(kInputs.size()); ++in) {
+      if (kInputs[in] == kVinR0 && !model_.hasVinR0) continue;
+      view.attributes.emplace_back(Channel("in", in), PinMilliVolts(ReadRegister(kInputs[in])));
+    }
+    view.attributes.emplace_back(Channel("in", 7), PinMilliVolts(ReadBanked(kBankSupplies, k5VSb)));
+    view.attributes.emplace_back(Channel("in", 8), PinMilliVolts(ReadBanked(kBankSupplies, kVBat)));
+    view.attributes.emplace_back(Channel("temp", 1), MilliDegrees(ReadRegister(kTemp1)));
+    for (const std::uint8_t bank : {kBankTemp2, kBankTemp3}) {
+      if (bank > model_.channels - 1) break;
+      const long half = (ReadBanked(bank, kTempLow) & kHalfDegree) != 0 ? kMilliPerUnit / 2 : 0;
+      view.attributes.emplace_back(Channel("temp", bank + 1), MilliDegrees(ReadBanked(bank, kTempHigh)) + half);
+    }
+    constexpr std::array<std::uint8_t, 3> kFans = {kFan1, kFan2, kFan3};
+    for (int fan = 0; fan < model_.channels; ++fan) {
+      view.attributes.emplace_back(Channel("fan", fan + 1), FanRpm(ReadRegister(kFans[fan]), FanDivisor(fan)));
+    }
+    return view;
   }
 
   void WriteRegister(std::uint8_t reg, std::uint8_t value) override {
@@ -266,17 +306,17 @@ class WinbondMonitor final : public SuperIoMonitor {
     return 1 << code;
   }
 
-  std::uint8_t ReadBanked(std::uint8_t reg) const {
+  std::uint8_t ReadBanked(std::uint8_t bank, std::uint8_t reg) const {
     using namespace winbond;
     const Analog& side = board_.Analogue();
-    switch (Bank()) {
+    switch (bank) {
       case 0:
         if (reg == kChipId) return model_.monitorChipId;
         if (reg == kFanDivisorBit2) return divisorHighBits_;
         return 0;
       case kBankTemp2:
       case kBankTemp3: {
-        const double celsius = Bank() == kBankTemp2 ? side.CpuTempC() : side.BoardTempC();
+        const double celsius = bank == kBankTemp2 ? side.CpuTempC() : side.BoardTempC();
         const int half = HalfDegrees(celsius);
         if (reg == kTempHigh) return static_cast<std::uint8_t>(half >> 1);
         if (reg == kTempLow) return (half & 1) != 0 ? kHalfDegree : 0;
@@ -355,8 +395,31 @@ constexpr std::uint8_t kChipIdHigh = 0x87;
 
 class IteMonitor final : public SuperIoMonitor {
  public:
-  IteMonitor(Board& board, std::uint16_t base, const char* name, std::uint8_t chipIdLow, bool v33Halved)
-      : SuperIoMonitor(board, name, base), chipIdLow_(chipIdLow), v33Halved_(v33Halved) {}
+  // `hwmonName`: the name the kernel's it87 driver gives the chip's hwmon device, empty
+  // for a chip it does not know.
+  IteMonitor(Board& board, std::uint16_t base, const char* name, std::uint8_t chipIdLow, bool v33Halved,
+             const char* hwmonName)
+      : SuperIoMonitor(board, name, base), chipIdLow_(chipIdLow), v33Halved_(v33Halved), hwmonName_(hwmonName) {}
+
+  // As the kernel's it87 driver gives it: in0-in7 and the battery as in8 in their
+  // register order, three temperatures, three fans.
+  KernelHwmonView KernelView() const override {
+    using namespace ite;
+    if (hwmonName_.empty()) return {};
+    KernelHwmonView view{"it87", hwmonName_, {}};
+    for (int in = 0; in <= kVBat - kVin0; ++in) {
+      view.attributes.emplace_back(Channel("in", in), PinMilliVolts(ReadRegister(static_cast<std::uint8_t>(kVin0 + in))));
+    }
+    for (int temp = 0; temp < 3; ++temp) {
+      view.attributes.emplace_back(Channel("temp", temp + 1), MilliDegrees(ReadRegister(static_cast<std::uint8_t>(kTemp1 + temp))));
+    }
+    const std::array<int, 3> divisors = {1 << (fanDivisor_ & kCodeMask), 1 << ((fanDivisor_ >> kFan2Shift) & kCodeMask),
+                                         (fanDivisor_ & kFan3Slow) != 0 ? 8 : 2};
+    for (int fan = 0; fan < 3; ++fan) {
+      view.attributes.emplace_back(Channel("fan", fan + 1), FanRpm(ReadRegister(static_cast<std::uint8_t>(kFan1 + fan)), divisors[fan]));
+    }
+    return view;
+  }
 
   std::uint8_t ReadRegister(std::uint8_t reg) const override {
     using namespace ite;
@@ -485,6 +548,7 @@ class IteMonitor final : public SuperIoMonitor {
 
   std::uint8_t chipIdLow_;
   bool v33Halved_;
+  std::string hwmonName_;
   std::uint8_t configuration_ = 0;
   std::uint8_t fanDivisor_ = 0;
   std::uint8_t battery_ = 0;
@@ -511,10 +575,11 @@ void BuildWinbond(const ChipConfig& config, Board& board, const WinbondMonitor::
   Place<WinbondMonitor>(board, Base(config), model);
 }
 
-void BuildIte(const ChipConfig& config, Board& board, const char* name, std::uint8_t chipIdLow) {
+void BuildIte(const ChipConfig& config, Board& board, const char* name, std::uint8_t chipIdLow,
+              const char* hwmonName) {
   const std::uint16_t base = Base(config);
   const bool v33Halved = config.Boolean("v33_divider", false);
-  Place<IteMonitor>(board, base, name, chipIdLow, v33Halved);
+  Place<IteMonitor>(board, base, name, chipIdLow, v33Halved, hwmonName);
 }
 
 }  // namespace
@@ -562,16 +627,16 @@ nlohmann::json SuperIoMonitor::Inspect() const {
 }
 
 RQ_SIM_CHIP("w83627hf", [](const ChipConfig& config, Board& board) {
-  BuildWinbond(config, board, {"w83627hf", 0x21, 0x52, 0x41, true});
+  BuildWinbond(config, board, {"w83627hf", 0x21, 0x52, 0x41, true, 3});
 });
 RQ_SIM_CHIP("w83697hf", [](const ChipConfig& config, Board& board) {
-  BuildWinbond(config, board, {"w83697hf", 0x60, 0x60, 0x10, false});
+  BuildWinbond(config, board, {"w83697hf", 0x60, 0x60, 0x10, false, 2});
 });
 RQ_SIM_CHIP("it8712f",
-            [](const ChipConfig& config, Board& board) { BuildIte(config, board, "it8712f", 0x12); });
+            [](const ChipConfig& config, Board& board) { BuildIte(config, board, "it8712f", 0x12, "it8712"); });
 RQ_SIM_CHIP("it8705f",
-            [](const ChipConfig& config, Board& board) { BuildIte(config, board, "it8705f", 0x05); });
+            [](const ChipConfig& config, Board& board) { BuildIte(config, board, "it8705f", 0x05, "it87"); });
 RQ_SIM_CHIP("it8722f",
-            [](const ChipConfig& config, Board& board) { BuildIte(config, board, "it8722f", 0x22); });
+            [](const ChipConfig& config, Board& board) { BuildIte(config, board, "it8722f", 0x22, ""); });
 
 }  // namespace rq::sim

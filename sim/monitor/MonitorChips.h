@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "sim/Chip.h"
@@ -9,6 +10,15 @@
 namespace rq::sim {
 
 class Board;
+
+// What the kernel's driver of a monitor chip publishes in its hwmon folder, computed
+// as the driver computes it from the chip's registers: pins in millivolts,
+// millidegrees, RPM.
+struct KernelHwmonView {
+  std::string driver;  // the kernel module, which names the platform device; empty: none
+  std::string name;    // the hwmon device's name, the chip's as the driver calls it
+  std::vector<std::pair<std::string, long>> attributes;  // "in0_input" -> 1504
+};
 
 // A Super I/O chip with its hardware monitor: the monitor's index/data pair at
 // base + 5 / base + 6 and the Super I/O configuration pair at 0x2E / 0x2F. The
@@ -27,6 +37,7 @@ class SuperIoMonitor : public Chip, public PortDevice {
   SuperIoMonitor& operator=(const SuperIoMonitor&) = delete;
 
   std::string Name() const override { return name_; }
+  std::uint16_t Base() const { return base_; }
   std::uint16_t IndexPort() const { return static_cast<std::uint16_t>(base_ + kIndexOffset); }
   std::uint16_t DataPort() const { return static_cast<std::uint16_t>(base_ + kDataOffset); }
   std::uint8_t In(std::uint16_t port) override;
@@ -38,6 +49,8 @@ class SuperIoMonitor : public Chip, public PortDevice {
   // changes nothing.
   virtual std::uint8_t ReadRegister(std::uint8_t reg) const = 0;
   virtual void WriteRegister(std::uint8_t reg, std::uint8_t value) = 0;
+  // The kernel driver's view of the chip now; reads change nothing, as ReadRegister.
+  virtual KernelHwmonView KernelView() const = 0;
 
  protected:
   virtual void ResetRegisters() = 0;

@@ -3,9 +3,11 @@
 
 #include <chrono>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "EngineFakes.h"
+#include "driver/VirtualBoardBackend.h"
 #include "engine/DisableWDThread.h"
 #include "engine/Formatting.h"
 #include "engine/MSupport.h"
@@ -20,6 +22,14 @@ namespace rq::engine {
 namespace {
 
 using testing::SettingsFolder;
+
+// A board's name as a test name ("cg-w312" -> "cg_w312").
+std::string BoardTestName(std::string name) {
+  for (char& c : name) {
+    if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+  }
+  return name;
+}
 
 class VirtualBoardTest : public ::testing::TestWithParam<std::string> {
  protected:
@@ -50,13 +60,7 @@ TEST_P(VirtualBoardTest, ReadsTheBiosStringAndDetectsTheNorthBridge) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Shipped, VirtualBoardTest, ::testing::ValuesIn(sim::Board::ShippedNames()),
-                         [](const ::testing::TestParamInfo<std::string>& param) {
-                           std::string name = param.param;
-                           for (char& c : name) {
-                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-                           }
-                           return name;
-                         });
+                         [](const auto& param) { return BoardTestName(param.param); });
 
 // Clock changes and the restore on the default board (ICS950218, stable to 148 MHz,
 // default 133.3 MHz), with the board's time and the watchdog thread's time in hand.
@@ -254,13 +258,125 @@ INSTANTIATE_TEST_SUITE_P(Boards, PowerOnDefaultTest,
                                            PowerOnCase{"cg-cy28341", 133.3, 128.0},
                                            PowerOnCase{"cg-ics94228", 133.0, 128.0},
                                            PowerOnCase{"cg-ics952001", 133.3, 128.0}),
-                         [](const ::testing::TestParamInfo<PowerOnCase>& param) {
-                           std::string name = param.param.board;
-                           for (char& c : name) {
-                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-                           }
-                           return name;
-                         });
+                         [](const auto& param) { return BoardTestName(param.param.board); });
+
+
+// What the machine shows of one life of the program's clock handling on a board: the
+// chips found, the SMBus devices' state after a watched step, a hang past the CPU's
+// limit ended by the watchdog, and the next start.
+struct ClockLife {
+  std::string clockGenerator, overclockController;
+  nlohmann::json devicesAfterStep;
+  double fsbAfterStep = 0, fsbAfterRestart = 0, safeBeforeHang = 0;
+  bool hung = false, hungAfterWatchdog = true, kernelAdapter = false, sisHost = false;
+  std::uint64_t resets = 0;
+  std::string inWatchAtRestart, inWatchAfterRestartWatch;
+};
+
+class KernelAdapterBoardTest : public ::testing::TestWithParam<std::string> {
+ protected:
+  // One run on a fresh board, its SMBus reached through the board's kernel adapter or its ports.
+  ClockLife Live(bool kernelSmbus) {
+    ClockLife life;
+    auto board = sim::Board::Shipped(GetParam(), time_);
+    driver::VirtualBoardBackend backend(*board, driver::VirtualBoardBackend::WhenHung::Fail, kernelSmbus);
+    SettingsFolder settings;
+    auto start = [&] {
+      hw::ProcessSmbusHost() = {};  // the host found on the other path's board
+      MSupportOptions options;
+      options.settingsFile = settings.File();
+      options.timing = timing_;
+      options.openDriver = [&]() -> std::unique_ptr<hw::DriverHandle> {
+        return std::make_unique<driver::InProcessDriverHandle>(backend);
+      };
+      auto support = std::make_unique<MSupport>(options);
+      if (support->WatchdogRunning()) {  // the start's own watch over the clock it set
+        timing_->AdvanceSeconds(10);
+        support->WatchdogThread()->WaitFor();
+      }
+      return support;
+    };
+    auto support = start();
+    life.kernelAdapter = hw::ProcessSmbusHost().kernelAdapter;
+    life.sisHost = hw::ProcessSmbusHost().kind == hw::kHostSis962;
+    if (support->clockGenerator == nullptr) return life;
+    life.clockGenerator = support->clockGenerator->GetModel();
+    if (support->overclockController) life.overclockController = support->overclockController->GetModel();
+
+    support->ChangeFsb(support->fsbClock + 6, true);  // the next start recovers above the default
+    support->RefreshClocks();
+    life.fsbAfterStep = support->fsbClock;
+    for (const auto& [address, device] : board->Smbus().Devices()) {
+      life.devicesAfterStep[std::to_string(address)] = device->Inspect();
+    }
+    timing_->AdvanceSeconds(10);
+    support->WatchdogThread()->WaitFor();
+    support->SaveSafeFreq();
+    life.safeBeforeHang = std::stod(settings.Read("SafeFreq"));
+
+    support->ChangeFsb(board->Processor().MaxStableFsb() + 6, true);
+    life.hung = board->Hung();
+    std::stringstream leftOnDisk;
+    leftOnDisk << std::ifstream(settings.File()).rdbuf();
+    time_.Advance(std::chrono::seconds(41));
+    board->Tick();
+    life.hungAfterWatchdog = board->Hung();
+    life.resets = board->ResetCount();
+    support.reset();  // the program died with the machine: only what it left on disk counts
+    std::ofstream(settings.File()) << leftOnDisk.str();
+    life.inWatchAtRestart = settings.Read("InWatch");
+
+    support = start();
+    life.fsbAfterRestart = support->fsbClock;
+    life.inWatchAfterRestartWatch = settings.Read("InWatch");
+    return life;
+  }
+
+  std::shared_ptr<testing::FakeTiming> timing_ = std::make_shared<testing::FakeTiming>();
+  sim::ManualTimeSource time_;
+  hw::VirtualSmbusClock smbusClock_;
+  hw::ScopedSmbusClock smbusClockScope_{smbusClock_};
+};
+
+// Through the kernel's adapter every board finds the same chips, and a step, a hang, the
+// watchdog's reset and the restart three below the safe clock leave the machine as through
+// its ports.
+TEST_P(KernelAdapterBoardTest, ClockLifeIsTheSameAsThroughThePorts) {
+  const ClockLife ports = Live(false);
+  const ClockLife kernel = Live(true);
+  if (ports.clockGenerator.empty()) {
+    EXPECT_TRUE(kernel.clockGenerator.empty());
+    return;  // a board whose clock the north bridge sets, or with no SMBus host
+  }
+  EXPECT_TRUE(kernel.kernelAdapter);
+  EXPECT_FALSE(ports.kernelAdapter);
+  EXPECT_EQ(kernel.clockGenerator, ports.clockGenerator);
+  EXPECT_EQ(kernel.overclockController, ports.overclockController);
+  nlohmann::json portDevices = ports.devicesAfterStep;
+  if (ports.sisHost) {
+    // The SiS host sets the device's byte count (register 8) before each block read; the
+    // adapter takes the count the device sends. Only that register may differ.
+    constexpr int kByteCountRegister = 8;
+    for (auto& [address, device] : portDevices.items()) {
+      if (device.contains("registers"))
+        device["registers"][kByteCountRegister] = kernel.devicesAfterStep[address]["registers"][kByteCountRegister];
+    }
+  }
+  EXPECT_EQ(kernel.devicesAfterStep, portDevices);
+  EXPECT_EQ(kernel.fsbAfterStep, ports.fsbAfterStep);
+  EXPECT_EQ(kernel.fsbAfterRestart, ports.fsbAfterRestart);
+  for (const ClockLife* life : {&ports, &kernel}) {
+    EXPECT_TRUE(life->hung);
+    EXPECT_FALSE(life->hungAfterWatchdog);
+    EXPECT_EQ(life->resets, 1u);
+    EXPECT_EQ(life->inWatchAtRestart, "1");
+    EXPECT_NEAR(life->fsbAfterRestart, life->safeBeforeHang - 3, 1.1);  // the part's nearest step
+    EXPECT_EQ(life->inWatchAfterRestartWatch, "0");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Shipped, KernelAdapterBoardTest, ::testing::ValuesIn(sim::Board::ShippedNames()),
+                         [](const auto& param) { return BoardTestName(param.param); });
 
 }  // namespace
 }  // namespace rq::engine

@@ -54,8 +54,9 @@ if [[ $(id -u) -eq 0 ]]; then
   chown "$user:" "$HOME" "$RQ_RUNTIME_DIR" "$RQ_SYSTEM_DIR" "$RQ_WORK/elsewhere"
   as_user=(setpriv --reuid "$user" --regid "$(id -g "$user")" --init-groups --)
 fi
+# -noreset: a server starting over after xdpyinfo leaves refuses the program (headless_session.sh).
 mkfifo "$RQ_WORK/displayfd"
-Xvfb -displayfd 3 -screen 0 1280x800x24 -br -nolisten tcp 3>"$RQ_WORK/displayfd" >"$RQ_WORK/xvfb.log" 2>&1 &
+Xvfb -displayfd 3 -screen 0 1280x800x24 -br -nolisten tcp -noreset 3>"$RQ_WORK/displayfd" >"$RQ_WORK/xvfb.log" 2>&1 &
 RQ_PIDS+=($!)
 read -r -t 20 display <"$RQ_WORK/displayfd" || rq_fail "Xvfb did not start"
 export DISPLAY=":$display"

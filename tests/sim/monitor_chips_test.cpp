@@ -1,12 +1,17 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "sim/Board.h"
+#include "sim/monitor/HwmonTree.h"
 #include "sim_support.h"
+#include "support/TempDir.h"
 
 namespace rq::sim {
 namespace {
@@ -171,6 +176,66 @@ TEST(MonitorChips, TemperaturesBelowFreezingAreTwosComplement) {
   winbond.Write(0x4E, 0x01);
   EXPECT_EQ(winbond.Read(0x50), 0xEC);
   EXPECT_EQ(winbond.Read(0x51), 0x80);
+}
+
+
+// The tree a kernel driver of each chip would publish for the quiet board: pins in
+// millivolts (register x 16), millidegrees, RPM from count and divisor as the driver
+// computes them. Absent files are the driver's channels the chip lacks.
+TEST(HwmonTree, PublishesEachChipAsItsKernelDriverWould) {
+  struct Case {
+    const char* type;
+    const char* device;  // under devices/platform; null: no kernel driver, no tree
+    std::map<std::string, std::string> files;
+    std::vector<std::string> absent;
+  };
+  const std::map<std::string, std::string> winbondCommon = {
+      {"in0_input", "1504"}, {"in2_input", "3296"}, {"in3_input", "2976"}, {"in4_input", "3184"},
+      {"in5_input", "560"},  {"in6_input", "864"},  {"in7_input", "3296"}, {"in8_input", "3056"},
+      {"temp1_input", "31000"}, {"temp2_input", "35500"}, {"fan1_input", "2987"}, {"fan2_input", "1795"}};
+  auto with = [](std::map<std::string, std::string> files, std::map<std::string, std::string> more) {
+    files.insert(more.begin(), more.end());
+    return files;
+  };
+  const std::vector<Case> cases = {
+      {"w83627hf", "w83627hf.656",
+       with(winbondCommon, {{"name", "w83627hf"}, {"in1_input", "2656"}, {"temp3_input", "30500"}, {"fan3_input", "0"}}),
+       {}},
+      {"w83697hf", "w83627hf.656", with(winbondCommon, {{"name", "w83697hf"}}),
+       {"in1_input", "temp3_input", "fan3_input"}},
+      {"it8712f", "it87.656",
+       {{"name", "it8712"}, {"in0_input", "1504"}, {"in1_input", "2656"}, {"in2_input", "1648"},
+        {"in3_input", "2976"}, {"in4_input", "3024"}, {"in5_input", "960"}, {"in6_input", "1216"},
+        {"in7_input", "2976"}, {"in8_input", "3056"}, {"temp1_input", "31000"}, {"temp2_input", "36000"}, {"temp3_input", "35000"},
+        {"fan1_input", "2987"}, {"fan2_input", "1795"}, {"fan3_input", "0"}},
+       {}},
+      {"it8722f", nullptr, {}, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.type);
+    const std::string halved = c.type == std::string("it8712f") ? "v33_divider = true\n" : "";
+    MonitorChip chip(std::string("[[chip]]\ntype = \"") + c.type + "\"\nbase = 0x290\n" + halved);
+    test::TempDir root;
+    std::string error;
+    ASSERT_TRUE(WriteHwmonTree(chip.GetBoard(), root.Path(), error)) << error;
+    const std::filesystem::path link = root / "class/hwmon/hwmon0";
+    if (c.device == nullptr) {
+      EXPECT_FALSE(std::filesystem::exists(link));
+      continue;
+    }
+    EXPECT_EQ(std::filesystem::read_symlink(link), std::string("../../devices/platform/") + c.device + "/hwmon/hwmon0");
+    for (const auto& [file, value] : c.files) {
+      std::ifstream in(link / file);
+      std::string text;
+      std::getline(in, text);
+      EXPECT_EQ(text, value) << file;
+    }
+    for (const std::string& file : c.absent) EXPECT_FALSE(std::filesystem::exists(link / file)) << file;
+    // Rewritten in place: the same link, nothing left beside the files.
+    ASSERT_TRUE(WriteHwmonTree(chip.GetBoard(), root.Path(), error)) << error;
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(link), {}),
+              static_cast<std::ptrdiff_t>(c.files.size()));
+  }
 }
 
 }  // namespace
