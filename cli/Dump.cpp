@@ -163,8 +163,12 @@ int DumpCommand(CommandContext& context) {
                          {"bytes", BytesJson(NorthBridgeBytes())}};
   const hw::SmbusHostState host = hw::ProcessSmbusHost();
   if (host.kind != hw::kHostNone) {
-    dump["smbusHost"] = {
-        {"kind", host.kind}, {"base", host.base}, {"bytes", BytesJson(SmbusHostBytes(host))}};
+    // A host the kernel's driver drives is its driver's: reading its block data port
+    // would move the pointer under a transfer of the kernel's.
+    dump["smbusHost"] = {{"kind", host.kind},
+                         {"base", host.base},
+                         {"kernelAdapter", host.kernelAdapter},
+                         {"bytes", host.kernelAdapter ? json(nullptr) : BytesJson(SmbusHostBytes(host))}};
   } else {
     dump["smbusHost"] = nullptr;
   }
@@ -214,7 +218,10 @@ int DumpCommand(CommandContext& context) {
   PrintGrid("North bridge " + dump["northBridge"]["model"].get<std::string>() +
                 ", PCI 00:00.0 configuration space:",
             bytesOf(dump["northBridge"]["bytes"]), context.out);
-  if (!dump["smbusHost"].is_null()) {
+  if (host.kernelAdapter) {
+    context.out << "SMBus host at " << Hex(host.base)
+                << ": driven by the kernel's driver, reached through its adapter; its registers are not read\n\n";
+  } else if (!dump["smbusHost"].is_null()) {
     PrintGrid("SMBus host registers at " + Hex(host.base) + ":", bytesOf(dump["smbusHost"]["bytes"]),
               context.out);
   } else {

@@ -17,11 +17,13 @@
 #include <thread>
 
 #include "cli/OpenMetrics.h"
+#include "driver/VirtualBoardBackend.h"
 #include "engine/BoardSections.h"
 #include "engine/MSupport.h"
 #include "hw/SmbusHost.h"
 #include "platform/InstanceLock.h"
 #include "platform/ProfileFile.h"
+#include "protocol/Protocol.h"
 #include "sim/Board.h"
 #include "sim/TimeSource.h"
 #include "support/DaemonProcess.h"
@@ -66,8 +68,9 @@ class RqctlTest : public ::testing::Test {
   Result Run(std::vector<std::string> args) {
     Environment environment;
     sim::Board* board = board_.get();
-    environment.openDriver = [board]() -> std::unique_ptr<hw::DriverHandle> {
+    environment.openDriver = [this, board]() -> std::unique_ptr<hw::DriverHandle> {
       if (board == nullptr) return nullptr;
+      if (kernelAdapter_ != nullptr) return std::make_unique<HostPortCounter>(*kernelAdapter_, hostPortAccesses_);
       return std::make_unique<driver::InProcessDriverHandle>(*board);
     };
     environment.measureCpuMhz = [] { return std::optional<double>(); };
@@ -82,6 +85,25 @@ class RqctlTest : public ::testing::Test {
     auto lock = board_->Lock();
     return board_->Processor().Fsb();
   }
+
+  // Counts the requests that touch the default board's SMBus host ports (0x400-0x41F).
+  class HostPortCounter final : public hw::DriverHandle {
+   public:
+    HostPortCounter(driver::Backend& backend, int& count) : board_(backend), count_(count) {}
+    bool DeviceIoControl(std::uint32_t code, std::uint8_t* buffer, std::uint32_t length) override {
+      if ((code == protocol::kIoctlReadPortByte || code == protocol::kIoctlWritePortByte) &&
+          (protocol::LoadU32(buffer, protocol::port_request::kPort) & ~0x1Fu) == 0x400)
+        ++count_;
+      return board_.DeviceIoControl(code, buffer, length);
+    }
+
+   private:
+    driver::InProcessDriverHandle board_;
+    int& count_;
+  };
+  // Set: the driver reaches the SMBus through this kernel-adapter backend of the board.
+  driver::Backend* kernelAdapter_ = nullptr;
+  int hostPortAccesses_ = 0;
 
   std::atomic<bool> stop_{false};
   test::TempDir folder_;  // the settings file and the single-instance lock
@@ -369,6 +391,24 @@ TEST_F(RqctlTest, DumpShowsTheBoardsRegistersAndPutsTheMonitorBankBack) {
   const Result text = Run({"dump"});
   ASSERT_EQ(text.code, kExitOk);
   EXPECT_NE(text.out.find("00: 86 80 70 25 "), std::string::npos) << text.out;
+}
+
+// A host the kernel's driver drives is left to it: no port of it is read, for the dump or
+// for anything before it, and the clock generator is read through the adapter.
+TEST_F(RqctlTest, DumpLeavesAHostTheKernelDrivesUnread) {
+  UseBoard("default");
+  driver::VirtualBoardBackend adapter(*board_, driver::VirtualBoardBackend::WhenHung::Fail, true);
+  kernelAdapter_ = &adapter;
+  const Result result = Run({"dump", "--json"});
+  ASSERT_EQ(result.code, kExitOk) << result.err;
+  const json dump = json::parse(result.out);
+  EXPECT_EQ(dump["clockGenerator"]["bytes"][0x07], 0x28);
+  EXPECT_EQ(dump["smbusHost"]["kernelAdapter"], true);
+  EXPECT_TRUE(dump["smbusHost"]["bytes"].is_null());
+  EXPECT_EQ(hostPortAccesses_, 0);
+  const Result text = Run({"dump"});
+  EXPECT_NE(text.out.find("SMBus host at 0x400: driven by the kernel's driver"), std::string::npos) << text.out;
+  EXPECT_EQ(hostPortAccesses_, 0);
 }
 
 // A GPIO board: the VT8235's inputs and output latches at 0x0800 + 0x48..0x4F as the

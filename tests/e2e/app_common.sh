@@ -40,7 +40,8 @@ rq_windows_titled() {
   done
   return 0
 }
-rq_window() { rq_windows_titled "$1" | head -1; }
+# sed reads to the end: head would leave the lister to die of SIGPIPE under pipefail.
+rq_window() { rq_windows_titled "$1" | sed -n 1p; }
 rq_window_shown() { [[ -n $(rq_window "$1") ]]; }
 rq_window_gone() { [[ -z $(rq_window "$1") ]]; }
 # Gone on two looks 0.3 s apart: a window list read while another window is being

@@ -8,9 +8,19 @@ RQ_PIDS+=($!)
 rq_wait_for 50 bash -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q window' || rq_fail "no openbox (scripts/install-deps.sh)"
 rq_start_daemon
 rq_start_program
-rq_click_main 58 359 # the overclock panel's first opening brings the note
+# The program's windows exist from its start, hidden; the note counts once openbox maps it.
 note='NOTE for Manually Modifying Freq. Setting'
-rq_wait_for 50 rq_window_shown "$note" || rq_fail "no note"
+mapped() { xprop -id "$1" WM_STATE 2>/dev/null | grep -q 'state: Normal'; }
+note_mapped() { for w in $(rq_windows_titled "$note"); do mapped "$w" && return 0; done; return 1; }
+# Under openbox the main window is wherever openbox left it once it manages it, which on
+# a loaded machine need not be where the program asked: click where it is.
+main_window() { for w in $(rq_windows_titled Rhomboquest); do mapped "$w" && echo "$w" && return 0; done; return 1; }
+rq_wait_for 100 main_window >/dev/null || rq_fail "openbox does not manage the main window: $(cat "$RQ_WORK/openbox.log")"
+main=$(main_window)
+eval "$(xdotool getwindowgeometry --shell "$main")"
+xdotool mousemove $((X + 58)) $((Y + 359)) click 1 # the overclock panel's first opening brings the note
+rq_wait_for 100 note_mapped ||
+  rq_fail "no note shown after a click at $((X + 58)),$((Y + 359)) (main window at $X,$Y); openbox: $(cat "$RQ_WORK/openbox.log")"
 # The window openbox manages, whichever of the windows of that title it is.
 managed() {
   local w
