@@ -31,17 +31,22 @@ std::string BoardTestName(std::string name) {
   return name;
 }
 
+// Options for a program on a board (or a backend over one) reached in-process, with
+// its settings in the test's folder and its time in the test's hand.
+template <typename Target>
+MSupportOptions OptionsOn(Target& target, const SettingsFolder& settings,
+                          std::shared_ptr<testing::FakeTiming> timing) {
+  MSupportOptions options;
+  options.settingsFile = settings.File();
+  options.timing = std::move(timing);
+  options.openDriver = [&target]() -> std::unique_ptr<hw::DriverHandle> {
+    return std::make_unique<driver::InProcessDriverHandle>(target);
+  };
+  return options;
+}
+
 class VirtualBoardTest : public ::testing::TestWithParam<std::string> {
  protected:
-  MSupportOptions Options(sim::Board& board) {
-    MSupportOptions options;
-    options.settingsFile = settings_.File();
-    options.timing = timing_;
-    options.openDriver = [&board]() -> std::unique_ptr<hw::DriverHandle> {
-      return std::make_unique<driver::InProcessDriverHandle>(board);
-    };
-    return options;
-  }
 
   SettingsFolder settings_;
   std::shared_ptr<testing::FakeTiming> timing_ = std::make_shared<testing::FakeTiming>();
@@ -50,7 +55,7 @@ class VirtualBoardTest : public ::testing::TestWithParam<std::string> {
 
 TEST_P(VirtualBoardTest, ReadsTheBiosStringAndDetectsTheNorthBridge) {
   auto board = sim::Board::Shipped(GetParam(), time_);
-  MSupport support(Options(*board));
+  MSupport support(OptionsOn(*board, settings_, timing_));
   ASSERT_TRUE(support.DriverReady());
   EXPECT_EQ(support.biosModel, board->Bios().ModelString());
   EXPECT_EQ(support.boardModel, DeriveBoardModel(board->Bios().ModelString()));
@@ -68,15 +73,7 @@ class DefaultBoardTest : public ::testing::Test {
  protected:
   DefaultBoardTest() : board_(sim::Board::Shipped("default", time_)) {}
 
-  std::unique_ptr<MSupport> Start() {
-    MSupportOptions options;
-    options.settingsFile = settings_.File();
-    options.timing = timing_;
-    options.openDriver = [this]() -> std::unique_ptr<hw::DriverHandle> {
-      return std::make_unique<driver::InProcessDriverHandle>(*board_);
-    };
-    return std::make_unique<MSupport>(options);
-  }
+  std::unique_ptr<MSupport> Start() { return std::make_unique<MSupport>(OptionsOn(*board_, settings_, timing_)); }
   double BoardFsb() {
     auto lock = board_->Lock();
     return board_->Processor().Fsb();
@@ -129,9 +126,7 @@ class ClockGenReadCounter : public hw::DriverHandle {
 // and PCI dividers in 16 and 17: four reads, none of a register twice.
 TEST_F(DefaultBoardTest, RefreshReadsEachClockGeneratorRegisterOnce) {
   ClockGenReadCounter* counter = nullptr;
-  MSupportOptions options;
-  options.settingsFile = settings_.File();
-  options.timing = timing_;
+  MSupportOptions options = OptionsOn(*board_, settings_, timing_);
   options.openDriver = [&]() -> std::unique_ptr<hw::DriverHandle> {
     auto handle = std::make_unique<ClockGenReadCounter>(*board_);
     counter = handle.get();
@@ -217,13 +212,7 @@ class PowerOnDefaultTest : public ::testing::TestWithParam<PowerOnCase> {
  protected:
   std::unique_ptr<MSupport> Start(sim::Board& board) {
     hw::ProcessSmbusHost() = {};  // the host found on another test's board
-    MSupportOptions options;
-    options.settingsFile = settings_.File();
-    options.timing = timing_;
-    options.openDriver = [&board]() -> std::unique_ptr<hw::DriverHandle> {
-      return std::make_unique<driver::InProcessDriverHandle>(board);
-    };
-    return std::make_unique<MSupport>(options);
+    return std::make_unique<MSupport>(OptionsOn(board, settings_, timing_));
   }
 
   SettingsFolder settings_;
@@ -283,13 +272,7 @@ class KernelAdapterBoardTest : public ::testing::TestWithParam<std::string> {
     SettingsFolder settings;
     auto start = [&] {
       hw::ProcessSmbusHost() = {};  // the host found on the other path's board
-      MSupportOptions options;
-      options.settingsFile = settings.File();
-      options.timing = timing_;
-      options.openDriver = [&]() -> std::unique_ptr<hw::DriverHandle> {
-        return std::make_unique<driver::InProcessDriverHandle>(backend);
-      };
-      auto support = std::make_unique<MSupport>(options);
+      auto support = std::make_unique<MSupport>(OptionsOn(backend, settings, timing_));
       if (support->WatchdogRunning()) {  // the start's own watch over the clock it set
         timing_->AdvanceSeconds(10);
         support->WatchdogThread()->WaitFor();
