@@ -12,6 +12,7 @@ constexpr QSize kInfoSize(259, 200);
 constexpr int kLeft = 20;
 constexpr int kRight = 242;
 constexpr int kTop = 58;
+constexpr int kBottom = 190;  // the foot of the skin's recess
 constexpr int kLineHeight = 16;  // one line of the 10-pixel lettering
 constexpr int kRowGap = 4;
 constexpr int kCaptionGap = 2;
@@ -33,6 +34,19 @@ void Describe(QLabel& label, const std::string& model, const std::string& descri
 void DescribeLeftToKernel(QLabel& label, const engine::MSupport& system, engine::DeviceRow row) {
   if (const hw::KernelOwnedBlock* block = engine::BlockLeftToKernel(system, row))
     Describe(label, "Left to " + block->driver, engine::LeftToKernelAdvice(*block));
+}
+
+// An SMBus chip, and the kernel adapter it is reached through when there is one.
+void DescribeSmbusChip(QLabel& label, const engine::MSupport& system, const std::string& model,
+                       const std::string& description) {
+  const std::string driver = engine::SmbusKernelDriver(system);
+  if (driver.empty()) {
+    Describe(label, model, description);
+  } else {
+    Describe(label, model + " via " + driver,
+             description + "\nReached through the kernel's SMBus adapter (" + driver +
+                 ", /dev/i2c): the host's ports are left to the kernel.");
+  }
 }
 
 // The chip and the path it is read through: its ports, the kernel driver that owns
@@ -72,13 +86,18 @@ bool FitsInLines(QLabel& value, int x, int y, int width, int lines) {
 }
 
 // Puts a row's caption at `y` and its value beside it, on as few of `maxLines` lines
-// as it needs, or below it when it does not fit there; returns the row's height.
-int PlaceRow(QLabel& caption, QLabel& value, int y, int maxLines) {
+// as it needs, or below it when it does not fit there; returns the row's height. A
+// `compact` row first lets a one-line value beside its caption grow smaller.
+int PlaceRow(QLabel& caption, QLabel& value, int y, int maxLines, bool compact) {
   caption.move(kLeft, y);
   const int besideLeft = kLeft + caption.width() + kCaptionGap;
   int lines = 1;
   while (lines < maxLines && !FitsInLines(value, besideLeft, y, kRight - besideLeft, lines)) ++lines;
   int height = lines * kLineHeight;
+  if (compact && lines == 1 && !FitsInLines(value, besideLeft, y, kRight - besideLeft, 1)) {
+    ShrinkToFit(value, kDesignPixelSize, kSmallestPixelSize);
+    if (TextFits(value, value.font())) return height;
+  }
   if (!FitsInLines(value, besideLeft, y, kRight - besideLeft, lines)) {
     const int stackedLeft = kLeft + kStackIndent;
     FitsInLines(value, stackedLeft, y + kLineHeight, kRight - stackedLeft, maxLines);
@@ -116,27 +135,36 @@ TInfoForm::TInfoForm(engine::MSupport& system)
     Describe(*lblMCH, system.northBridge->GetModel(), system.northBridge->GetDescription());
   DescribeMonitor(*lblHWMonitor, system);
   if (system.clockGenerator) {
-    Describe(*lblClkGen, system.clockGenerator->GetModel(), system.clockGenerator->GetDescription());
+    DescribeSmbusChip(*lblClkGen, system, system.clockGenerator->GetModel(),
+                      system.clockGenerator->GetDescription());
   } else {
     DescribeLeftToKernel(*lblClkGen, system, engine::DeviceRow::ClockGenerator);
   }
   if (system.overclockController) {
-    Describe(*lblOverClker, system.overclockController->GetModel(),
-             system.overclockController->GetDescription());
+    DescribeSmbusChip(*lblOverClker, system, system.overclockController->GetModel(),
+                      system.overclockController->GetDescription());
   } else if (system.gpioVoltage) {
     Describe(*lblOverClker, system.gpioVoltage->GetModel(), system.gpioVoltage->GetDescription());
   } else {
     DescribeLeftToKernel(*lblOverClker, system, engine::DeviceRow::VoltageControl);
   }
 
-  // Rows follow each other down the panel: a two-line BIOS model or a value moved
-  // below its caption pushes the rows after it down.
+  if (LayOutRows(false) > kBottom) LayOutRows(true);
+}
+
+// Rows follow each other down the panel: a two-line BIOS model or a value moved below
+// its caption pushes the rows after it down. When they would run past the recess (the
+// kernel's paths make values long), the rows close up and values beside their captions
+// may grow smaller rather than move below them. Returns the foot of the last row.
+int TInfoForm::LayOutRows(bool compact) {
+  const int gap = compact ? 0 : kRowGap;
   int y = kTop;
-  y += PlaceRow(*Label1, *lblBIOSModel, y, kBiosLines) + kRowGap;
+  y += PlaceRow(*Label1, *lblBIOSModel, y, kBiosLines, compact) + gap;
   for (const auto& [caption, value] : {std::pair{Label9, lblMCH}, std::pair{Label4, lblHWMonitor},
                                        std::pair{Label2, lblClkGen}, std::pair{Label3, lblOverClker}}) {
-    y += PlaceRow(*caption, *value, y, 1) + kRowGap;
+    y += PlaceRow(*caption, *value, y, 1, compact) + gap;
   }
+  return y - gap;
 }
 
 TInfoForm::~TInfoForm() {

@@ -27,6 +27,9 @@ class TInfoForm : public TPanelForm {
   QLabel* lblClkGen;
   QLabel* Label3;
   QLabel* lblOverClker;
+
+ private:
+  int LayOutRows(bool compact);
 };
 
 }  // namespace rq::app

@@ -6,6 +6,7 @@
 
 #include "devices/monitor/KernelMonitor.h"
 #include "engine/MSupport.h"
+#include "hw/I2CIo.h"
 
 namespace rq::engine {
 namespace {
@@ -55,6 +56,13 @@ std::string LeftToKernelAdvice(const hw::KernelOwnedBlock& block) {
 std::string MonitorKernelDriver(const MSupport& system) {
   const auto* kernel = dynamic_cast<const devices::KernelHwMonitorIo*>(system.hardwareMonitor.get());
   return kernel != nullptr ? kernel->DriverName() : std::string();
+}
+
+std::string SmbusKernelDriver(const MSupport& system) {
+  if (!hw::ProcessSmbusHost().kernelAdapter) return {};
+  for (const hw::KernelOwnedBlock& block : system.kernelOwnedBlocks)
+    if (block.what.find("SMBus host") != std::string::npos && !block.driver.empty()) return block.driver;
+  return "kernel";
 }
 
 std::string DescribeHostSensors(const MSupport& system) {

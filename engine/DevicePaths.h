@@ -22,6 +22,11 @@ std::string LeftToKernelAdvice(const hw::KernelOwnedBlock& block);
 // reads the chip's ports itself, or there is no chip.
 std::string MonitorKernelDriver(const MSupport& system);
 
+// The kernel driver whose adapter reaches the SMBus chips (clock generator, overclock
+// controller); "kernel" when the daemon does not name it, "" when the program drives
+// the host's ports itself.
+std::string SmbusKernelDriver(const MSupport& system);
+
 // The host's own sensors in use, with their drivers each once in the order they are
 // shown: "the host's own 14 sensors (coretemp, nct6775)".
 std::string DescribeHostSensors(const MSupport& system);

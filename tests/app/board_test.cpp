@@ -24,6 +24,7 @@
 #include "app/TStatusMsgForm.h"
 #include "app/TVoltForm.h"
 #include "app/WindowThread.h"
+#include "driver/VirtualBoardBackend.h"
 #include "platform/WindowThread.h"
 #include "support/FakeHwmon.h"
 #include "support/InProcessDriverHandle.h"
@@ -75,6 +76,7 @@ class DefaultBoard : public ::testing::Test {
   QTemporaryDir dir;
   sim::RealTimeSource time;
   std::unique_ptr<sim::Board> board;
+  std::unique_ptr<driver::VirtualBoardBackend> backend;  // when a test reaches the board through one
   std::unique_ptr<engine::MSupport> system;
   std::unique_ptr<TMainForm> main;
   std::unique_ptr<TOverclockForm> overclock;
@@ -141,33 +143,64 @@ TEST_F(DefaultBoard, EveryTextFitsItsPlace) {
   }
 }
 
+// Rows of the information panel that run past the foot of its recess (y 190).
+std::vector<std::string> RowsPastTheRecess(QWidget& info) {
+  std::vector<std::string> past;
+  for (QLabel* label : info.findChildren<QLabel*>())
+    if (!label->text().isEmpty() && label->geometry().bottom() >= 190)
+      past.push_back(label->objectName().toStdString() + " ends at " + std::to_string(label->geometry().bottom()));
+  return past;
+}
+
 // A real board whose monitor chip the kernel's w83627hf driver owns and whose SMBus host
-// the daemon leaves to i2c_i801: the panel says so, and it still fits.
+// i2c_i801 drives: with no adapter the SMBus chips are left to it, through its adapter
+// they are reached; either way the panel says so, and it still fits.
 TEST_F(DefaultBoard, InformationPanelSaysWhichPathServesEachDevice) {
   const QByteArray sysfs = qgetenv("RQ_SYSFS_ROOT");
   rq::test::WriteTree(dir.path().toStdString() + "/sys", rq::test::HwmonFile("w83627hf.tree"));
   qputenv("RQ_SYSFS_ROOT", QDir(dir.path()).filePath("sys").toLocal8Bit());
-  adjust = [](engine::MSupportOptions& options) {
-    options.kernelOwnedBlocks = [] {
-      return hw::ParseKernelOwnedBlocks(R"({"realHardware":true,"ports":[
-        {"what":"Intel SMBus host","first":1024,"last":1055,"kernelDriver":"i2c_i801"}]})");
+  for (const bool adapter : {false, true}) {
+    SCOPED_TRACE(adapter ? "through the adapter" : "no adapter");
+    adjust = [&](engine::MSupportOptions& options) {
+      options.kernelOwnedBlocks = [] {
+        return hw::ParseKernelOwnedBlocks(R"({"realHardware":true,"ports":[
+          {"what":"Intel SMBus host","first":1024,"last":1055,"kernelDriver":"i2c_i801"}]})");
+      };
+      if (adapter) {
+        backend = std::make_unique<driver::VirtualBoardBackend>(*board, driver::VirtualBoardBackend::WhenHung::Fail,
+                                                                true);
+        options.openDriver = [this] { return std::make_unique<driver::InProcessDriverHandle>(*backend); };
+        return;
+      }
+      options.clockGeneratorCandidates = [](const std::string&) {
+        return devices::CandidateList<devices::I2cClockGenIo>{};
+      };
+      options.overclockControllerCandidates = [] { return devices::CandidateList<devices::I2cOverclkIo>{}; };
     };
-    options.clockGeneratorCandidates = [](const std::string&) {
-      return devices::CandidateList<devices::I2cClockGenIo>{};
-    };
-    options.overclockControllerCandidates = [] { return devices::CandidateList<devices::I2cOverclkIo>{}; };
-  };
-  Start(false);
-  qputenv("RQ_SYSFS_ROOT", sysfs);
-  EXPECT_EQ(info->lblHWMonitor->text(), "W83627HF via w83627hf");
-  for (QLabel* row : {info->lblClkGen, info->lblOverClker}) {
-    EXPECT_EQ(row->text(), "Left to i2c_i801");
-    EXPECT_THAT(
-        row->toolTip().toStdString(),
-        ::testing::HasSubstr("SMBus host (ports 0x0400-0x041F) to the kernel's i2c_i801 driver. To use it "
-                             "here, unbind that driver, or start the daemon with --allow-owned-ports"));
+    Start(false);
+    EXPECT_EQ(info->lblHWMonitor->text(), "W83627HF via w83627hf");
+    if (adapter) {
+      EXPECT_EQ(info->lblClkGen->text(), "ICS950218 via i2c_i801");
+      EXPECT_EQ(info->lblOverClker->text(), "ATXP3 via i2c_i801");
+      EXPECT_THAT(info->lblClkGen->toolTip().toStdString(),
+                  ::testing::HasSubstr("Reached through the kernel's SMBus adapter (i2c_i801, /dev/i2c)"));
+    } else {
+      for (QLabel* row : {info->lblClkGen, info->lblOverClker}) {
+        EXPECT_EQ(row->text(), "Left to i2c_i801");
+        EXPECT_THAT(
+            row->toolTip().toStdString(),
+            ::testing::HasSubstr("SMBus host (ports 0x0400-0x041F) to the kernel's i2c_i801 driver. To use it "
+                                 "here, unbind that driver, or start the daemon with --allow-owned-ports"));
+      }
+    }
+    EXPECT_THAT(TextsThatDoNotFit(*info), ::testing::IsEmpty());
+    EXPECT_THAT(RowsPastTheRecess(*info), ::testing::IsEmpty());
+    if (const QString shots = qEnvironmentVariable("RQ_SCREENSHOT_DIR"); !shots.isEmpty())
+      info->grab().save(QDir(shots).filePath(adapter ? "about-kernel-adapter.png" : "about-kernel-owned.png"));
+    TearDown();
+    backend.reset();
   }
-  EXPECT_THAT(TextsThatDoNotFit(*info), ::testing::IsEmpty());
+  qputenv("RQ_SYSFS_ROOT", sysfs);
 }
 
 // Every shipped board's chip names fit the information panel (saved as about-<board>.png
@@ -176,6 +209,7 @@ TEST_F(DefaultBoard, EveryShippedBoardsChipNamesFitTheInformationPanel) {
   for (const std::string& name : sim::Board::ShippedNames()) {
     Start(false, name);
     EXPECT_THAT(TextsThatDoNotFit(*info), ::testing::IsEmpty()) << name;
+    EXPECT_THAT(RowsPastTheRecess(*info), ::testing::IsEmpty()) << name;
     if (const QString shots = qEnvironmentVariable("RQ_SCREENSHOT_DIR"); !shots.isEmpty())
       info->grab().save(QDir(shots).filePath(QString::fromStdString("about-" + name + ".png")));
     TearDown();
