@@ -189,7 +189,8 @@ int Detach(Fd& readyPipe) {
   return -1;
 }
 
-// The blocks a real-hardware daemon serves and those it leaves to kernel drivers.
+}  // namespace
+
 nlohmann::json DescribeGrants(const RealHardwareBackend& backend) {
   nlohmann::json ports = nlohmann::json::array();
   for (const RealHardwareBackend::KernelBlock& block : backend.KernelBlocks()) {
@@ -211,8 +212,6 @@ nlohmann::json DescribeGrants(const RealHardwareBackend& backend) {
   }
   return ports;
 }
-
-}  // namespace
 
 std::string DaemonUsage() {
   return "usage: ZQ_I2cIo [--board NAME|FILE.toml] [--socket PATH] [--ready-fd N] [--foreground]\n"

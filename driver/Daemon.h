@@ -12,6 +12,8 @@ class TimeSource;
 
 namespace rq::driver {
 
+class RealHardwareBackend;
+
 std::string DaemonUsage();
 
 // Throws std::runtime_error naming the shipped boards when `name` is neither a
@@ -20,6 +22,11 @@ std::unique_ptr<sim::Board> LoadBoard(const std::string& name, sim::TimeSource& 
 
 // The board's state as the control socket reports it (caller holds no lock).
 nlohmann::json InspectBoard(sim::Board& board);
+
+// The port blocks of the real-hardware backend as `inspect` lists them: each block a
+// kernel driver keeps (its driver, and the adapter that serves it instead, if any),
+// then each block granted.
+nlohmann::json DescribeGrants(const RealHardwareBackend& backend);
 
 // The daemon's main work: serves until SIGTERM, SIGINT or SIGHUP. Returns the
 // process exit code; messages go to standard error.
