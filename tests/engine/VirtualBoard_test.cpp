@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
@@ -355,6 +356,36 @@ TEST_P(KernelAdapterBoardTest, ClockLifeIsTheSameAsThroughThePorts) {
     EXPECT_EQ(life->inWatchAtRestart, "1");
     EXPECT_NEAR(life->fsbAfterRestart, life->safeBeforeHang - 3, 1.1);  // the part's nearest step
     EXPECT_EQ(life->inWatchAfterRestartWatch, "0");
+  }
+}
+
+// The clock generator's PLL bytes after a step through the adapter, on a VIA, a SiS and an
+// ICH host (N and M worked out from each part's PLL formula for the clock asked).
+TEST(KernelAdapterBytes, AStepLeavesThePartsPllBytes) {
+  struct Case {
+    const char* board;
+    double fsb;
+    std::map<int, int> registers;
+  };
+  const Case cases[] = {
+      {"cg-cy28341", 136.3, {{7, 0x44}, {9, 0x61}}},   // N 68, M 48
+      {"cg-ics9428", 136.3, {{11, 0x06}, {12, 0x90}}},  // N 144 (D 2, M 6 as this board sets it)
+      {"cg-cy28323", 136.0, {{13, 0x85}, {14, 0xAD}}},  // N 133, M 45
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.board);
+    sim::ManualTimeSource time;
+    auto board = sim::Board::Shipped(c.board, time);
+    driver::VirtualBoardBackend backend(*board, driver::VirtualBoardBackend::WhenHung::Fail, true);
+    SettingsFolder settings;
+    hw::VirtualSmbusClock smbusClock;
+    hw::ScopedSmbusClock smbusClockScope{smbusClock};
+    hw::ProcessSmbusHost() = {};
+    MSupport support(OptionsOn(backend, settings, std::make_shared<testing::FakeTiming>()));
+    ASSERT_TRUE(hw::ProcessSmbusHost().kernelAdapter);
+    ASSERT_TRUE(support.ChangeFsb(c.fsb, true));
+    const nlohmann::json registers = board->Smbus().Find(0x69)->Inspect()["registers"];
+    for (const auto& [reg, value] : c.registers) EXPECT_EQ(registers[reg], value) << "register " << reg;
   }
 }
 
