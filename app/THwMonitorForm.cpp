@@ -139,10 +139,12 @@ void THwMonitorForm::FillSensorRows(const SensorReadings& readings) {
     rows_[row].fullName = name;
     ShrinkToFit(*rows_[row].name, kNamePixelSize, kSmallestPixelSize);
     // A name too long even at the smallest size (a host sensor's "nct6775 fan2" in the
-    // narrow right column) keeps its end, which tells the rows apart, and says it is cut.
+    // narrow right column) keeps its end, which tells the rows apart; the tip has it whole.
     QLabel& label = *rows_[row].name;
-    if (!TextFits(label, label.font()))
-      label.setText(QFontMetrics(label.font()).elidedText(name, Qt::ElideLeft, label.contentsRect().width()));
+    if (!TextFits(label, label.font())) {
+      label.setText(ElideLeadingWords(name, QFontMetrics(label.font()), label.contentsRect().width()));
+      ShrinkToFit(label, kNamePixelSize, kSmallestPixelSize);  // what is left may fit larger
+    }
     rows_[row].value->setText(SensorValueText(reading));
     rows_[row].unit->setText(SensorUnit(reading.sensor));
     rows_[row].name->setCursor(Qt::PointingHandCursor);

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "AppTestSupport.h"
+#include "app/Format.h"
 #include "app/HistoryGraph.h"
 #include "app/HwMonitorThread.h"
 #include "app/THwMonitorForm.h"
@@ -420,6 +421,31 @@ TEST_F(MonitorOnBoard, SwitchingKeysWhileThePanelIsOutNeitherFillsNorFreesARow) 
   EXPECT_GT(form->Rows()[2].value->text().toDouble(), 1000);           // CPU Fan
   EXPECT_NEAR(form->Rows()[4].value->text().toDouble(), 1.525, 0.05);  // VCore
   EXPECT_NEAR(form->Rows()[9].value->text().toDouble(), -12, 0.6);     // -12V
+}
+
+// A sensor name cut to a column: whole words off the front first, so that the rows'
+// ends ("in0", "fan2") stay whole.
+TEST(SensorNameElision, CutsWholeWordsOffTheFront) {
+  QFont font;
+  font.setPixelSize(8);
+  const QFontMetrics metrics(font);
+  const auto room = [&](const char* text) { return metrics.horizontalAdvance(QString::fromUtf8(text)); };
+  struct Case {
+    const char* name;
+    int width;
+    const char* shown;
+  };
+  const Case cases[] = {
+      {"nct6775 in0", room("nct6775 in0"), "nct6775 in0"},
+      {"nct6775 in0", room("…75 in0"), "…in0"},
+      {"Package id 0", room("…ge id 0"), "…id 0"},
+      {"nct6775 in0", room("in0"), "in0"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(ElideLeadingWords(c.name, metrics, c.width).toStdString(), c.shown) << c.name << " in " << c.width;
+  const QString cut = ElideLeadingWords("nct6775fan2", metrics, room("fan2"));
+  EXPECT_TRUE(cut.startsWith(QStringLiteral("…")) && metrics.horizontalAdvance(cut) <= room("fan2"))
+      << cut.toStdString();
 }
 
 }  // namespace
