@@ -13,6 +13,12 @@ home=$RQ_WORK/nobody
 mkdir -p "$home/run"
 # The daemon lies beside the programs: only the refusal keeps it from starting.
 cp "$RQ_WORK/program/"* "$RQ_BIN/ZQ_I2cIo" "$RQ_BIN/rqctl" "$RQ_BIN/rhomboquest-exit" "$home/"
+# A sanitizer build reads its leak suppressions as nobody too, and the checkout may
+# be a folder only root can enter.
+if [[ ${LSAN_OPTIONS:-} =~ suppressions=([^:]+) ]]; then
+  cp "${BASH_REMATCH[1]}" "$home/lsan.supp"
+  LSAN_OPTIONS=${LSAN_OPTIONS/${BASH_REMATCH[1]}/$home/lsan.supp}
+fi
 chmod 0755 "$RQ_WORK" && chown -R 65534:65534 "$home" && chmod 0700 "$home/run"
 as_nobody() {
   cd "$home" && exec setpriv --reuid=65534 --regid=65534 --clear-groups \
