@@ -28,6 +28,7 @@
 #include "platform/WindowThread.h"
 #include "support/FakeHwmon.h"
 #include "support/InProcessDriverHandle.h"
+#include "support/ScopedEnv.h"
 
 namespace rq::app::test {
 namespace {
@@ -156,9 +157,8 @@ std::vector<std::string> RowsPastTheRecess(QWidget& info) {
 // i2c_i801 drives: with no adapter the SMBus chips are left to it, through its adapter
 // they are reached; either way the panel says so, and it still fits.
 TEST_F(DefaultBoard, InformationPanelSaysWhichPathServesEachDevice) {
-  const QByteArray sysfs = qgetenv("RQ_SYSFS_ROOT");
   rq::test::WriteTree(dir.path().toStdString() + "/sys", rq::test::HwmonFile("w83627hf.tree"));
-  qputenv("RQ_SYSFS_ROOT", QDir(dir.path()).filePath("sys").toLocal8Bit());
+  const rq::test::ScopedEnv useSysfs("RQ_SYSFS_ROOT", dir.path().toStdString() + "/sys");
   for (const bool adapter : {false, true}) {
     SCOPED_TRACE(adapter ? "through the adapter" : "no adapter");
     adjust = [&](engine::MSupportOptions& options) {
@@ -200,7 +200,6 @@ TEST_F(DefaultBoard, InformationPanelSaysWhichPathServesEachDevice) {
     TearDown();
     backend.reset();
   }
-  qputenv("RQ_SYSFS_ROOT", sysfs);
 }
 
 // Every shipped board's chip names fit the information panel (saved as about-<board>.png

@@ -19,6 +19,7 @@
 #include "sim/monitor/HwmonTree.h"
 #include "sim/TimeSource.h"
 #include "support/InProcessDriverHandle.h"
+#include "support/ScopedEnv.h"
 
 namespace rq::engine {
 namespace {
@@ -141,7 +142,7 @@ TEST(RealHardwareGrant, ABoardTheKernelDrivesIsServedThroughTheKernelsPaths) {
   std::ofstream(sysfs / "ioports") << "0000-0cf7 : PCI Bus 0000:00\n  0290-0297 : w83627hf\n";
   std::string error;
   ASSERT_TRUE(sim::WriteHwmonTree(*board, sysfs.Path(), error)) << error;
-  setenv("RQ_SYSFS_ROOT", sysfs.Path().c_str(), 1);
+  test::ScopedEnv useSysfs("RQ_SYSFS_ROOT", sysfs.Path());
 
   std::vector<std::uint16_t> touched;
   std::vector<std::string> log;
@@ -183,7 +184,6 @@ TEST(RealHardwareGrant, ABoardTheKernelDrivesIsServedThroughTheKernelsPaths) {
       readings += FloatToText(reading.value) + " ";
     EXPECT_EQ(readings, "34 49 3668 1854 1.52 2.5 3.31 5.03 12.1 -12.03 3.06 5.02 ");
   }
-  unsetenv("RQ_SYSFS_ROOT");
   std::erase_if(touched, [](std::uint16_t port) {
     return !(port >= 0x290 && port <= 0x297) && !(port >= 0x400 && port <= 0x41F);
   });

@@ -209,18 +209,28 @@ struct PowerOnCase {
   double lowerClock;  // in another bus class than the power-on clock
 };
 
-class PowerOnDefaultTest : public ::testing::TestWithParam<PowerOnCase> {
- protected:
-  std::unique_ptr<MSupport> Start(sim::Board& board) {
-    hw::ProcessSmbusHost() = {};  // the host found on another test's board
-    return std::make_unique<MSupport>(OptionsOn(board, settings_, timing_));
+// The board's time, the program's waits and the SMBus host's clock in a test's hand, for
+// programs started one after another on fresh boards.
+struct BoardTimes {
+  // A program on `target` (a board or a backend over one) that finds its own SMBus host,
+  // not the one an earlier board had.
+  template <typename Target>
+  std::unique_ptr<MSupport> StartOn(Target& target, const SettingsFolder& settings) {
+    hw::ProcessSmbusHost() = {};
+    return std::make_unique<MSupport>(OptionsOn(target, settings, timing_));
   }
 
-  SettingsFolder settings_;
   std::shared_ptr<testing::FakeTiming> timing_ = std::make_shared<testing::FakeTiming>();
   sim::ManualTimeSource time_;
   hw::VirtualSmbusClock smbusClock_;
   hw::ScopedSmbusClock smbusClockScope_{smbusClock_};
+};
+
+class PowerOnDefaultTest : public ::testing::TestWithParam<PowerOnCase>, protected BoardTimes {
+ protected:
+  std::unique_ptr<MSupport> Start(sim::Board& board) { return StartOn(board, settings_); }
+
+  SettingsFolder settings_;
 };
 
 TEST_P(PowerOnDefaultTest, AStepAcrossABusClassKeepsTheDefaultAndTheSafeClock) {
@@ -263,7 +273,7 @@ struct ClockLife {
   std::string inWatchAtRestart, inWatchAfterRestartWatch;
 };
 
-class KernelAdapterBoardTest : public ::testing::TestWithParam<std::string> {
+class KernelAdapterBoardTest : public ::testing::TestWithParam<std::string>, protected BoardTimes {
  protected:
   // One run on a fresh board, its SMBus reached through the board's kernel adapter or its ports.
   ClockLife Live(bool kernelSmbus) {
@@ -272,8 +282,7 @@ class KernelAdapterBoardTest : public ::testing::TestWithParam<std::string> {
     driver::VirtualBoardBackend backend(*board, driver::VirtualBoardBackend::WhenHung::Fail, kernelSmbus);
     SettingsFolder settings;
     auto start = [&] {
-      hw::ProcessSmbusHost() = {};  // the host found on the other path's board
-      auto support = std::make_unique<MSupport>(OptionsOn(backend, settings, timing_));
+      auto support = StartOn(backend, settings);
       if (support->WatchdogRunning()) {  // the start's own watch over the clock it set
         timing_->AdvanceSeconds(10);
         support->WatchdogThread()->WaitFor();
@@ -315,11 +324,6 @@ class KernelAdapterBoardTest : public ::testing::TestWithParam<std::string> {
     life.inWatchAfterRestartWatch = settings.Read("InWatch");
     return life;
   }
-
-  std::shared_ptr<testing::FakeTiming> timing_ = std::make_shared<testing::FakeTiming>();
-  sim::ManualTimeSource time_;
-  hw::VirtualSmbusClock smbusClock_;
-  hw::ScopedSmbusClock smbusClockScope_{smbusClock_};
 };
 
 // Through the kernel's adapter every board finds the same chips, and a step, a hang, the
@@ -374,16 +378,13 @@ TEST(KernelAdapterBytes, AStepLeavesThePartsPllBytes) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.board);
-    sim::ManualTimeSource time;
-    auto board = sim::Board::Shipped(c.board, time);
+    BoardTimes times;
+    auto board = sim::Board::Shipped(c.board, times.time_);
     driver::VirtualBoardBackend backend(*board, driver::VirtualBoardBackend::WhenHung::Fail, true);
     SettingsFolder settings;
-    hw::VirtualSmbusClock smbusClock;
-    hw::ScopedSmbusClock smbusClockScope{smbusClock};
-    hw::ProcessSmbusHost() = {};
-    MSupport support(OptionsOn(backend, settings, std::make_shared<testing::FakeTiming>()));
+    auto support = times.StartOn(backend, settings);
     ASSERT_TRUE(hw::ProcessSmbusHost().kernelAdapter);
-    ASSERT_TRUE(support.ChangeFsb(c.fsb, true));
+    ASSERT_TRUE(support->ChangeFsb(c.fsb, true));
     const nlohmann::json registers = board->Smbus().Find(0x69)->Inspect()["registers"];
     for (const auto& [reg, value] : c.registers) EXPECT_EQ(registers[reg], value) << "register " << reg;
   }

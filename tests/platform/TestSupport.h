@@ -12,36 +12,13 @@
 #include <string>
 
 #include "support/DaemonProcess.h"
+#include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 
 namespace rq::platform::test {
 
+using rq::test::ScopedEnv;
 using rq::test::TempDir;
-
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {
-    if (const char* old = ::getenv(name)) old_ = old;
-    if (value) {
-      ::setenv(name, value->c_str(), 1);
-    } else {
-      ::unsetenv(name);
-    }
-  }
-  ~ScopedEnv() {
-    if (old_) {
-      ::setenv(name_.c_str(), old_->c_str(), 1);
-    } else {
-      ::unsetenv(name_.c_str());
-    }
-  }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  std::string name_;
-  std::optional<std::string> old_;
-};
 
 class ScopedCwd {
  public:
