@@ -1,6 +1,10 @@
 #include "sim/monitor/HwmonTree.h"
 
-#include <fstream>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <system_error>
 #include <utility>
 #include <vector>
@@ -18,14 +22,18 @@ bool Failed(const fs::path& path, const std::string& why, std::string& error) {
   return false;
 }
 
+// The file beside is made new, never opened through whatever stands at its name: in a
+// folder others can write, a link planted there would take the text anywhere.
 bool ReplaceFile(const fs::path& path, const std::string& text, std::string& error) {
   const fs::path beside = path.parent_path() / ("." + path.filename().string() + ".new");
-  {
-    std::ofstream out(beside, std::ios::trunc);
-    out << text;
-    if (!out.flush()) return Failed(beside, "cannot write", error);
-  }
   std::error_code failure;
+  fs::remove(beside, failure);
+  const int fd = ::open(beside.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0) return Failed(beside, std::strerror(errno), error);
+  const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  const int writeError = errno;
+  ::close(fd);
+  if (!written) return Failed(beside, std::strerror(writeError), error);
   fs::rename(beside, path, failure);
   return failure ? Failed(path, failure.message(), error) : true;
 }

@@ -231,8 +231,14 @@ TEST(HwmonTree, PublishesEachChipAsItsKernelDriverWould) {
       EXPECT_EQ(text, value) << file;
     }
     for (const std::string& file : c.absent) EXPECT_FALSE(std::filesystem::exists(link / file)) << file;
-    // Rewritten in place: the same link, nothing left beside the files.
+    // Rewritten in place: the same link, nothing left beside the files; a link planted
+    // where a file is first written leads the writer nowhere.
+    std::ofstream(root / "victim") << "keep";
+    std::filesystem::create_symlink(root / "victim", link / ".name.new");
     ASSERT_TRUE(WriteHwmonTree(chip.GetBoard(), root.Path(), error)) << error;
+    std::string kept;
+    std::getline(std::ifstream(root / "victim"), kept);
+    EXPECT_EQ(kept, "keep");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(link), {}),
               static_cast<std::ptrdiff_t>(c.files.size()));
   }
